@@ -413,6 +413,7 @@ TEST(Load3dsMaterial, ColourAndPercentageValuesFillTheArmedField) {
   w.Begin(0xA040);  // armed, then redirected before any value arrives
   w.End();
   PercentProperty(w, 0xA084, 5);
+  PercentProperty(w, 0xA041, -20);  // percentages are signed
   w.EndAll();
 
   ScenePtr scene = Load(w);
@@ -430,6 +431,7 @@ TEST(Load3dsMaterial, ColourAndPercentageValuesFillTheArmedField) {
   EXPECT_EQ(glass.opacity, static_cast<float>(70 * 0.01));
   EXPECT_EQ(glass.shininess, 0);
   EXPECT_EQ(glass.selfIllumination, 0.05f);
+  EXPECT_EQ(glass.shininessStrength, -0.2f);
   EXPECT_EQ(glass.ambientColour, 0);
   EXPECT_EQ(glass.diffuseColour, 0);
   // No maps given: empty names and zero strengths.
