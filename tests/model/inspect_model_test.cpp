@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/chunk_writer.h"
+
 namespace {
 
 struct RunResult {
@@ -121,6 +123,31 @@ TEST(InspectModel, ShowsWhatTheReaderMadeOfAKnownFile) {
   EXPECT_NE(lines[2].find(" texture=\"TEST.PNG\" opacity_map=\"\" bump_map=\"\""),
             std::string::npos)
       << lines[2];
+}
+
+// Names may hold any bytes; quotes, backslashes and control bytes are
+// escaped so that each record stays on its line.
+TEST(InspectModel, EscapesNamesSoEachRecordKeepsItsLine) {
+  ChunkWriter w;
+  w.Begin(0x4D4D);
+  w.Begin(0x3D3D);
+  w.Begin(0x4000);
+  w.Name("say \"hi\"\n\\");
+  w.Begin(0x4100);
+  w.Begin(0x4110);
+  w.U16(0);
+  w.EndAll();
+  std::string path =
+      std::string(::testing::TempDir()) + "/" + std::to_string(getpid()) + "-named.3ds";
+  ASSERT_TRUE(w.Save(path.c_str()));
+  RunResult run = Inspect({"model", path});
+  std::remove(path.c_str());
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  std::vector<std::string> lines = Lines(run.out);
+  ASSERT_EQ(lines.size(), 2u) << run.out;
+  EXPECT_EQ(lines[1],
+            "object 0 name=\"say \\\"hi\\\"\\x0A\\\\\" vertices=0 faces=0 texcoords=no "
+            "material=none bbox=none bad_face=none");
 }
 
 TEST(InspectModel, UnreadableOrForeignFilesExitWithCodeTwoAndOneLine) {
