@@ -159,7 +159,7 @@ TEST(Load3dsOracle, EveryPrefixOfARealFileLoadsSafely) {
 
 // Random meshes and materials, written by lib3ds, read back as written.
 TEST(Load3dsOracle, FilesWrittenByLib3dsRoundTrip) {
-  std::mt19937 random(20261207);
+  std::mt19937 rng(20261207);
   std::uniform_real_distribution<float> coordinate(-1000.0f, 1000.0f);
   std::uniform_real_distribution<float> unit(0.0f, 1.0f);
   std::string path =
@@ -173,16 +173,16 @@ TEST(Load3dsOracle, FilesWrittenByLib3dsRoundTrip) {
       Lib3dsMaterial* material = lib3ds_material_new();
       std::snprintf(material->name, sizeof material->name, "Mat%d-%d", round, i);
       for (int c = 0; c < 3; ++c) {
-        material->ambient[c] = (random() % 256) / 255.0f;
-        material->diffuse[c] = (random() % 256) / 255.0f;
-        material->specular[c] = (random() % 256) / 255.0f;
+        material->ambient[c] = (rng() % 256) / 255.0f;
+        material->diffuse[c] = (rng() % 256) / 255.0f;
+        material->specular[c] = (rng() % 256) / 255.0f;
       }
-      material->shininess = (random() % 101) / 100.0f;
-      material->shin_strength = (random() % 101) / 100.0f;
-      material->transparency = (random() % 101) / 100.0f;
+      material->shininess = (rng() % 101) / 100.0f;
+      material->shin_strength = (rng() % 101) / 100.0f;
+      material->transparency = (rng() % 101) / 100.0f;
       std::snprintf(material->texture1_map.name, sizeof material->texture1_map.name, "tex%d.tif",
                     i);
-      material->texture1_map.percent = (random() % 101) / 100.0f;
+      material->texture1_map.percent = (rng() % 101) / 100.0f;
       lib3ds_file_insert_material(file, material);
     }
     const int meshCount = 1 + round % 4;
@@ -190,22 +190,22 @@ TEST(Load3dsOracle, FilesWrittenByLib3dsRoundTrip) {
       char name[16];
       std::snprintf(name, sizeof name, "Mesh%d", i);
       Lib3dsMesh* mesh = lib3ds_mesh_new(name);
-      const unsigned points = 3 + random() % (round == 7 ? 60000 : 500);
-      const unsigned faces = random() % 700;
+      const unsigned points = 3 + rng() % (round == 7 ? 60000 : 500);
+      const unsigned faces = rng() % 700;
       lib3ds_mesh_new_point_list(mesh, points);
       for (unsigned p = 0; p < points; ++p) {
-        for (int c = 0; c < 3; ++c) mesh->pointL[p].pos[c] = coordinate(random);
+        for (int c = 0; c < 3; ++c) mesh->pointL[p].pos[c] = coordinate(rng);
       }
       if (i % 2 == 0) {
         lib3ds_mesh_new_texel_list(mesh, points);
         for (unsigned p = 0; p < points; ++p) {
-          mesh->texelL[p][0] = unit(random);
-          mesh->texelL[p][1] = unit(random);
+          mesh->texelL[p][0] = unit(rng);
+          mesh->texelL[p][1] = unit(rng);
         }
       }
       lib3ds_mesh_new_face_list(mesh, faces);
       for (unsigned f = 0; f < faces; ++f) {
-        for (int c = 0; c < 3; ++c) mesh->faceL[f].points[c] = random() % points;
+        for (int c = 0; c < 3; ++c) mesh->faceL[f].points[c] = rng() % points;
         std::snprintf(mesh->faceL[f].material, sizeof mesh->faceL[f].material, "Mat%d-%d", round,
                       i % materialCount);
       }
@@ -213,10 +213,9 @@ TEST(Load3dsOracle, FilesWrittenByLib3dsRoundTrip) {
       // determinant, on writing and again on reading; a diagonally dominant
       // matrix with a positive diagonal keeps the points as they are.
       for (int r = 0; r < 3; ++r) {
-        for (int c = 0; c < 3; ++c)
-          mesh->matrix[r][c] = r == c ? 1 + unit(random) : 0.3f * unit(random);
+        for (int c = 0; c < 3; ++c) mesh->matrix[r][c] = r == c ? 1 + unit(rng) : 0.3f * unit(rng);
       }
-      for (int c = 0; c < 3; ++c) mesh->matrix[3][c] = coordinate(random);
+      for (int c = 0; c < 3; ++c) mesh->matrix[3][c] = coordinate(rng);
       lib3ds_file_insert_mesh(file, mesh);
     }
     ASSERT_TRUE(lib3ds_file_save(file, path.c_str()));
