@@ -7,7 +7,9 @@
 // without OpenGL; DrawShadowQuads emits them into the caller's
 // glBegin(GL_TRIANGLES) ... glEnd. The volume is never capped.
 // Limits: records naming a vertex outside the bound vertex count are skipped,
-// so a walk never reads outside the bound arrays as the binder declared them.
+// so a walk never reads outside the bound arrays as the binder declared them
+// (both strides are honoured). No allocation; not thread-safe to rebind while
+// another thread walks.
 #pragma once
 
 #include <cstddef>
@@ -64,7 +66,7 @@ class ShadowVolume {
  private:
   // Bit k of the result is set when record first + k (0 <= k < count <= 64)
   // names only bound vertices and is a silhouette edge as seen from the light.
-  // Uses the processor's vector gathers when the arrays are packed.
+  // Uses the processor's vector instructions when the arrays are packed.
   uint64_t SilhouetteMask(int64_t first, int count, const Vec3& light) const;
 
   // The plane through the light and a record's edge, and the plane function

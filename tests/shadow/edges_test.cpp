@@ -85,6 +85,16 @@ TEST(EdgeList, EmptyMeshGivesNoRecords) {
   EXPECT_EQ(mesh->edgeCount, 0);
   FreeMeshObject(mesh);
   BuildEdgeList(nullptr);
+
+  // A negative vertex count means no vertices: every face slot lies outside.
+  MeshObject* broken = NewMesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 2}, {2, 1, 0}});
+  broken->vertexCount = -4;
+  BuildEdgeList(broken);
+  // Without positions the reversed face is no neighbour, so its three records
+  // equal the first face's on both unordered pairs and are removed.
+  EXPECT_EQ(broken->edgeCount, 3);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(broken->edges[i].neighbourOpposite, -1);
+  FreeMeshObject(broken);
 }
 
 TEST(EdgeList, ClosedMeshesKeepHalfTheRecordsUnlessSeamed) {
