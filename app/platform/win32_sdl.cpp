@@ -405,7 +405,11 @@ void Capture(HWND window, const std::string& path) {
   glGetIntegerv(GL_PACK_ALIGNMENT, &oldAlignment);
   glGetIntegerv(GL_READ_BUFFER, &oldReadBuffer);
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  glReadBuffer(window->sdlFormat.doubleBuffer ? GL_BACK : GL_FRONT);
+  // The offscreen driver's surface is a single-buffered pbuffer, where
+  // frames are drawn to the front buffer; a window's frames go to the back.
+  GLboolean doubleBuffered = GL_FALSE;
+  glGetBooleanv(GL_DOUBLEBUFFER, &doubleBuffered);
+  glReadBuffer(doubleBuffered ? GL_BACK : GL_FRONT);
   glReadPixels(0, 0, width, height, GL_RGB, GL_UNSIGNED_BYTE, bottomUp.data());
   glPixelStorei(GL_PACK_ALIGNMENT, oldAlignment);
   glReadBuffer(static_cast<GLenum>(oldReadBuffer));
