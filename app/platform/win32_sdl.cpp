@@ -91,7 +91,7 @@ struct PlatformState {
   size_t nextScriptedKey = 0;             // first options.keys entry not yet queued
   bool scriptHeld[256] = {};              // scripted keys currently down
   uint32_t virtualNow = 1;                // the virtual clock, ms
-  uint64_t configStamp = 0;               // bumped by every GL window creation
+  uint64_t configStamp = 0;               // bumped by every GL window made
 };
 
 PlatformState& State() {
@@ -185,11 +185,11 @@ bool MakeSdlWindow(HWND__* window, const GlFormat& format) {
       SDL_CreateWindow(window->title.c_str(), window->x, window->y, window->clientWidth,
                        window->clientHeight, window->sdlFlags | (window->visible ? SDL_WINDOW_SHOWN
                                                                                  : SDL_WINDOW_HIDDEN));
-  State().configStamp += 1;
   if (made == nullptr) {
     Fail(std::string("cannot create the window: ") + SDL_GetError());
     return false;
   }
+  State().configStamp += 1;
   if (window->sdlWindow != nullptr) SDL_DestroyWindow(window->sdlWindow);
   window->sdlWindow = made;
   window->sdlFormat = format;
@@ -228,8 +228,8 @@ bool FormatAvailable(const GlFormat& format) {
   SetGlAttributes(format);
   SDL_Window* probe = SDL_CreateWindow("", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, 1, 1,
                                        SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
-  State().configStamp += 1;
   if (probe == nullptr) return false;
+  State().configStamp += 1;
   SDL_DestroyWindow(probe);
   return true;
 }
@@ -632,6 +632,8 @@ int ChoosePixelFormat(HDC dc, const PIXELFORMATDESCRIPTOR* request) {
   int last = request->cDepthBits > 0 ? 2 : 3;
   for (int slot = first; slot <= last; ++slot) {
     wanted.depthBits = kDepthSlots[slot];
+    // The window's own format needs no probe: the window is the proof.
+    if (SameFormat(wanted, dc->window->sdlFormat)) return FormatIndex(wanted);
     if (FormatAvailable(wanted)) return FormatIndex(wanted);
   }
   Fail(std::string("ChoosePixelFormat: no OpenGL format with a depth buffer: ") + SDL_GetError());
@@ -651,7 +653,8 @@ BOOL SetPixelFormat(HDC dc, int format, const PIXELFORMATDESCRIPTOR*) {
     return FALSE;
   }
   // The GL config is fixed when an SDL window is made; remake the window if
-  // it was made with other attributes or probes have made others since.
+  // it was made with other attributes, or if a probe window was made since
+  // (EGL keeps the config of the last window made for the next context).
   if (!SameFormat(window->sdlFormat, wanted) || window->configStamp != State().configStamp) {
     if (!MakeSdlWindow(window, wanted)) return FALSE;
   }
