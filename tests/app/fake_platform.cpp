@@ -38,7 +38,9 @@ HICON__ icon{};
 HICON__ cursor{};
 HBRUSH__ brush{};
 
-void Log(const std::string& call) { fake.calls.push_back(call); }
+void Log(const std::string& call) {
+  fake.calls.push_back(call);
+}
 std::string Hex(uintptr_t value) {
   char text[32];
   std::snprintf(text, sizeof text, "0x%zx", static_cast<size_t>(value));
@@ -46,10 +48,18 @@ std::string Hex(uintptr_t value) {
 }
 }  // namespace
 
-void ResetFake() { fake = FakePlatform{}; }
-HWND FakeWindow() { return &window; }
-HDC FakeDc() { return &dc; }
-HGLRC FakeContext() { return &context; }
+void ResetFake() {
+  fake = FakePlatform{};
+}
+HWND FakeWindow() {
+  return &window;
+}
+HDC FakeDc() {
+  return &dc;
+}
+HGLRC FakeContext() {
+  return &context;
+}
 
 MSG FakeMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   MSG m{};
@@ -62,9 +72,15 @@ MSG FakeMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 
 // ---- platform.h ----
 void ConfigurePlatform(const PlatformOptions&) {}
-const char* PlatformFailureReason() { return fake.failureReason.c_str(); }
-HINSTANCE PlatformInstance() { return &instance; }
-uint32_t PresentedFrameCount() { return 0; }
+const char* PlatformFailureReason() {
+  return fake.failureReason.c_str();
+}
+HINSTANCE PlatformInstance() {
+  return &instance;
+}
+uint32_t PresentedFrameCount() {
+  return 0;
+}
 
 // ---- win32.h ----
 HICON LoadIconA(HINSTANCE i, LPCSTR name) {
@@ -87,9 +103,9 @@ WORD RegisterClassExA(const WNDCLASSEXA* c) {
 HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR name, DWORD style, int x, int y,
                      int width, int height, HWND parent, HMENU menu, HINSTANCE inst, LPVOID param) {
   Log("CreateWindowExA(" + std::to_string(exStyle) + "," + className + "," + name + "," +
-      Hex(style) + "," + std::to_string(x) + "," + std::to_string(y) + "," +
-      std::to_string(width) + "," + std::to_string(height) + "," + (parent ? "parent" : "null") +
-      "," + (menu ? "menu" : "null") + "," + (inst == &instance ? "instance" : "other") + "," +
+      Hex(style) + "," + std::to_string(x) + "," + std::to_string(y) + "," + std::to_string(width) +
+      "," + std::to_string(height) + "," + (parent ? "parent" : "null") + "," +
+      (menu ? "menu" : "null") + "," + (inst == &instance ? "instance" : "other") + "," +
       (param ? "param" : "null") + ")");
   if (fake.createFails) return nullptr;
   return &window;

@@ -178,8 +178,8 @@ TEST(Platform, PostedMessagesComeFirstAndPeekingKeepsThem) {
 
 TEST(Platform, ScriptedKeysArriveRightBeforeTheirFrame) {
   PlatformOptions options = Headless();
-  options.keys = {{2, true, false, VK_TAB},  {2, false, false, VK_TAB}, {3, true, true, VK_END},
-                  {3, true, false, VK_UP},   {4, true, false, VK_UP},   {4, false, false, VK_UP},
+  options.keys = {{2, true, false, VK_TAB}, {2, false, false, VK_TAB}, {3, true, true, VK_END},
+                  {3, true, false, VK_UP},  {4, true, false, VK_UP},   {4, false, false, VK_UP},
                   {4, false, true, VK_END}};
   ConfigurePlatform(options);
   MakeMainCurrent();

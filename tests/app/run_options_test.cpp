@@ -46,12 +46,21 @@ TEST(RunOptions, EveryOptionTakesEffect) {
 }
 
 TEST(RunOptions, MalformedCommandLinesAreRefused) {
-  const std::vector<std::vector<const char*>> bad = {
-      {"--bogus"},          {"scene.3ds"},          {"--frames"},
-      {"--frames", "0"},    {"--frames", "-1"},     {"--frames", "12x"},
-      {"--frames", ""},     {"--frames", "4294967296"}, {"--clock-step", "ten"},
-      {"--capture", "a.png"}, {"--capture", "0:a.png"}, {"--capture", "3:"},
-      {"--keys", "1:down"}, {"--headless=yes"},     {"--help=1"}};
+  const std::vector<std::vector<const char*>> bad = {{"--bogus"},
+                                                     {"scene.3ds"},
+                                                     {"--frames"},
+                                                     {"--frames", "0"},
+                                                     {"--frames", "-1"},
+                                                     {"--frames", "12x"},
+                                                     {"--frames", ""},
+                                                     {"--frames", "4294967296"},
+                                                     {"--clock-step", "ten"},
+                                                     {"--capture", "a.png"},
+                                                     {"--capture", "0:a.png"},
+                                                     {"--capture", "3:"},
+                                                     {"--keys", "1:down"},
+                                                     {"--headless=yes"},
+                                                     {"--help=1"}};
   for (const auto& args : bad) {
     PlatformOptions o;
     std::string error;
@@ -76,8 +85,8 @@ TEST(KeyScript, NamesNumbersAltAndFrameOrder) {
       << error;
   ASSERT_EQ(keys.size(), 14u);
   // Stable by frame: frame 1's eight in script order, then 2, 3, 5.
-  const uint32_t codes[] = {0x22, 0x21, 0x2D, 0x2E, 0x23, 0x25, 0x27, 0x28, 0x09,
-                            0x26, 0x26, 0x41, 0x41, 0x24};
+  const uint32_t codes[] = {0x22, 0x21, 0x2D, 0x2E, 0x23, 0x25, 0x27,
+                            0x28, 0x09, 0x26, 0x26, 0x41, 0x41, 0x24};
   const uint32_t frames[] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 3, 3, 5};
   for (size_t i = 0; i < keys.size(); ++i) {
     EXPECT_EQ(keys[i].virtualKey, codes[i]) << i;
@@ -89,8 +98,8 @@ TEST(KeyScript, NamesNumbersAltAndFrameOrder) {
 }
 
 TEST(KeyScript, BadItemsNameThemselvesAndAddNothing) {
-  const char* bad[] = {"",           "0:down:UP", "1:press:UP", "1:down:SPACEBAR",
-                       "1:down:255", "1:down:0",  "1:down:0x",  "1:down:alt+UP",
+  const char* bad[] = {"",           "0:down:UP",  "1:press:UP",        "1:down:SPACEBAR",
+                       "1:down:255", "1:down:0",   "1:down:0x",         "1:down:alt+UP",
                        "x:down:UP",  "1:down:UP,", "1:down:UP,,2:up:UP"};
   for (const char* script : bad) {
     std::vector<ScriptedKey> keys;

@@ -60,23 +60,40 @@ TEST_F(ShellTest, WinMainRegistersCreatesShowsAndSetsUpInOrder) {
 TEST_F(ShellTest, LoopHandlesEveryWaitingMessageBeforeTheNextFrame) {
   // A burst of three key messages, an empty queue, one more message, empty,
   // then the close: the window procedure sees the burst before frame 1.
-  fake.queue = {FakeMessage(WM_KEYDOWN, VK_TAB), FakeMessage(WM_KEYDOWN, VK_UP),
-                FakeMessage(WM_KEYUP, VK_UP),    FakeMessage(0),
-                FakeMessage(WM_KEYDOWN, VK_HOME), FakeMessage(0),
+  fake.queue = {FakeMessage(WM_KEYDOWN, VK_TAB),
+                FakeMessage(WM_KEYDOWN, VK_UP),
+                FakeMessage(WM_KEYUP, VK_UP),
+                FakeMessage(0),
+                FakeMessage(WM_KEYDOWN, VK_HOME),
+                FakeMessage(0),
                 FakeMessage(WM_CLOSE)};
   int code = WinMain(PlatformInstance(), nullptr, nullptr, SW_SHOWNORMAL);
   EXPECT_EQ(code, 0);
 
   Calls loop(fake.calls.begin() + 9, fake.calls.end());
   const std::string peek = "PeekMessageA(null,0,0,1)";
-  EXPECT_EQ(loop, (Calls{peek, "TranslateMessage(0x100)", "DispatchMessageA(0x100)",
-                         peek, "TranslateMessage(0x100)", "DispatchMessageA(0x100)",
-                         peek, "TranslateMessage(0x101)", "DispatchMessageA(0x101)",
-                         peek, "RenderFrame",
-                         peek, "TranslateMessage(0x100)", "DispatchMessageA(0x100)",
-                         peek, "RenderFrame",
-                         peek, "TranslateMessage(0x10)", "DispatchMessageA(0x10)",
-                         "DefWindowProcA(0x10,0x0)", "PostQuitMessage(0)", peek}));
+  EXPECT_EQ(loop, (Calls{peek,
+                         "TranslateMessage(0x100)",
+                         "DispatchMessageA(0x100)",
+                         peek,
+                         "TranslateMessage(0x100)",
+                         "DispatchMessageA(0x100)",
+                         peek,
+                         "TranslateMessage(0x101)",
+                         "DispatchMessageA(0x101)",
+                         peek,
+                         "RenderFrame",
+                         peek,
+                         "TranslateMessage(0x100)",
+                         "DispatchMessageA(0x100)",
+                         peek,
+                         "RenderFrame",
+                         peek,
+                         "TranslateMessage(0x10)",
+                         "DispatchMessageA(0x10)",
+                         "DefWindowProcA(0x10,0x0)",
+                         "PostQuitMessage(0)",
+                         peek}));
   EXPECT_FALSE(keyState.lightMode);
   EXPECT_FALSE(keyState.keyUp);
   EXPECT_TRUE(keyState.keyHome);
@@ -142,11 +159,11 @@ TEST_F(ShellTest, KeyMapSetsAndClearsEachFlag) {
     WPARAM key;
     bool KeyState::*flag;
   };
-  const Mapping map[] = {{0x26, &KeyState::keyUp},       {0x28, &KeyState::keyDown},
-                         {0x25, &KeyState::keyLeft},     {0x27, &KeyState::keyRight},
-                         {0x24, &KeyState::keyHome},     {0x23, &KeyState::keyEnd},
-                         {0x2E, &KeyState::keyDelete},   {0x22, &KeyState::keyPageDown},
-                         {0x21, &KeyState::keyPageUp},   {0x2D, &KeyState::keyInsert}};
+  const Mapping map[] = {{0x26, &KeyState::keyUp},     {0x28, &KeyState::keyDown},
+                         {0x25, &KeyState::keyLeft},   {0x27, &KeyState::keyRight},
+                         {0x24, &KeyState::keyHome},   {0x23, &KeyState::keyEnd},
+                         {0x2E, &KeyState::keyDelete}, {0x22, &KeyState::keyPageDown},
+                         {0x21, &KeyState::keyPageUp}, {0x2D, &KeyState::keyInsert}};
   for (const Mapping& m : map) {
     OnKeyDown(m.key);
     EXPECT_TRUE(keyState.*(m.flag)) << m.key;
@@ -259,12 +276,12 @@ TEST_F(ShellTest, FrameRateAcrossTheClockWrap) {
 TEST_F(ShellTest, PixelFormatRequestBytes) {
   // The descriptor as a Windows program lays it out: little-endian fields.
   const uint8_t expected[40] = {
-      40, 0, 1, 0,                // nSize, nVersion
-      0x25, 0, 0, 0,              // dwFlags: double buffer | draw to window | OpenGL
-      0, 16, 5, 11, 6, 5, 5, 0,   // RGBA type, 16 colour bits, 5-6-5 at shifts 11, 5, 0
-      0, 0, 0, 0, 0, 0, 0,        // no alpha, no accumulation buffer
-      32, 0, 0, 0, 0,             // depth 32, no stencil, no aux, main plane, reserved
-      0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};  // layer, visible, damage masks
+      40,   0,  1, 0,               // nSize, nVersion
+      0x25, 0,  0, 0,               // dwFlags: double buffer | draw to window | OpenGL
+      0,    16, 5, 11, 6, 5, 5, 0,  // RGBA type, 16 colour bits, 5-6-5 at shifts 11, 5, 0
+      0,    0,  0, 0,  0, 0, 0,     // no alpha, no accumulation buffer
+      32,   0,  0, 0,  0,           // depth 32, no stencil, no aux, main plane, reserved
+      0,    0,  0, 0,  0, 0, 0, 0, 0, 0, 0, 0};  // layer, visible, damage masks
   PIXELFORMATDESCRIPTOR request;
   std::memset(&request, 0xAB, sizeof request);  // padding must not leak through
   FillPixelFormatRequest(&request);

@@ -58,7 +58,8 @@ DemoRun RunProgram(const std::string& program, const std::vector<std::string>& a
   if (child < 0) return run;
   if (child == 0) {
     if (chdir(folder.c_str()) != 0) _exit(126);
-    if (!std::freopen(outPath.c_str(), "w", stdout) || !std::freopen(errPath.c_str(), "w", stderr)) {
+    if (!std::freopen(outPath.c_str(), "w", stdout) ||
+        !std::freopen(errPath.c_str(), "w", stderr)) {
       _exit(126);
     }
     for (const std::string& name : unset) unsetenv(name.c_str());

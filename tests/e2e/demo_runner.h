@@ -9,9 +9,9 @@
 #include <vector>
 
 struct DemoRun {
-  int exitCode = -1;        // the exit status; 128 + signal when killed
-  std::string out;          // standard output
-  std::string err;          // standard error
+  int exitCode = -1;  // the exit status; 128 + signal when killed
+  std::string out;    // standard output
+  std::string err;    // standard error
 };
 
 // A new empty folder under the test's temporary directory, with copies of

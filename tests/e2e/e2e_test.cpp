@@ -105,9 +105,12 @@ TEST_F(DemoTest, ScriptedKeysRunThrough) {
 }
 
 TEST_F(DemoTest, CommandLineErrorsHelpAndVersion) {
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"--bogus"}, {"--frames"}, {"--frames", "0"},
-        {"--keys", "1:down:SPACEBAR"}, {"--capture", "x.png"}, {"extra"}}) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--bogus"},
+                                               {"--frames"},
+                                               {"--frames", "0"},
+                                               {"--keys", "1:down:SPACEBAR"},
+                                               {"--capture", "x.png"},
+                                               {"extra"}}) {
     DemoRun run = Run(args);
     EXPECT_EQ(run.exitCode, 64) << args[0];
     EXPECT_NE(run.err.find("usage: shadow_volume"), std::string::npos) << args[0];

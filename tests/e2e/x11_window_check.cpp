@@ -72,12 +72,21 @@ int main(int argc, char** argv) {
   Atom protocols = XInternAtom(display, "WM_PROTOCOLS", False);
   Atom deleteWindow = XInternAtom(display, "WM_DELETE_WINDOW", False);
 
+  // The demo runs in a scratch folder, so its path must not be relative.
+  char* demoPath = realpath(argv[first], nullptr);
+  if (demoPath == nullptr) {
+    std::fprintf(stderr, "x11_window_check: no program %s\n", argv[first]);
+    return 64;
+  }
+  std::vector<char*> demoArgs(argv + first, argv + argc);
+  demoArgs[0] = demoPath;
+  demoArgs.push_back(nullptr);
   std::string folder = MakeScratchFolder();
   pid_t demo = fork();
   if (demo == 0) {
     if (chdir(folder.c_str()) != 0) _exit(126);
     close(ConnectionNumber(display));
-    execv(argv[first], argv + first);
+    execv(demoPath, demoArgs.data());
     _exit(127);
   }
 
@@ -87,7 +96,7 @@ int main(int argc, char** argv) {
   bool closeSent = false;
   int status = 0;
   bool exited = false;
-  for (int waited = 0; waited < 60000 && !exited; ) {
+  for (int waited = 0; waited < 60000 && !exited;) {
     while (XPending(display) > 0) {
       XEvent event;
       XNextEvent(display, &event);
@@ -140,6 +149,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "x11_window_check: the demo did not end within 60 s\n");
   }
   RemoveScratchFolder(folder);
+  std::free(demoPath);
 
   bool ok = exited && WIFEXITED(status) && WEXITSTATUS(status) == 0;
   std::fprintf(stderr, "demo exit: %d\n", WIFEXITED(status) ? WEXITSTATUS(status) : -1);
