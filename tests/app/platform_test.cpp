@@ -154,6 +154,13 @@ TEST(Platform, SdlKeyEventsBecomeWindowsKeyMessages) {
                   {WM_KEYDOWN, 0x70, 1},
                   {WM_KEYDOWN, 0x7B, 1}},
                  "translated keys");
+  // A quit request from outside (a signal, the session ending) is the
+  // window's close: WM_CLOSE, left to the program to act on.
+  SDL_Event quit{};
+  quit.type = SDL_QUIT;
+  ASSERT_EQ(SDL_PushEvent(&quit), 1);
+  ExpectMessages(Drain(), {{WM_CLOSE, 0, 0}}, "quit request");
+  EXPECT_NE(GetDC(HeadlessWindow::window), nullptr);
 }
 
 TEST(Platform, PostedMessagesComeFirstAndPeekingKeepsThem) {
