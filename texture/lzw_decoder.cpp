@@ -20,7 +20,9 @@ constexpr bool kLittleEndianHost = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
 
 }  // namespace
 
-StringArena::~StringArena() { Release(); }
+StringArena::~StringArena() {
+  Release();
+}
 
 uint8_t* StringArena::Allocate(int32_t size) {
   if (currentBlock_ < blocks_.size() && used_ + size <= kBlockSize) {

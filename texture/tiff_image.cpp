@@ -196,22 +196,33 @@ void TiffImage::ReadIfdEntry() {
   entryCount = count;
   entryValue = value;
   switch (tag) {
-    case kTagImageWidth: width = static_cast<int32_t>(value); break;
-    case kTagImageLength: height = static_cast<int32_t>(value); break;
-    case kTagCompression: compression = value; break;
+    case kTagImageWidth:
+      width = static_cast<int32_t>(value);
+      break;
+    case kTagImageLength:
+      height = static_cast<int32_t>(value);
+      break;
+    case kTagCompression:
+      compression = value;
+      break;
     case kTagStripOffsets:
       stripOffsets = static_cast<int32_t>(value);
       stripCount = static_cast<int32_t>(count);
       stripOffsetsType = type;
       break;
-    case kTagSamplesPerPixel: samplesPerPixel = value; break;
+    case kTagSamplesPerPixel:
+      samplesPerPixel = value;
+      break;
     case kTagStripByteCounts:
       stripByteCounts = static_cast<int32_t>(value);
       stripByteCountsType = type;
       stripByteCountsCount = count;
       break;
-    case kTagPredictor: predictor = value; break;
-    default: break;  // BitsPerSample, RowsPerStrip and the rest change nothing
+    case kTagPredictor:
+      predictor = value;
+      break;
+    default:
+      break;  // BitsPerSample, RowsPerStrip and the rest change nothing
   }
 }
 
@@ -245,9 +256,9 @@ bool TiffImage::ReadImageData() {
       const size_t stripBytes = length < available ? length : available;
       if (lzw) {
         ClearLzwEntries();
-        DecodeLzwStrip(reader.data + position,
-                       static_cast<int32_t>(stripBytes < kMaxStripLength ? stripBytes
-                                                                          : kMaxStripLength));
+        DecodeLzwStrip(
+            reader.data + position,
+            static_cast<int32_t>(stripBytes < kMaxStripLength ? stripBytes : kMaxStripLength));
         ClearLzwEntries();
       } else {
         reader.Seek(position);

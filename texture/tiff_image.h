@@ -12,10 +12,10 @@
 #include <cstdio>
 #include <vector>
 
-constexpr int kLzwTableSize = 4096;                // LZW codes 0 .. 4095
-constexpr int kLzwMaxCodeWidth = 12;               // bits of the widest code
-constexpr uint32_t kMaxPixelBytes = 256u << 20;    // largest pixel buffer made, 256 MiB
-constexpr uint16_t kTiffLittleEndianMark = 0x4949; // "II"
+constexpr int kLzwTableSize = 4096;                 // LZW codes 0 .. 4095
+constexpr int kLzwMaxCodeWidth = 12;                // bits of the widest code
+constexpr uint32_t kMaxPixelBytes = 256u << 20;     // largest pixel buffer made, 256 MiB
+constexpr uint16_t kTiffLittleEndianMark = 0x4949;  // "II"
 
 // Carves LZW strings out of large blocks so that a new table entry costs a
 // pointer bump, not an allocation. Reset() makes every block free again
@@ -130,46 +130,46 @@ class TiffImage {
   void FreePixels();
 
   // Reader state
-  FILE* file;                // open only while LoadTiff runs
-  ByteReader reader;         // bounded cursor over the file's bytes, set while LoadTiff runs
-  uint16_t byteOrderMark;    // header bytes 0-1; 0x4949 accepted
-  uint16_t version;          // header bytes 2-3; not checked
-  uint32_t firstIfdPos;      // file position of the first directory
-  uint16_t entryTag;         // the entry ReadIfdEntry is reading
-  uint16_t entryType;        // TIFF field type: 3 SHORT, 4 LONG
+  FILE* file;              // open only while LoadTiff runs
+  ByteReader reader;       // bounded cursor over the file's bytes, set while LoadTiff runs
+  uint16_t byteOrderMark;  // header bytes 0-1; 0x4949 accepted
+  uint16_t version;        // header bytes 2-3; not checked
+  uint32_t firstIfdPos;    // file position of the first directory
+  uint16_t entryTag;       // the entry ReadIfdEntry is reading
+  uint16_t entryType;      // TIFF field type: 3 SHORT, 4 LONG
   uint32_t entryCount;
-  uint32_t entryValue;       // the value field taken whole, little-endian
-  int16_t entryCountInIfd;   // entries in the first directory; <= 0 reads none
+  uint32_t entryValue;      // the value field taken whole, little-endian
+  int16_t entryCountInIfd;  // entries in the first directory; <= 0 reads none
 
   // Values from the file (0 when the tag is absent)
-  int32_t width;             // pixels per row
-  int32_t height;            // rows
-  uint32_t samplesPerPixel;  // 3 or 4 give pixels
-  uint32_t compression;      // 1 none, 5 LZW; other values leave the pixels zero
-  int32_t stripOffsets;      // one strip: its position; several: position of the offsets array
-  int32_t stripCount;        // count of StripOffsets: the number of strips
-  int32_t stripByteCounts;   // one strip: its length; several: position of the lengths array
-  uint32_t predictor;        // 2 = horizontal differencing
-  uint16_t stripOffsetsType;     // field type of StripOffsets (3 SHORT, else 4-byte elements)
-  uint16_t stripByteCountsType;  // field type of StripByteCounts
-  uint32_t stripByteCountsCount; // count of StripByteCounts: tells if the array is in the entry
+  int32_t width;                  // pixels per row
+  int32_t height;                 // rows
+  uint32_t samplesPerPixel;       // 3 or 4 give pixels
+  uint32_t compression;           // 1 none, 5 LZW; other values leave the pixels zero
+  int32_t stripOffsets;           // one strip: its position; several: position of the offsets array
+  int32_t stripCount;             // count of StripOffsets: the number of strips
+  int32_t stripByteCounts;        // one strip: its length; several: position of the lengths array
+  uint32_t predictor;             // 2 = horizontal differencing
+  uint16_t stripOffsetsType;      // field type of StripOffsets (3 SHORT, else 4-byte elements)
+  uint16_t stripByteCountsType;   // field type of StripByteCounts
+  uint32_t stripByteCountsCount;  // count of StripByteCounts: tells if the array is in the entry
 
   // LZW decoding state
-  int32_t codeWidth;         // 9 .. 12 bits
-  const uint8_t* stripData;  // the strip being decoded
-  int32_t stripLength;       // its length in bytes
-  int32_t bitPos;            // bit position of the next code in stripData
-  uint32_t clearCode;        // 256
-  uint32_t endCode;          // 257
-  uint8_t* pixels;           // owned, pixelBytes long, null until ReadImageData sizes it
-  uint32_t pixelBytes;       // width x height x samplesPerPixel, <= kMaxPixelBytes
-  int32_t writePos;          // next byte of pixels the decoder writes, 0 .. pixelBytes
-  int32_t nextCode;          // entry the next new string goes to, 258 .. 4095
-  int32_t entryBits[kLzwTableSize];      // length of each entry's string in bits
+  int32_t codeWidth;                 // 9 .. 12 bits
+  const uint8_t* stripData;          // the strip being decoded
+  int32_t stripLength;               // its length in bytes
+  int32_t bitPos;                    // bit position of the next code in stripData
+  uint32_t clearCode;                // 256
+  uint32_t endCode;                  // 257
+  uint8_t* pixels;                   // owned, pixelBytes long, null until ReadImageData sizes it
+  uint32_t pixelBytes;               // width x height x samplesPerPixel, <= kMaxPixelBytes
+  int32_t writePos;                  // next byte of pixels the decoder writes, 0 .. pixelBytes
+  int32_t nextCode;                  // entry the next new string goes to, 258 .. 4095
+  int32_t entryBits[kLzwTableSize];  // length of each entry's string in bits
   int32_t codeMasks[kLzwMaxCodeWidth + 1];  // entry n holds 2^n - 1
-  uint8_t* entryBytes[kLzwTableSize];    // each entry's string; null when it has none
-  uint8_t* literalBlock;     // the 256 one-byte strings of entries 0 .. 255
-  StringArena arena;         // storage of the strings of entries 258 .. 4094
+  uint8_t* entryBytes[kLzwTableSize];       // each entry's string; null when it has none
+  uint8_t* literalBlock;                    // the 256 one-byte strings of entries 0 .. 255
+  StringArena arena;                        // storage of the strings of entries 258 .. 4094
 };
 
 // Decodes one LZW strip on its own into at most outSize bytes, as a strip

@@ -182,8 +182,8 @@ TEST(Predictor, ThreeAndFourSamplesSumEachSampleOnItsOwn) {
   rgb.height = 2;
   rgb.samplesPerPixel = 3;
   rgb.pixelBytes = 18;
-  rgb.pixels = new uint8_t[18]{200, 1, 2, 100, 1, 2, 10, 1, 2,  //
-                               5, 6, 7, 250, 250, 250, 1, 1, 1};
+  rgb.pixels = new uint8_t[18]{200, 1, 2, 100, 1,   2,   10, 1, 2,  //
+                               5,   6, 7, 250, 250, 250, 1,  1, 1};
   rgb.UndoHorizontalPredictor();
   EXPECT_EQ(Bytes(rgb.pixels, rgb.pixels + 18),
             (Bytes{200, 1, 2, 44, 2, 4, 54, 3, 6, 5, 6, 7, 255, 0, 1, 0, 1, 2}));
