@@ -68,6 +68,22 @@ bool ReadStripArrayElement(const ByteReader& file, uint32_t value, uint16_t type
 
 }  // namespace
 
+const char* DescribeTiffLoadFailure(TiffLoadFailure failure) {
+  switch (failure) {
+    case TiffLoadFailure::kNone:
+      return "no failure";
+    case TiffLoadFailure::kCannotOpen:
+      return "cannot be opened";
+    case TiffLoadFailure::kCannotRead:
+      return "cannot be read";
+    case TiffLoadFailure::kNotLittleEndian:
+      return "is not a little-endian TIFF file";
+    case TiffLoadFailure::kUnsupportedSize:
+      return "has an image size of 0 or more than 256 MiB of pixels";
+  }
+  return "unknown failure";
+}
+
 bool ByteReader::Seek(uint32_t position) {
   pos = position;
   return pos <= size;
@@ -115,6 +131,7 @@ TiffImage::TiffImage()
       entryCount(0),
       entryValue(0),
       entryCountInIfd(0),
+      failure(TiffLoadFailure::kNone),
       width(0),
       height(0),
       samplesPerPixel(0),
@@ -157,18 +174,26 @@ void TiffImage::FreePixels() {
 
 bool TiffImage::LoadTiff(const char* path) {
   FreePixels();
+  failure = TiffLoadFailure::kNone;
   file = std::fopen(path, "rb");
-  if (!file) return false;
+  if (!file) {
+    failure = TiffLoadFailure::kCannotOpen;
+    return false;
+  }
   std::vector<uint8_t> bytes;
   const bool readAll = ReadWholeFile(file, &bytes);
   std::fclose(file);
   file = nullptr;
-  if (!readAll) return false;
+  if (!readAll) {
+    failure = TiffLoadFailure::kCannotRead;
+    return false;
+  }
 
   reader = ByteReader{bytes.data(), bytes.size(), 0, false};
   reader.ReadU16(&byteOrderMark);
   if (byteOrderMark != kTiffLittleEndianMark) {
     std::printf("\n\n\t\tNot a tif_file!!!");
+    failure = TiffLoadFailure::kNotLittleEndian;
     reader = ByteReader{};
     return false;
   }
@@ -231,6 +256,7 @@ bool TiffImage::ReadImageData() {
   const uint64_t size =
       static_cast<uint64_t>(width > 0 ? width : 0) * (height > 0 ? height : 0) * samplesPerPixel;
   if (size == 0 || size > kMaxPixelBytes) {
+    failure = TiffLoadFailure::kUnsupportedSize;
     width = 0;
     height = 0;
     return false;

@@ -41,6 +41,18 @@ class StringArena {
   int32_t used_ = 0;         // bytes taken from the current block
 };
 
+// Why LoadTiff returned false (kNone after success).
+enum class TiffLoadFailure {
+  kNone,
+  kCannotOpen,       // the file cannot be opened
+  kCannotRead,       // a read error before the end of the file
+  kNotLittleEndian,  // the first two bytes are not "II"
+  kUnsupportedSize,  // a side of 0 or less, or more than kMaxPixelBytes of pixels
+};
+
+// A short English phrase for the failure, for messages.
+const char* DescribeTiffLoadFailure(TiffLoadFailure failure);
+
 // A cursor over bytes that fails visibly instead of inventing data: a read
 // that would pass the end returns false, reads nothing and sets `failed`.
 struct ByteReader {
@@ -140,6 +152,7 @@ class TiffImage {
   uint32_t entryCount;
   uint32_t entryValue;      // the value field taken whole, little-endian
   int16_t entryCountInIfd;  // entries in the first directory; <= 0 reads none
+  TiffLoadFailure failure;  // why LoadTiff returned false, kNone after success
 
   // Values from the file (0 when the tag is absent)
   int32_t width;                  // pixels per row
