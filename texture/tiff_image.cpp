@@ -25,19 +25,23 @@ constexpr uint32_t kCompressionLzw = 5;
 // Longest strip the decoder looks at: bitPos must stay a signed 32-bit count.
 constexpr int64_t kMaxStripLength = INT32_MAX / 8;
 
-// Reads the whole stream; returns false when a read fails before the end.
+// Reads the whole stream straight into bytes; returns false when a read
+// fails before the end.
 bool ReadWholeFile(FILE* file, std::vector<uint8_t>* bytes) {
+  size_t size = 0;
   if (std::fseek(file, 0, SEEK_END) == 0) {
-    long size = std::ftell(file);
-    if (size > 0) bytes->reserve(static_cast<size_t>(size));
+    const long end = std::ftell(file);
+    if (end > 0) size = static_cast<size_t>(end);
     std::rewind(file);
   }
-  uint8_t chunk[64 * 1024];
-  for (;;) {
-    size_t got = std::fread(chunk, 1, sizeof chunk, file);
-    bytes->insert(bytes->end(), chunk, chunk + got);
-    if (got < sizeof chunk) return !std::ferror(file);
+  bytes->resize(size + 1);  // one more, to see the end of the file
+  size_t got = std::fread(bytes->data(), 1, bytes->size(), file);
+  while (got == bytes->size()) {  // the file is longer than it said: keep reading
+    bytes->resize(bytes->size() * 2);
+    got += std::fread(bytes->data() + got, 1, bytes->size() - got, file);
   }
+  bytes->resize(got);
+  return !std::ferror(file);
 }
 
 // Element `index` of a strip array (offsets or byte counts) described by its
@@ -299,7 +303,8 @@ bool TiffImage::ReadImageData() {
 }
 
 void TiffImage::SetUpLzwTable() {
-  if (!literalBlock) literalBlock = new uint8_t[256];
+  // The slack lets short strings move in 16-byte blocks (see StringArena).
+  if (!literalBlock) literalBlock = new uint8_t[256 + kLzwCopySlack]();
   // The literal entries are set here already, so a strip that does not open
   // with a clear code still finds them.
   for (int i = 0; i < 256; ++i) {
@@ -307,20 +312,25 @@ void TiffImage::SetUpLzwTable() {
     entryBytes[i] = literalBlock + i;
     entryBits[i] = 8;
   }
-  entryBytes[256] = entryBytes[257] = nullptr;
-  entryBits[256] = entryBits[257] = 0;
+  for (int i = 256; i < kLzwTableSize; ++i) {
+    entryBytes[i] = nullptr;
+    entryBits[i] = 0;
+  }
+  nextCode = kLzwTableSize;  // ClearLzwEntries: every entry may hold a string
   ClearLzwEntries();
 }
 
 void TiffImage::ReleaseLzwTable() {
-  ClearLzwEntries();
+  for (int i = 0; i < kLzwTableSize; ++i) entryBytes[i] = nullptr;
   arena.Release();
-  for (int i = 0; i < 256; ++i) entryBytes[i] = nullptr;
   delete[] literalBlock;
   literalBlock = nullptr;
 }
 
 void TiffImage::ClearLzwEntries() {
-  for (int i = 258; i < kLzwTableSize; ++i) entryBytes[i] = nullptr;
+  // Entries from nextCode on never hold a string, so only those below it
+  // need clearing.
+  const int32_t end = std::min(std::max(nextCode, 258), kLzwTableSize);
+  for (int32_t i = 258; i < end; ++i) entryBytes[i] = nullptr;
   arena.Reset();
 }

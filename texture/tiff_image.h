@@ -17,10 +17,14 @@ constexpr int kLzwMaxCodeWidth = 12;                // bits of the widest code
 constexpr uint32_t kMaxPixelBytes = 256u << 20;     // largest pixel buffer made, 256 MiB
 constexpr uint16_t kTiffLittleEndianMark = 0x4949;  // "II"
 
+// Strings of the LZW table may be copied in moves of this many bytes: every
+// string has this many readable bytes from its start (its own and slack).
+constexpr int32_t kLzwCopySlack = 16;
+
 // Carves LZW strings out of large blocks so that a new table entry costs a
 // pointer bump, not an allocation. Reset() makes every block free again
 // (used when the table is cleared); the blocks themselves are kept for reuse
-// until the arena is destroyed.
+// until Release() or the destructor.
 class StringArena {
  public:
   StringArena() = default;
@@ -28,17 +32,29 @@ class StringArena {
   StringArena(const StringArena&) = delete;
   StringArena& operator=(const StringArena&) = delete;
 
-  // Returns room for `size` bytes (1 .. kBlockSize), valid until Reset().
-  uint8_t* Allocate(int32_t size);
+  // Returns room for `size` bytes (1 .. kBlockSize), valid until Reset(),
+  // followed by at least kLzwCopySlack - 1 more bytes that may be read or
+  // overwritten (they belong to no string yet).
+  uint8_t* Allocate(int32_t size) {
+    if (current_ && used_ + size <= kBlockSize) {
+      uint8_t* room = current_ + used_;
+      used_ += size;
+      return room;
+    }
+    return AllocateInNextBlock(size);
+  }
   void Reset();
   void Release();  // frees every block
 
   static constexpr int32_t kBlockSize = 64 * 1024;  // > longest LZW string (3839 bytes)
 
  private:
-  std::vector<uint8_t*> blocks_;
-  size_t currentBlock_ = 0;  // index in blocks_ of the block being carved
-  int32_t used_ = 0;         // bytes taken from the current block
+  uint8_t* AllocateInNextBlock(int32_t size);
+
+  std::vector<uint8_t*> blocks_;  // each kBlockSize + kLzwCopySlack bytes
+  size_t currentBlock_ = 0;       // index in blocks_ of the block being carved
+  uint8_t* current_ = nullptr;    // that block, null before the first allocation
+  int32_t used_ = 0;              // bytes taken from the current block
 };
 
 // Why LoadTiff returned false (kNone after success).
@@ -99,7 +115,9 @@ class TiffImage {
   // Decodes one LZW strip of stripLength bytes, appending to pixels at
   // writePos and stopping at the end code, at the end of the data, at the end
   // of the buffer, or at a code that names no string. Needs the table set up
-  // (SetUpLzwTable) and pixels/pixelBytes set; the bytes need no padding.
+  // (SetUpLzwTable), pixels/pixelBytes set and the pixels from writePos on
+  // zero (short strings move in 16-byte blocks whose overhang is cleared
+  // again); the strip bytes need no padding.
   void DecodeLzwStrip(const uint8_t* stripBytes, int32_t stripLength);
 
   // Handles a clear code: drops entries 258 .. 4095, sets the literal entries,
@@ -135,7 +153,8 @@ class TiffImage {
   // block of entries 0 .. 255, and the arena that holds the longer strings.
   void SetUpLzwTable();
   void ReleaseLzwTable();
-  // Drops every string of entries 258 .. 4095 (at the start and end of a strip).
+  // Drops every string of entries 258 .. 4095 (at the start and end of a
+  // strip); entries from nextCode on hold none, so only those below are touched.
   void ClearLzwEntries();
 
   // Frees pixels and sets pixelBytes to 0.
