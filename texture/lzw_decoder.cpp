@@ -8,6 +8,9 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "texture/tiff_image.h"
 
@@ -40,15 +43,22 @@ inline uint32_t CodeAt(const uint8_t* data, int32_t length, int32_t bitPos, int3
   return (window >> (32 - (bitPos & 7) - width)) & mask;
 }
 
+// Copies `length` bytes in 16-byte moves, which may read and write up to 15
+// bytes past the end: table strings carry that much readable slack, and the
+// destination must have that much room.
+inline void CopyInBlocks(uint8_t* to, const uint8_t* from, uint32_t length) {
+  for (uint32_t i = 0; i < length; i += kLzwCopySlack) std::memcpy(to + i, from + i, kLzwCopySlack);
+}
+
 // Copies a table string of `length` bytes to out[pos], cut at outSize;
-// returns the bytes it counts as written. A short string moves as one
-// 16-byte block when the buffer has room: the bytes past the string are
+// returns the bytes it counts as written. Away from the end of the buffer
+// the string moves in 16-byte blocks: the bytes written past it are
 // overwritten by the next output, or cleared when the strip ends.
 inline uint32_t AppendString(uint8_t* out, uint32_t pos, uint32_t outSize, const uint8_t* string,
                              uint32_t length) {
   const uint32_t room = outSize - pos;
-  if (length <= kLzwCopySlack && room >= kLzwCopySlack) {
-    std::memcpy(out + pos, string, kLzwCopySlack);
+  if (room >= kLzwCopySlack && length <= room - kLzwCopySlack) {
+    CopyInBlocks(out + pos, string, length);
     return length;
   }
   if (length > room) length = room;
@@ -56,12 +66,13 @@ inline uint32_t AppendString(uint8_t* out, uint32_t pos, uint32_t outSize, const
   return length;
 }
 
-// Stores the string of prefix plus firstByte as entry `at`.
+// Stores the string of prefix plus firstByte as entry `at`. The arena
+// leaves room for the block moves past every string.
 inline void StoreString(int32_t* entryBits, uint8_t** entryBytes, StringArena* arena, int32_t at,
                         int32_t prefix, uint8_t firstByte) {
   const uint32_t length = static_cast<uint32_t>(entryBits[prefix]) >> 3;
   uint8_t* string = arena->Allocate(static_cast<int32_t>(length) + 1);
-  std::memcpy(string, entryBytes[prefix], length < kLzwCopySlack ? kLzwCopySlack : length);
+  CopyInBlocks(string, entryBytes[prefix], length);
   string[length] = firstByte;
   entryBytes[at] = string;
   entryBits[at] = entryBits[prefix] + 8;
@@ -228,13 +239,38 @@ void TiffImage::DecodeLzwStrip(const uint8_t* stripBytes, int32_t stripLength) {
 namespace {
 
 // Running sums kept in registers, one per sample, each wrapping in 8 bits
-// on its own. Written out per sample count so that the sums stay in registers.
+// on its own. Where SSE2 is available, runs of pixels are summed a vector at a
+// time: a prefix sum over 5 RGB or 4 RGBA pixels in log steps, plus the sums
+// carried from the pixel before; the scalar loop finishes each row.
 void UndoPredictorRgb(uint8_t* pixels, size_t rows, size_t width) {
   for (size_t row = 0; row < rows; ++row) {
     uint8_t* p = pixels + row * width * 3;
-    uint8_t r = p[0], g = p[1], b = p[2];
-    for (size_t x = 1; x < width; ++x) {
-      p += 3;
+    size_t x = 1;
+#ifdef __SSE2__
+    // Bytes 0-14 are five pixels; byte 15 belongs to the next one and is
+    // stored back unchanged, so the row needs a sixth pixel after the five.
+    const __m128i keepLast = _mm_set_epi8(-1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+    __m128i carry = _mm_cvtsi32_si128(p[0] | p[1] << 8 | p[2] << 16);
+    carry = _mm_or_si128(carry, _mm_slli_si128(carry, 3));
+    carry = _mm_or_si128(carry, _mm_slli_si128(carry, 6));
+    carry = _mm_or_si128(carry, _mm_slli_si128(carry, 12));
+    for (; x + 5 < width; x += 5) {
+      uint8_t* q = p + 3 * x;
+      const __m128i stored = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+      __m128i v = _mm_add_epi8(stored, _mm_slli_si128(stored, 3));
+      v = _mm_add_epi8(v, _mm_slli_si128(v, 6));
+      v = _mm_add_epi8(v, _mm_slli_si128(v, 12));
+      v = _mm_add_epi8(v, carry);
+      v = _mm_or_si128(_mm_andnot_si128(keepLast, v), _mm_and_si128(keepLast, stored));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(q), v);
+      carry = _mm_srli_si128(_mm_slli_si128(v, 1), 13);  // the last pixel, bytes 0-2
+      carry = _mm_or_si128(carry, _mm_slli_si128(carry, 3));
+      carry = _mm_or_si128(carry, _mm_slli_si128(carry, 6));
+      carry = _mm_or_si128(carry, _mm_slli_si128(carry, 12));
+    }
+#endif
+    uint8_t r = p[3 * x - 3], g = p[3 * x - 2], b = p[3 * x - 1];
+    for (p += 3 * x; x < width; ++x, p += 3) {
       r = static_cast<uint8_t>(r + p[0]);
       g = static_cast<uint8_t>(g + p[1]);
       b = static_cast<uint8_t>(b + p[2]);
@@ -248,9 +284,22 @@ void UndoPredictorRgb(uint8_t* pixels, size_t rows, size_t width) {
 void UndoPredictorRgba(uint8_t* pixels, size_t rows, size_t width) {
   for (size_t row = 0; row < rows; ++row) {
     uint8_t* p = pixels + row * width * 4;
-    uint8_t r = p[0], g = p[1], b = p[2], a = p[3];
-    for (size_t x = 1; x < width; ++x) {
-      p += 4;
+    size_t x = 1;
+#ifdef __SSE2__
+    __m128i carry = _mm_set1_epi32(
+        static_cast<int>(p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24));
+    for (; x + 4 <= width; x += 4) {
+      uint8_t* q = p + 4 * x;
+      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+      v = _mm_add_epi8(v, _mm_slli_si128(v, 4));
+      v = _mm_add_epi8(v, _mm_slli_si128(v, 8));
+      v = _mm_add_epi8(v, carry);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(q), v);
+      carry = _mm_shuffle_epi32(v, 0xFF);  // the last pixel in every lane
+    }
+#endif
+    uint8_t r = p[4 * x - 4], g = p[4 * x - 3], b = p[4 * x - 2], a = p[4 * x - 1];
+    for (p += 4 * x; x < width; ++x, p += 4) {
       r = static_cast<uint8_t>(r + p[0]);
       g = static_cast<uint8_t>(g + p[1]);
       b = static_cast<uint8_t>(b + p[2]);
@@ -266,15 +315,23 @@ void UndoPredictorRgba(uint8_t* pixels, size_t rows, size_t width) {
 }  // namespace
 
 void TiffImage::UndoHorizontalPredictor() {
-  if (!pixels || (samplesPerPixel != 3 && samplesPerPixel != 4) || width <= 0 || height <= 0) {
+  UndoHorizontalPredictorRows(0, height);
+}
+
+void TiffImage::UndoHorizontalPredictorRows(int32_t firstRow, int32_t rowCount) {
+  if (!pixels || (samplesPerPixel != 3 && samplesPerPixel != 4) || width <= 0 || firstRow < 0 ||
+      rowCount <= 0) {
     return;
   }
   const size_t rowBytes = static_cast<size_t>(width) * samplesPerPixel;
-  const size_t rows = std::min<size_t>(height, pixelBytes / rowBytes);
+  const size_t rowsInBuffer = pixelBytes / rowBytes;
+  if (static_cast<size_t>(firstRow) >= rowsInBuffer) return;
+  const size_t rows = std::min<size_t>(rowCount, rowsInBuffer - firstRow);
+  uint8_t* first = pixels + rowBytes * firstRow;
   if (samplesPerPixel == 3)
-    UndoPredictorRgb(pixels, rows, width);
+    UndoPredictorRgb(first, rows, width);
   else
-    UndoPredictorRgba(pixels, rows, width);
+    UndoPredictorRgba(first, rows, width);
 }
 
 std::vector<uint8_t> DecodeLzwBytes(const uint8_t* stripBytes, int32_t stripLength,

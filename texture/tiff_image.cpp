@@ -266,8 +266,16 @@ bool TiffImage::ReadImageData() {
     return false;
   }
   pixelBytes = static_cast<uint32_t>(size);
-  pixels = new uint8_t[pixelBytes]();  // zero: whatever no strip fills stays black
+  // Not cleared here: strips fill the buffer from the front, and whatever
+  // they leave unfilled is zeroed at the end.
+  pixels = new uint8_t[pixelBytes];
   writePos = 0;
+  // The predictor works row by row, so rows that the strips have completed
+  // are undone while they are still in the cache; the result is the same as
+  // one pass over the whole buffer at the end.
+  const bool undoPredictor = predictor == 2;
+  const uint32_t rowBytes = static_cast<uint32_t>(width) * samplesPerPixel;
+  int32_t rowsUndone = 0;
 
   const bool lzw = compression == kCompressionLzw;
   if (lzw || compression == kCompressionNone) {
@@ -295,10 +303,16 @@ bool TiffImage::ReadImageData() {
         writePos += static_cast<int32_t>(reader.ReadUpTo(
             pixels + writePos, std::min<size_t>(stripBytes, pixelBytes - writePos)));
       }
+      if (undoPredictor) {
+        const int32_t rowsDone = static_cast<int32_t>(static_cast<uint32_t>(writePos) / rowBytes);
+        UndoHorizontalPredictorRows(rowsUndone, rowsDone - rowsUndone);
+        rowsUndone = rowsDone;
+      }
     }
     if (lzw) ReleaseLzwTable();
   }
-  if (predictor == 2) UndoHorizontalPredictor();
+  std::memset(pixels + writePos, 0, pixelBytes - writePos);  // what no strip filled
+  if (undoPredictor) UndoHorizontalPredictorRows(rowsUndone, height - rowsUndone);
   return true;
 }
 

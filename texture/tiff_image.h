@@ -107,7 +107,7 @@ class TiffImage {
   // fields as they were.
   void ReadIfdEntry();
 
-  // Sizes, allocates (zeroed) and fills pixels from the strips, then undoes
+  // Sizes, allocates and fills pixels from the strips (zero where none fills), undoes
   // the predictor. Returns false, with width and height set to 0, when the
   // image has a side of 0 or less or exceeds kMaxPixelBytes.
   bool ReadImageData();
@@ -115,9 +115,9 @@ class TiffImage {
   // Decodes one LZW strip of stripLength bytes, appending to pixels at
   // writePos and stopping at the end code, at the end of the data, at the end
   // of the buffer, or at a code that names no string. Needs the table set up
-  // (SetUpLzwTable), pixels/pixelBytes set and the pixels from writePos on
-  // zero (short strings move in 16-byte blocks whose overhang is cleared
-  // again); the strip bytes need no padding.
+  // (SetUpLzwTable) and pixels/pixelBytes set; the strip bytes need no
+  // padding. Short strings move in 16-byte blocks: up to 16 bytes past the
+  // final writePos are set to zero.
   void DecodeLzwStrip(const uint8_t* stripBytes, int32_t stripLength);
 
   // Handles a clear code: drops entries 258 .. 4095, sets the literal entries,
@@ -148,6 +148,9 @@ class TiffImage {
   // Reverses horizontal differencing over the whole buffer, each sample of a
   // pixel summing modulo 256 on its own. Only 3 or 4 samples with a buffer.
   void UndoHorizontalPredictor();
+  // The same over rows firstRow .. firstRow + rowCount - 1 only (cut to the
+  // buffer); ReadImageData undoes each strip's completed rows this way.
+  void UndoHorizontalPredictorRows(int32_t firstRow, int32_t rowCount);
 
   // Table set-up and release around the strips of one image: the literal
   // block of entries 0 .. 255, and the arena that holds the longer strings.
