@@ -66,14 +66,40 @@ inline uint32_t AppendString(uint8_t* out, uint32_t pos, uint32_t outSize, const
   return length;
 }
 
-// Stores the string of prefix plus firstByte as entry `at`. The arena
+// Stores the string of prefix plus the first byte of `firstOf` (a table
+// string) as entry `at`. The arena
 // leaves room for the block moves past every string.
 inline void StoreString(int32_t* entryBits, uint8_t** entryBytes, StringArena* arena, int32_t at,
-                        int32_t prefix, uint8_t firstByte) {
+                        int32_t prefix, const uint8_t* firstOf) {
   const uint32_t length = static_cast<uint32_t>(entryBits[prefix]) >> 3;
-  uint8_t* string = arena->Allocate(static_cast<int32_t>(length) + 1);
+  // Whole 16-byte slots: a string's block moves then never overlap the next
+  // string's, so reading a string back is never held up by a later store.
+  const int32_t slot = static_cast<int32_t>(length + kLzwCopySlack) & -kLzwCopySlack;
+  uint8_t* string = arena->Allocate(slot);
+#ifdef __SSE2__
+  if (length < kLzwCopySlack) {
+    // One 16-byte store: the string is often read back at once as the next
+    // prefix, and a read that spans two earlier stores would stall.
+    const __m128i position =
+        _mm_cmpeq_epi8(_mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15),
+                       _mm_set1_epi8(static_cast<char>(length)));
+    const __m128i prefixBytes =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(entryBytes[prefix]));
+    // The first byte spread over all 16 lanes, taken from the string's own
+    // block rather than through a scalar, which the compiler may spill as a byte.
+    __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(firstOf));
+    first = _mm_unpacklo_epi8(first, first);
+    first = _mm_shuffle_epi32(_mm_unpacklo_epi16(first, first), 0);
+    const __m128i joined =
+        _mm_or_si128(_mm_andnot_si128(position, prefixBytes), _mm_and_si128(position, first));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(string), joined);
+    entryBytes[at] = string;
+    entryBits[at] = entryBits[prefix] + 8;
+    return;
+  }
+#endif
   CopyInBlocks(string, entryBytes[prefix], length);
-  string[length] = firstByte;
+  string[length] = firstOf[0];
   entryBytes[at] = string;
   entryBits[at] = entryBits[prefix] + 8;
 }
@@ -139,7 +165,7 @@ void TiffImage::ResetLzwTable() {
 
 void TiffImage::AddLzwEntry(int32_t prefixCode, int32_t firstByteCode) {
   if (nextCode > kLastStoredCode) return;  // full until the next clear code
-  StoreString(entryBits, entryBytes, &arena, nextCode, prefixCode, entryBytes[firstByteCode][0]);
+  StoreString(entryBits, entryBytes, &arena, nextCode, prefixCode, entryBytes[firstByteCode]);
   codeWidth = WidthAfterStoring(nextCode, codeWidth);
   ++nextCode;
 }
@@ -207,7 +233,7 @@ void TiffImage::DecodeLzwStrip(const uint8_t* stripBytes, int32_t stripLength) {
       const uint8_t* string = entryBytes[code];
       pos += AppendString(out, pos, outSize, string, static_cast<uint32_t>(entryBits[code]) >> 3);
       if (next <= kLastStoredCode) {
-        StoreString(entryBits, entryBytes, &arena, next, previous, string[0]);
+        StoreString(entryBits, entryBytes, &arena, next, previous, string);
         width = WidthAfterStoring(next, width);
         ++next;
       }
@@ -218,11 +244,10 @@ void TiffImage::DecodeLzwStrip(const uint8_t* stripBytes, int32_t stripLength) {
       // one stored, so it becomes the previous string.
       if (next > kLastStoredCode) break;  // a full table has no such entry
       const uint8_t* string = entryBytes[previous];
-      const uint8_t first = string[0];
       const uint32_t prefixLength = static_cast<uint32_t>(entryBits[previous]) >> 3;
       pos += AppendString(out, pos, outSize, string, prefixLength);
-      if (pos < outSize) out[pos++] = first;
-      StoreString(entryBits, entryBytes, &arena, next, previous, first);
+      if (pos < outSize) out[pos++] = string[0];
+      StoreString(entryBits, entryBytes, &arena, next, previous, string);
       width = WidthAfterStoring(next, width);
       previous = next++;
     }
@@ -254,19 +279,31 @@ void UndoPredictorRgb(uint8_t* pixels, size_t rows, size_t width) {
     carry = _mm_or_si128(carry, _mm_slli_si128(carry, 3));
     carry = _mm_or_si128(carry, _mm_slli_si128(carry, 6));
     carry = _mm_or_si128(carry, _mm_slli_si128(carry, 12));
+    // Each block is loaded before the previous one is stored: its first
+    // byte is the byte 15 stored back unchanged, and loading it after the
+    // overlapping store would stall.
+    __m128i stored = x + 5 < width ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 3))
+                                   : _mm_setzero_si128();
     for (; x + 5 < width; x += 5) {
       uint8_t* q = p + 3 * x;
-      const __m128i stored = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
-      __m128i v = _mm_add_epi8(stored, _mm_slli_si128(stored, 3));
-      v = _mm_add_epi8(v, _mm_slli_si128(v, 6));
-      v = _mm_add_epi8(v, _mm_slli_si128(v, 12));
-      v = _mm_add_epi8(v, carry);
-      v = _mm_or_si128(_mm_andnot_si128(keepLast, v), _mm_and_si128(keepLast, stored));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(q), v);
-      carry = _mm_srli_si128(_mm_slli_si128(v, 1), 13);  // the last pixel, bytes 0-2
-      carry = _mm_or_si128(carry, _mm_slli_si128(carry, 3));
-      carry = _mm_or_si128(carry, _mm_slli_si128(carry, 6));
-      carry = _mm_or_si128(carry, _mm_slli_si128(carry, 12));
+      const __m128i next = x + 10 < width
+                               ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 15))
+                               : _mm_setzero_si128();
+      __m128i sums = _mm_add_epi8(stored, _mm_slli_si128(stored, 3));
+      sums = _mm_add_epi8(sums, _mm_slli_si128(sums, 6));
+      sums = _mm_add_epi8(sums, _mm_slli_si128(sums, 12));
+      // The block's total, its last pixel spread over the five: the carry
+      // chain from block to block is then one addition.
+      __m128i total = _mm_srli_si128(_mm_slli_si128(sums, 1), 13);
+      total = _mm_or_si128(total, _mm_slli_si128(total, 3));
+      total = _mm_or_si128(total, _mm_slli_si128(total, 6));
+      total = _mm_or_si128(total, _mm_slli_si128(total, 12));
+      const __m128i v = _mm_add_epi8(sums, carry);
+      _mm_storeu_si128(
+          reinterpret_cast<__m128i*>(q),
+          _mm_or_si128(_mm_andnot_si128(keepLast, v), _mm_and_si128(keepLast, stored)));
+      stored = next;
+      carry = _mm_add_epi8(carry, total);
     }
 #endif
     uint8_t r = p[3 * x - 3], g = p[3 * x - 2], b = p[3 * x - 1];
