@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -25,22 +26,30 @@ constexpr uint32_t kCompressionLzw = 5;
 // Longest strip the decoder looks at: bitPos must stay a signed 32-bit count.
 constexpr int64_t kMaxStripLength = INT32_MAX / 8;
 
-// Reads the whole stream straight into bytes; returns false when a read
-// fails before the end.
-bool ReadWholeFile(FILE* file, std::vector<uint8_t>* bytes) {
+// The whole file in memory, read without clearing the buffer first.
+struct FileBytes {
+  std::unique_ptr<uint8_t[]> data;
   size_t size = 0;
+};
+
+// Reads the whole stream; returns false when a read fails before the end.
+bool ReadWholeFile(FILE* file, FileBytes* bytes) {
+  size_t capacity = 0;
   if (std::fseek(file, 0, SEEK_END) == 0) {
     const long end = std::ftell(file);
-    if (end > 0) size = static_cast<size_t>(end);
+    if (end > 0) capacity = static_cast<size_t>(end);
     std::rewind(file);
   }
-  bytes->resize(size + 1);  // one more, to see the end of the file
-  size_t got = std::fread(bytes->data(), 1, bytes->size(), file);
-  while (got == bytes->size()) {  // the file is longer than it said: keep reading
-    bytes->resize(bytes->size() * 2);
-    got += std::fread(bytes->data() + got, 1, bytes->size() - got, file);
+  capacity += 1;  // one more, to see the end of the file
+  bytes->data.reset(new uint8_t[capacity]);
+  bytes->size = std::fread(bytes->data.get(), 1, capacity, file);
+  while (bytes->size == capacity) {  // the file is longer than it said: keep reading
+    std::unique_ptr<uint8_t[]> larger(new uint8_t[capacity * 2]);
+    std::memcpy(larger.get(), bytes->data.get(), bytes->size);
+    bytes->data = std::move(larger);
+    capacity *= 2;
+    bytes->size += std::fread(bytes->data.get() + bytes->size, 1, capacity - bytes->size, file);
   }
-  bytes->resize(got);
   return !std::ferror(file);
 }
 
@@ -184,7 +193,7 @@ bool TiffImage::LoadTiff(const char* path) {
     failure = TiffLoadFailure::kCannotOpen;
     return false;
   }
-  std::vector<uint8_t> bytes;
+  FileBytes bytes;
   const bool readAll = ReadWholeFile(file, &bytes);
   std::fclose(file);
   file = nullptr;
@@ -193,7 +202,7 @@ bool TiffImage::LoadTiff(const char* path) {
     return false;
   }
 
-  reader = ByteReader{bytes.data(), bytes.size(), 0, false};
+  reader = ByteReader{bytes.data.get(), bytes.size, 0, false};
   reader.ReadU16(&byteOrderMark);
   if (byteOrderMark != kTiffLittleEndianMark) {
     std::printf("\n\n\t\tNot a tif_file!!!");
