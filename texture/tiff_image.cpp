@@ -352,8 +352,9 @@ void TiffImage::ReleaseLzwTable() {
 
 void TiffImage::ClearLzwEntries() {
   // Entries from nextCode on never hold a string, so only those below it
-  // need clearing.
+  // need clearing; afterwards none from 258 on does.
   const int32_t end = std::min(std::max(nextCode, 258), kLzwTableSize);
   for (int32_t i = 258; i < end; ++i) entryBytes[i] = nullptr;
+  nextCode = 258;
   arena.Reset();
 }
