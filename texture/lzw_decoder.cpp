@@ -381,9 +381,7 @@ void TiffImage::UndoHorizontalPredictorRows(int32_t firstRow, int32_t rowCount) 
 std::vector<uint8_t> DecodeLzwBytes(const uint8_t* stripBytes, int32_t stripLength,
                                     uint32_t outSize) {
   auto image = std::make_unique<TiffImage>();
-  image->pixelBytes = outSize < kMaxPixelBytes ? outSize : kMaxPixelBytes;
-  image->pixels = new uint8_t[image->pixelBytes]();
-  image->writePos = 0;
+  if (!image->AllocatePixels(outSize < kMaxPixelBytes ? outSize : kMaxPixelBytes)) return {};
   image->SetUpLzwTable();
   image->DecodeLzwStrip(stripBytes, stripLength);
   image->ReleaseLzwTable();

@@ -6,6 +6,7 @@
 #include "texture/tiff_image.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -179,8 +180,19 @@ TiffImage::~TiffImage() {
   if (file) std::fclose(file);
 }
 
+bool TiffImage::AllocatePixels(uint32_t size) {
+  FreePixels();
+  // calloc: a large buffer comes as fresh zero pages from the system, so
+  // parts no strip fills cost nothing to clear.
+  pixels = static_cast<uint8_t*>(std::calloc(size > 0 ? size : 1, 1));
+  if (!pixels) return false;
+  pixelBytes = size;
+  writePos = 0;
+  return true;
+}
+
 void TiffImage::FreePixels() {
-  delete[] pixels;
+  std::free(pixels);
   pixels = nullptr;
   pixelBytes = 0;
 }
@@ -274,11 +286,12 @@ bool TiffImage::ReadImageData() {
     height = 0;
     return false;
   }
-  pixelBytes = static_cast<uint32_t>(size);
-  // Not cleared here: strips fill the buffer from the front, and whatever
-  // they leave unfilled is zeroed at the end.
-  pixels = new uint8_t[pixelBytes];
-  writePos = 0;
+  if (!AllocatePixels(static_cast<uint32_t>(size))) {
+    failure = TiffLoadFailure::kUnsupportedSize;  // no memory for it
+    width = 0;
+    height = 0;
+    return false;
+  }
   // The predictor works row by row, so rows that the strips have completed
   // are undone while they are still in the cache; the result is the same as
   // one pass over the whole buffer at the end.
@@ -320,7 +333,6 @@ bool TiffImage::ReadImageData() {
     }
     if (lzw) ReleaseLzwTable();
   }
-  std::memset(pixels + writePos, 0, pixelBytes - writePos);  // what no strip filled
   if (undoPredictor) UndoHorizontalPredictorRows(rowsUndone, height - rowsUndone);
   return true;
 }

@@ -107,9 +107,9 @@ class TiffImage {
   // fields as they were.
   void ReadIfdEntry();
 
-  // Sizes, allocates and fills pixels from the strips (zero where none fills), undoes
-  // the predictor. Returns false, with width and height set to 0, when the
-  // image has a side of 0 or less or exceeds kMaxPixelBytes.
+  // Sizes, allocates and fills pixels from the strips (zero where no strip
+  // fills), then undoes the predictor. Returns false, with width and height
+  // set to 0, when the image has a side of 0 or less or exceeds kMaxPixelBytes.
   bool ReadImageData();
 
   // Decodes one LZW strip of stripLength bytes, appending to pixels at
@@ -160,6 +160,9 @@ class TiffImage {
   // strip); entries from nextCode on hold none, so only those below are touched.
   void ClearLzwEntries();
 
+  // Makes pixels a zeroed buffer of size bytes (any earlier one is freed),
+  // with writePos 0; false when there is no memory for it.
+  bool AllocatePixels(uint32_t size);
   // Frees pixels and sets pixelBytes to 0.
   void FreePixels();
 
