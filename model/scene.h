@@ -44,8 +44,8 @@ struct EdgeRecord {
 
 // One map slot of a material.
 struct MaterialMap {
-  float strength;           // map percentage x 0.01
-  char fileName[kNameSize]; // NUL-terminated, rest zero; empty when none
+  float strength;            // map percentage x 0.01
+  char fileName[kNameSize];  // NUL-terminated, rest zero; empty when none
 };
 
 // One material of the file; a new record is all zero.
@@ -65,30 +65,30 @@ struct Material {
 
 // One triangle mesh of the file.
 struct MeshObject {
-  char name[kNameSize];      // NUL-terminated, rest zero
-  int32_t vertexCount;       // 0 .. 65535
-  int32_t faceCount;         // 0 .. 65535
-  int32_t edgeCount;         // live records at the front of edges
-  float localMatrix[12];     // m0 m3 m6 m1 m4 m7 m2 m5 m8 m9 m10 m11 of the file
-  int32_t materialIndex;     // index in Scene::materials, -1 when none is named
-  Vec3* vertices;            // [vertexCount]
-  Vec3* vertexNormals;       // [vertexCount], null until computed
-  Face* faces;               // [faceCount]
-  Vec3* faceNormals;         // [faceCount], null until computed
-  TexCoord* texCoords;       // [vertexCount] or null
-  EdgeRecord* edges;         // [3 x faceCount], null until built
-  Material* material;        // the material at materialIndex, or null
+  char name[kNameSize];   // NUL-terminated, rest zero
+  int32_t vertexCount;    // 0 .. 65535
+  int32_t faceCount;      // 0 .. 65535
+  int32_t edgeCount;      // live records at the front of edges
+  float localMatrix[12];  // m0 m3 m6 m1 m4 m7 m2 m5 m8 m9 m10 m11 of the file
+  int32_t materialIndex;  // index in Scene::materials, -1 when none is named
+  Vec3* vertices;         // [vertexCount]
+  Vec3* vertexNormals;    // [vertexCount], null until computed
+  Face* faces;            // [faceCount]
+  Vec3* faceNormals;      // [faceCount], null until computed
+  TexCoord* texCoords;    // [vertexCount] or null
+  EdgeRecord* edges;      // [3 x faceCount], null until built
+  Material* material;     // the material at materialIndex, or null
 };
 
 // One loaded model file.
 struct Scene {
-  char name[kNameSize];      // always "Untitled"
+  char name[kNameSize];  // always "Untitled"
   int32_t objectCount;
   int32_t totalVertexCount;  // sum of the objects' vertexCount
   int32_t totalFaceCount;    // sum of the objects' faceCount
   int32_t materialCount;
-  MeshObject** objects;      // table of kMaxObjects entries, [0, objectCount) valid
-  Material** materials;      // table of kMaxMaterials entries, [0, materialCount) valid
+  MeshObject** objects;  // table of kMaxObjects entries, [0, objectCount) valid
+  Material** materials;  // table of kMaxMaterials entries, [0, materialCount) valid
 };
 
 // Releases a mesh object and every array it owns. Null is allowed.

@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "texture/tiff_image.h"
-#include "tools/inspect.h"
+#include "tools/reports.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "model/load3ds.h"
-#include "tools/inspect.h"
+#include "tools/reports.h"
 
 namespace {
 

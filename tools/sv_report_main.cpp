@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "tools/inspect.h"
+#include "tools/reports.h"
 
 static int Usage() {
   std::fprintf(stderr,
