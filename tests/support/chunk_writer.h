@@ -1,0 +1,64 @@
+// ChunkWriter: builds 3DS chunk files in memory, for the tests and for
+// tools/make-scene (which writes the shipped model with it).
+//
+// A chunk is opened with Begin(id) and closed with End(), which patches the
+// chunk's length (header included, sub-chunks included) in place; chunks nest.
+// Values are appended little-endian: U8, U16, U32, F32, Name (a string and its
+// NUL) and Raw (any bytes, no terminator added).
+// Malformed files are written on purpose with EndWithLength (a wrong length),
+// Header (a bare header with any length, nothing to close), Raw and Truncate.
+//
+//   ChunkWriter w;
+//   w.Begin(0x4D4D);                    // main
+//   w.Begin(0x3D3D);                    //   editor data
+//   w.Begin(0x4000); w.Name("Box");     //     named object
+//   w.Begin(0x4100);                    //       triangle mesh
+//   w.Begin(0x4110); w.U16(3); ...      //         vertex list
+//   w.End(); w.End(); w.End(); w.End(); w.End();
+//   w.Save("box.3ds");
+//
+// Limits: no checks that the chunks make sense; End() with no open chunk and
+// Truncate() past the size do nothing. Lengths are 32-bit like the format's.
+// No GoogleTest dependency: tools link this library too.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+class ChunkWriter {
+ public:
+  // Opens a chunk: writes its ID and a length placeholder that End() fills.
+  void Begin(uint16_t id);
+  // Closes the innermost open chunk, setting its length to the bytes written
+  // since its header began. Does nothing when no chunk is open.
+  void End();
+  // Closes the innermost open chunk but stores `length` as its length, right
+  // or wrong. Does nothing when no chunk is open.
+  void EndWithLength(uint32_t length);
+  // Writes a bare chunk header with the given length; nothing is left open.
+  void Header(uint16_t id, uint32_t length);
+
+  void U8(uint8_t value);
+  void U16(uint16_t value);
+  void U32(uint32_t value);
+  void F32(float value);
+  // Writes the bytes of a NUL-terminated string, then its NUL.
+  void Name(const char* text);
+  // Writes `size` bytes as they are.
+  void Raw(const void* data, size_t size);
+
+  // Cuts the file to its first `size` bytes; chunks still open are forgotten.
+  void Truncate(size_t size);
+
+  size_t Size() const { return bytes_.size(); }
+  const std::vector<uint8_t>& Bytes() const { return bytes_; }
+  // Writes the bytes to `path`; false when the file cannot be written.
+  bool Save(const char* path) const;
+
+ private:
+  void PatchLength(size_t chunkStart, uint32_t length);
+
+  std::vector<uint8_t> bytes_;
+  std::vector<size_t> open_;  // start offsets of the chunks still open, innermost last
+};
