@@ -24,6 +24,10 @@ void ChunkWriter::EndWithLength(uint32_t length) {
   PatchLength(start, length);
 }
 
+void ChunkWriter::EndAll() {
+  while (!open_.empty()) End();
+}
+
 void ChunkWriter::Header(uint16_t id, uint32_t length) {
   U16(id);
   U32(length);

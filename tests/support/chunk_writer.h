@@ -14,7 +14,7 @@
 //   w.Begin(0x4000); w.Name("Box");     //     named object
 //   w.Begin(0x4100);                    //       triangle mesh
 //   w.Begin(0x4110); w.U16(3); ...      //         vertex list
-//   w.End(); w.End(); w.End(); w.End(); w.End();
+//   w.EndAll();                         // closes all five
 //   w.Save("box.3ds");
 //
 // Limits: no checks that the chunks make sense; End() with no open chunk and
@@ -36,6 +36,8 @@ class ChunkWriter {
   // Closes the innermost open chunk but stores `length` as its length, right
   // or wrong. Does nothing when no chunk is open.
   void EndWithLength(uint32_t length);
+  // Closes every open chunk, innermost first, as End() does.
+  void EndAll();
   // Writes a bare chunk header with the given length; nothing is left open.
   void Header(uint16_t id, uint32_t length);
 
