@@ -1,0 +1,30 @@
+// The executable's entry: reads the run options, configures the platform
+// layer, then hands over to WinMain, which ignores its command line.
+#include <cstdio>
+#include <string>
+
+#include "app/platform/platform.h"
+#include "app/platform/run_options.h"
+#include "app/win_main.h"
+
+int main(int argc, char** argv) {
+  PlatformOptions options;
+  std::string error;
+  switch (ParseRunOptions(argc, argv, &options, &error)) {
+    case RunAction::kHelp:
+      std::fputs(RunUsage(), stdout);
+      return 0;
+    case RunAction::kVersion:
+      std::fputs(RunVersion(), stdout);
+      return 0;
+    case RunAction::kBadCommandLine:
+      std::fprintf(stderr, "shadow_volume: %s\n%s", error.c_str(), RunUsage());
+      return 64;
+    case RunAction::kRun:
+      break;
+  }
+  ConfigurePlatform(options);
+  std::string commandLine;
+  for (int i = 1; i < argc; ++i) commandLine += std::string(i > 1 ? " " : "") + argv[i];
+  return WinMain(PlatformInstance(), nullptr, commandLine.data(), SW_SHOWDEFAULT);
+}

@@ -1,0 +1,49 @@
+// The platform layer's own controls, beside the Windows-shaped services of
+// win32.h: how a run is configured (headless, scripted keys, captures, frame
+// limit, virtual clock) and why a window or context could not be made.
+// Configure before the first window is created; one thread only.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/platform/win32.h"
+
+// One scripted key event: queued as the key message of a real key press right
+// before frame `frame` (1-based) is drawn.
+struct ScriptedKey {
+  uint32_t frame = 0;       // 1-based frame number
+  bool down = false;        // press (true) or release
+  bool alt = false;         // Alt held: the system-key form of the message
+  uint32_t virtualKey = 0;  // Windows virtual-key code, 1..254
+};
+
+// One capture: the image of frame `frame`, read back before its swap.
+struct CaptureRequest {
+  uint32_t frame = 0;  // 1-based frame number
+  std::string path;    // PNG file to write
+};
+
+struct PlatformOptions {
+  bool headless = false;                // offscreen driver, EGL, no display needed
+  uint32_t frameLimit = 0;              // WM_CLOSE after this many frames; 0 = none
+  std::vector<ScriptedKey> keys;        // in script order
+  std::vector<CaptureRequest> captures;
+  bool virtualClock = false;            // timeGetTime starts at 1 and steps per frame
+  uint32_t clockStep = 0;               // ms added at every presented frame
+};
+
+// Replaces the run's options and restarts the frame count, the key script
+// and the virtual clock. Windows already open keep working.
+void ConfigurePlatform(const PlatformOptions& options);
+
+// Why the last failing service failed, one line (no trailing newline), with
+// the hint to use --headless when no display could be opened; "" if none.
+const char* PlatformFailureReason();
+
+// The instance handle WinMain receives.
+HINSTANCE PlatformInstance();
+
+// Frames presented with SwapBuffers since ConfigurePlatform (or start).
+uint32_t PresentedFrameCount();

@@ -1,0 +1,203 @@
+// Command-line parsing for shadow_volume. Every value is checked completely
+// (no trailing characters, no overflow) so a typo is a usage error, never a
+// silently different run.
+#include "app/platform/run_options.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// A decimal number in [minimum, 2^32 - 1]; false for anything else.
+bool ParseCount(const std::string& text, uint32_t minimum, uint32_t* value) {
+  if (text.empty() || text.size() > 10) return false;
+  uint64_t number = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    number = number * 10 + static_cast<uint64_t>(c - '0');
+  }
+  if (number > 0xFFFFFFFFull || number < minimum) return false;
+  *value = static_cast<uint32_t>(number);
+  return true;
+}
+
+// A virtual-key number, decimal or 0x-prefixed hex, in 1..254.
+bool ParseVirtualKeyNumber(const std::string& text, uint32_t* value) {
+  bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  std::string digits = hex ? text.substr(2) : text;
+  if (digits.empty() || digits.size() > 4) return false;
+  uint32_t number = 0;
+  for (char c : digits) {
+    int digit = -1;
+    if (c >= '0' && c <= '9') digit = c - '0';
+    if (hex && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+    if (hex && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+    if (digit < 0) return false;
+    number = number * (hex ? 16 : 10) + static_cast<uint32_t>(digit);
+  }
+  if (number < 1 || number > 254) return false;
+  *value = number;
+  return true;
+}
+
+struct NamedKey {
+  const char* name;
+  WPARAM virtualKey;
+};
+constexpr NamedKey kNamedKeys[] = {
+    {"UP", VK_UP},         {"DOWN", VK_DOWN},         {"LEFT", VK_LEFT},
+    {"RIGHT", VK_RIGHT},   {"HOME", VK_HOME},         {"END", VK_END},
+    {"DELETE", VK_DELETE}, {"PAGEDOWN", VK_NEXT},     {"PAGEUP", VK_PRIOR},
+    {"INSERT", VK_INSERT}, {"TAB", VK_TAB},
+};
+
+bool ParseKeyName(const std::string& text, uint32_t* value) {
+  for (const NamedKey& key : kNamedKeys) {
+    if (text == key.name) {
+      *value = static_cast<uint32_t>(key.virtualKey);
+      return true;
+    }
+  }
+  return ParseVirtualKeyNumber(text, value);
+}
+
+// One script item "N:down:KEY"; false with the reason in `why`.
+bool ParseKeyItem(const std::string& item, ScriptedKey* key, std::string* why) {
+  size_t first = item.find(':');
+  size_t second = first == std::string::npos ? first : item.find(':', first + 1);
+  if (second == std::string::npos) {
+    *why = "expected FRAME:down:KEY or FRAME:up:KEY";
+    return false;
+  }
+  if (!ParseCount(item.substr(0, first), 1, &key->frame)) {
+    *why = "the frame must be a whole number from 1";
+    return false;
+  }
+  std::string action = item.substr(first + 1, second - first - 1);
+  if (action != "down" && action != "up") {
+    *why = "the action must be down or up";
+    return false;
+  }
+  key->down = action == "down";
+  std::string name = item.substr(second + 1);
+  key->alt = name.compare(0, 4, "ALT+") == 0;
+  if (key->alt) name = name.substr(4);
+  if (!ParseKeyName(name, &key->virtualKey)) {
+    *why = "unknown key '" + name + "' (a key name or a virtual-key number 1..254)";
+    return false;
+  }
+  return true;
+}
+
+// The value of the option at argv[*index]: either after '=' or the next
+// argument (then *index moves past it).
+bool TakeValue(int argc, const char* const* argv, int* index, bool inlineValue,
+               const std::string& inlineText, std::string* value) {
+  if (inlineValue) {
+    *value = inlineText;
+    return true;
+  }
+  if (*index + 1 >= argc) return false;
+  *index += 1;
+  *value = argv[*index];
+  return true;
+}
+
+}  // namespace
+
+bool ParseKeyScript(const std::string& script, std::vector<ScriptedKey>* keys, std::string* error) {
+  std::vector<ScriptedKey> parsed;
+  size_t start = 0;
+  int itemNumber = 1;
+  while (true) {
+    size_t end = script.find(',', start);
+    std::string item = script.substr(start, end == std::string::npos ? end : end - start);
+    ScriptedKey key;
+    std::string why;
+    if (!ParseKeyItem(item, &key, &why)) {
+      *error = "--keys: item " + std::to_string(itemNumber) + " '" + item + "': " + why;
+      return false;
+    }
+    parsed.push_back(key);
+    if (end == std::string::npos) break;
+    start = end + 1;
+    ++itemNumber;
+  }
+  std::stable_sort(parsed.begin(), parsed.end(),
+                   [](const ScriptedKey& a, const ScriptedKey& b) { return a.frame < b.frame; });
+  keys->insert(keys->end(), parsed.begin(), parsed.end());
+  std::stable_sort(keys->begin(), keys->end(),
+                   [](const ScriptedKey& a, const ScriptedKey& b) { return a.frame < b.frame; });
+  return true;
+}
+
+RunAction ParseRunOptions(int argc, const char* const* argv, PlatformOptions* options,
+                          std::string* error) {
+  *options = PlatformOptions{};
+  for (int i = 1; i < argc; ++i) {
+    std::string argument = argv[i];
+    size_t equals = argument.find('=');
+    bool inlineValue = argument.compare(0, 2, "--") == 0 && equals != std::string::npos;
+    std::string name = inlineValue ? argument.substr(0, equals) : argument;
+    std::string inlineText = inlineValue ? argument.substr(equals + 1) : std::string();
+    std::string value;
+    if (name == "--help" && !inlineValue) return RunAction::kHelp;
+    if (name == "--version" && !inlineValue) return RunAction::kVersion;
+    if (name == "--headless" && !inlineValue) {
+      options->headless = true;
+      continue;
+    }
+    bool takesValue =
+        name == "--frames" || name == "--keys" || name == "--capture" || name == "--clock-step";
+    if (!takesValue) {
+      *error = "unknown argument '" + argument + "'";
+      return RunAction::kBadCommandLine;
+    }
+    if (!TakeValue(argc, argv, &i, inlineValue, inlineText, &value)) {
+      *error = name + " needs a value";
+      return RunAction::kBadCommandLine;
+    }
+    if (name == "--frames") {
+      if (!ParseCount(value, 1, &options->frameLimit)) {
+        *error = "--frames '" + value + "': expected a whole number from 1";
+        return RunAction::kBadCommandLine;
+      }
+    } else if (name == "--clock-step") {
+      if (!ParseCount(value, 0, &options->clockStep)) {
+        *error = "--clock-step '" + value + "': expected milliseconds, a whole number from 0";
+        return RunAction::kBadCommandLine;
+      }
+      options->virtualClock = true;
+    } else if (name == "--keys") {
+      if (!ParseKeyScript(value, &options->keys, error)) return RunAction::kBadCommandLine;
+    } else {
+      size_t colon = value.find(':');
+      CaptureRequest capture;
+      if (colon == std::string::npos || !ParseCount(value.substr(0, colon), 1, &capture.frame) ||
+          colon + 1 >= value.size()) {
+        *error = "--capture '" + value + "': expected FRAME:FILE.png with FRAME from 1";
+        return RunAction::kBadCommandLine;
+      }
+      capture.path = value.substr(colon + 1);
+      options->captures.push_back(capture);
+    }
+  }
+  return RunAction::kRun;
+}
+
+const char* RunUsage() {
+  return "usage: shadow_volume [options]\n"
+         "Draws \"shadow2.3DS\" textured with \"txt.tif\" (both read from the current directory).\n"
+         "  --headless           no display needed: offscreen OpenGL (800 x 600)\n"
+         "  --frames N           close the window after frame N has been presented\n"
+         "  --keys SCRIPT        scripted keys: N:down:KEY,N:up:KEY,... queued right before\n"
+         "                       frame N; KEY is UP DOWN LEFT RIGHT HOME END DELETE PAGEDOWN\n"
+         "                       PAGEUP INSERT TAB or a virtual-key number, optionally ALT+KEY\n"
+         "  --capture N:FILE.png write frame N as an RGB PNG (repeatable)\n"
+         "  --clock-step MS      virtual clock: starts at 1, advances MS per presented frame\n"
+         "  --help, --version    this text; the version\n"
+         "Exit codes: 0 closed, 1 no window or OpenGL context, 2 unusable model file,\n"
+         "64 bad command line.\n";
+}
+
+const char* RunVersion() { return "shadow_volume 1.0.0\n"; }

@@ -1,0 +1,32 @@
+// The command line of shadow_volume: --headless, --frames, --keys, --capture,
+// --clock-step, --help, --version, turned into PlatformOptions. Pure parsing:
+// nothing is opened or checked on disk here.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/platform/platform.h"
+
+enum class RunAction {
+  kRun,             // options parsed; start the program
+  kHelp,            // print RunUsage() to standard output, exit 0
+  kVersion,         // print RunVersion() to standard output, exit 0
+  kBadCommandLine,  // print the error and RunUsage() to standard error, exit 64
+};
+
+// Parses argv[1..argc-1]. Numbers are decimal (frames from 1, clock step
+// from 0, both below 2^32); "--opt VALUE" and "--opt=VALUE" both work. On
+// kBadCommandLine `error` says which argument and why.
+RunAction ParseRunOptions(int argc, const char* const* argv, PlatformOptions* options,
+                          std::string* error);
+
+// Parses a key script, "N:down:KEY,N:up:KEY,...": N a frame from 1, KEY one
+// of UP DOWN LEFT RIGHT HOME END DELETE PAGEDOWN PAGEUP INSERT TAB or a
+// virtual-key number (decimal or 0x hex, 1..254), optionally "ALT+"-prefixed.
+// Appends the events, stably ordered by frame; false with `error` naming the
+// bad item (nothing appended then).
+bool ParseKeyScript(const std::string& script, std::vector<ScriptedKey>* keys, std::string* error);
+
+const char* RunUsage();
+const char* RunVersion();

@@ -1,0 +1,733 @@
+// The Windows-shaped services of win32.h over SDL2: windows, the message
+// queue with key translation, pixel formats as SDL GL attributes, contexts,
+// presentation with the run's captures and frame limit, the title and the
+// millisecond clock. The only file that sees SDL.
+//
+// Limits: one thread; one device context per window; pixel formats are the
+// layer's own table (8-bit RGB like a true-colour desktop, optional alpha and
+// stencil, depth 32/24/16/none, single or double buffer); key messages carry
+// no hardware scan code in lParam.
+#include <SDL.h>
+#include <SDL_opengl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/platform/platform.h"
+#include "app/platform/png_writer.h"
+#include "app/platform/win32.h"
+
+// The handle records. Windows keep their SDL window and the attributes of
+// the GL format it was made with; a device context belongs to one window.
+struct HDC__ {
+  HWND__* window = nullptr;
+};
+
+// The SDL GL attributes one pixel format stands for.
+struct GlFormat {
+  int doubleBuffer = 1;  // 0 or 1
+  int depthBits = 24;    // 32, 24, 16 or 0
+  int alphaBits = 0;     // 0 or 8
+  int stencilBits = 0;   // 0 or 8
+};
+
+struct HWND__ {
+  SDL_Window* sdlWindow = nullptr;
+  WNDPROC procedure = nullptr;
+  std::string title;
+  int x = 0;                  // SDL position or SDL_WINDOWPOS_UNDEFINED
+  int y = 0;
+  int clientWidth = 0;        // requested client size, pixels
+  int clientHeight = 0;
+  uint32_t sdlFlags = 0;      // flags the SDL window is (re)made with
+  bool visible = false;
+  bool alive = true;          // false once destroyed
+  GlFormat sdlFormat;         // GL attributes of the current SDL window
+  uint64_t configStamp = 0;   // GL-config generation the SDL window was made in
+  int pixelFormat = 0;        // index given by SetPixelFormat; 0 = none yet
+  HDC__ deviceContext;
+};
+
+struct HGLRC__ {
+  SDL_GLContext context = nullptr;
+  HWND__* window = nullptr;  // the window it was made for
+};
+
+struct HINSTANCE__ {
+  int unused;
+};
+struct HICON__ {
+  int unused;
+};
+struct HBRUSH__ {
+  int unused;
+};
+
+namespace {
+
+struct WindowClass {
+  std::string name;
+  WNDPROC procedure = nullptr;
+};
+
+// Everything the layer keeps for the run; lives until the process ends.
+struct PlatformState {
+  PlatformOptions options;
+  bool videoReady = false;
+  std::string failure;                    // reason of the last failure
+  std::vector<WindowClass> classes;
+  std::vector<std::unique_ptr<HWND__>> windows;   // every window ever made
+  std::vector<std::unique_ptr<HGLRC__>> contexts;
+  std::deque<MSG> posted;                 // PostQuitMessage, --frames close
+  std::deque<MSG> input;                  // translated SDL events, scripted keys
+  uint32_t presentedFrames = 0;
+  size_t nextScriptedKey = 0;             // first options.keys entry not yet queued
+  bool scriptHeld[256] = {};              // scripted keys currently down
+  uint32_t virtualNow = 1;                // the virtual clock, ms
+  uint64_t configStamp = 0;               // bumped by every GL window creation
+};
+
+PlatformState& State() {
+  static PlatformState state;
+  return state;
+}
+
+HINSTANCE__ theInstance{};
+HICON__ stockIcon{};
+HICON__ stockCursor{};
+HBRUSH__ whiteBrush{};
+
+void Fail(const std::string& reason) { State().failure = reason; }
+
+bool IsLive(HWND window) {
+  if (window == nullptr) return false;
+  for (const auto& w : State().windows) {
+    if (w.get() == window) return w->alive;
+  }
+  return false;
+}
+
+// The first live window: where keys go when the event names no window.
+HWND FocusWindow() {
+  for (const auto& w : State().windows) {
+    if (w->alive) return w.get();
+  }
+  return nullptr;
+}
+
+HWND WindowOfSdlId(uint32_t id) {
+  for (const auto& w : State().windows) {
+    if (w->alive && w->sdlWindow != nullptr && SDL_GetWindowID(w->sdlWindow) == id) return w.get();
+  }
+  return nullptr;
+}
+
+bool DisplayAvailable() {
+  const char* display = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  return (display != nullptr && display[0] != '\0') || (wayland != nullptr && wayland[0] != '\0');
+}
+
+// Starts SDL's video once; headless runs take the offscreen driver (EGL on
+// Mesa), other runs a real window system only.
+bool EnsureVideo() {
+  PlatformState& state = State();
+  if (state.videoReady) return true;
+  if (state.options.headless) {
+    SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "offscreen", SDL_HINT_OVERRIDE);
+  } else if (!DisplayAvailable()) {
+    // Say so plainly instead of letting every driver try and complain.
+    Fail("cannot open a window: no display (DISPLAY and WAYLAND_DISPLAY are unset); "
+         "use --headless to run without one");
+    return false;
+  } else {
+    SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11,wayland");
+  }
+  // Closing the window is the program's business (WM_CLOSE), not SDL's.
+  SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
+  if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+    if (state.options.headless) {
+      Fail(std::string("cannot start the offscreen video driver: ") + SDL_GetError());
+    } else {
+      Fail(std::string("cannot open the display: ") + SDL_GetError() +
+           "; use --headless to run without one");
+    }
+    return false;
+  }
+  state.videoReady = true;
+  return true;
+}
+
+void SetGlAttributes(const GlFormat& format) {
+  SDL_GL_ResetAttributes();
+  SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
+  SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
+  SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
+  SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
+  SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, format.alphaBits);
+  SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, format.depthBits);
+  SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, format.stencilBits);
+  SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, format.doubleBuffer);
+}
+
+// Makes (or remakes) the window's SDL window with `format`; the old one, if
+// any, is destroyed only once the new one exists.
+bool MakeSdlWindow(HWND__* window, const GlFormat& format) {
+  SetGlAttributes(format);
+  SDL_Window* made =
+      SDL_CreateWindow(window->title.c_str(), window->x, window->y, window->clientWidth,
+                       window->clientHeight, window->sdlFlags | (window->visible ? SDL_WINDOW_SHOWN
+                                                                                 : SDL_WINDOW_HIDDEN));
+  State().configStamp += 1;
+  if (made == nullptr) {
+    Fail(std::string("cannot create the window: ") + SDL_GetError());
+    return false;
+  }
+  if (window->sdlWindow != nullptr) SDL_DestroyWindow(window->sdlWindow);
+  window->sdlWindow = made;
+  window->sdlFormat = format;
+  window->configStamp = State().configStamp;
+  return true;
+}
+
+bool SameFormat(const GlFormat& a, const GlFormat& b) {
+  return a.doubleBuffer == b.doubleBuffer && a.depthBits == b.depthBits &&
+         a.alphaBits == b.alphaBits && a.stencilBits == b.stencilBits;
+}
+
+// The layer's format table: index = 1 + ((single ? 4 : 0) + depth slot) * 4
+// + alpha * 2 + stencil, depth slots 32, 24, 16, 0. 32 formats in all.
+constexpr int kDepthSlots[4] = {32, 24, 16, 0};
+constexpr int kFormatCount = 32;
+
+int FormatIndex(const GlFormat& f) {
+  int slot = 0;
+  while (slot < 3 && kDepthSlots[slot] != f.depthBits) ++slot;
+  return 1 + ((f.doubleBuffer ? 0 : 4) + slot) * 4 + (f.alphaBits ? 2 : 0) + (f.stencilBits ? 1 : 0);
+}
+
+bool FormatOfIndex(int index, GlFormat* format) {
+  if (index < 1 || index > kFormatCount) return false;
+  int i = index - 1;
+  format->stencilBits = (i & 1) ? 8 : 0;
+  format->alphaBits = (i & 2) ? 8 : 0;
+  format->depthBits = kDepthSlots[(i / 4) % 4];
+  format->doubleBuffer = (i / 16) ? 0 : 1;
+  return true;
+}
+
+// Whether the GL driver offers `format` for a window: a hidden 1x1 probe.
+bool FormatAvailable(const GlFormat& format) {
+  SetGlAttributes(format);
+  SDL_Window* probe = SDL_CreateWindow("", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, 1, 1,
+                                       SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
+  State().configStamp += 1;
+  if (probe == nullptr) return false;
+  SDL_DestroyWindow(probe);
+  return true;
+}
+
+// lParam of a key message as Windows builds it: repeat count 1, bit 29 when
+// Alt is held, bit 30 when the key was already down, bit 31 on release.
+LPARAM KeyLParam(bool down, bool wasDown, bool alt) {
+  uint32_t bits = 1;
+  if (alt) bits |= 1u << 29;
+  if (wasDown) bits |= 1u << 30;
+  if (!down) bits |= 1u << 31;
+  return static_cast<LPARAM>(static_cast<int32_t>(bits));
+}
+
+MSG KeyMessage(HWND window, WPARAM virtualKey, bool down, bool wasDown, bool alt) {
+  bool system = alt || virtualKey == VK_F10 || virtualKey == VK_MENU;
+  MSG message{};
+  message.hwnd = window;
+  message.message = down ? (system ? WM_SYSKEYDOWN : WM_KEYDOWN) : (system ? WM_SYSKEYUP : WM_KEYUP);
+  message.wParam = virtualKey;
+  message.lParam = KeyLParam(down, wasDown || !down, alt);
+  message.time = timeGetTime();
+  return message;
+}
+
+// The one key table: SDL key codes of the non-character keys and their
+// virtual-key codes. Letters and digits are handled by VirtualKeyOf.
+struct KeyPair {
+  SDL_Keycode sdl;
+  WPARAM virtualKey;
+};
+constexpr KeyPair kKeyTable[] = {
+    {SDLK_BACKSPACE, 0x08}, {SDLK_TAB, 0x09},      {SDLK_RETURN, 0x0D},   {SDLK_KP_ENTER, 0x0D},
+    {SDLK_LSHIFT, 0x10},    {SDLK_RSHIFT, 0x10},   {SDLK_LCTRL, 0x11},    {SDLK_RCTRL, 0x11},
+    {SDLK_LALT, 0x12},      {SDLK_RALT, 0x12},     {SDLK_PAUSE, 0x13},    {SDLK_CAPSLOCK, 0x14},
+    {SDLK_ESCAPE, 0x1B},    {SDLK_SPACE, 0x20},    {SDLK_PAGEUP, 0x21},   {SDLK_PAGEDOWN, 0x22},
+    {SDLK_END, 0x23},       {SDLK_HOME, 0x24},     {SDLK_LEFT, 0x25},     {SDLK_UP, 0x26},
+    {SDLK_RIGHT, 0x27},     {SDLK_DOWN, 0x28},     {SDLK_PRINTSCREEN, 0x2C},
+    {SDLK_INSERT, 0x2D},    {SDLK_DELETE, 0x2E},   {SDLK_LGUI, 0x5B},     {SDLK_RGUI, 0x5C},
+    {SDLK_APPLICATION, 0x5D}, {SDLK_KP_0, 0x60},   {SDLK_KP_1, 0x61},     {SDLK_KP_2, 0x62},
+    {SDLK_KP_3, 0x63},      {SDLK_KP_4, 0x64},     {SDLK_KP_5, 0x65},     {SDLK_KP_6, 0x66},
+    {SDLK_KP_7, 0x67},      {SDLK_KP_8, 0x68},     {SDLK_KP_9, 0x69},     {SDLK_KP_MULTIPLY, 0x6A},
+    {SDLK_KP_PLUS, 0x6B},   {SDLK_KP_MINUS, 0x6D}, {SDLK_KP_PERIOD, 0x6E}, {SDLK_KP_DIVIDE, 0x6F},
+    {SDLK_F1, 0x70},        {SDLK_F2, 0x71},       {SDLK_F3, 0x72},       {SDLK_F4, 0x73},
+    {SDLK_F5, 0x74},        {SDLK_F6, 0x75},       {SDLK_F7, 0x76},       {SDLK_F8, 0x77},
+    {SDLK_F9, 0x78},        {SDLK_F10, 0x79},      {SDLK_F11, 0x7A},      {SDLK_F12, 0x7B},
+    {SDLK_NUMLOCKCLEAR, 0x90}, {SDLK_SCROLLLOCK, 0x91}, {SDLK_SEMICOLON, 0xBA},
+    {SDLK_EQUALS, 0xBB},    {SDLK_COMMA, 0xBC},    {SDLK_MINUS, 0xBD},    {SDLK_PERIOD, 0xBE},
+    {SDLK_SLASH, 0xBF},     {SDLK_BACKQUOTE, 0xC0}, {SDLK_LEFTBRACKET, 0xDB},
+    {SDLK_BACKSLASH, 0xDC}, {SDLK_RIGHTBRACKET, 0xDD}, {SDLK_QUOTE, 0xDE},
+};
+
+// The virtual-key code of an SDL key, 0 for keys the table does not know.
+WPARAM VirtualKeyOf(SDL_Keycode key) {
+  if (key >= SDLK_a && key <= SDLK_z) return static_cast<WPARAM>('A' + (key - SDLK_a));
+  if (key >= SDLK_0 && key <= SDLK_9) return static_cast<WPARAM>('0' + (key - SDLK_0));
+  for (const KeyPair& pair : kKeyTable) {
+    if (pair.sdl == key) return pair.virtualKey;
+  }
+  return 0;
+}
+
+// Turns one SDL event into a queued message; events without a meaning for
+// the program (mouse, focus, unknown keys) are dropped.
+void TranslateSdlEvent(const SDL_Event& event) {
+  PlatformState& state = State();
+  switch (event.type) {
+    case SDL_KEYDOWN:
+    case SDL_KEYUP: {
+      WPARAM key = VirtualKeyOf(event.key.keysym.sym);
+      HWND window = WindowOfSdlId(event.key.windowID);
+      if (window == nullptr) window = FocusWindow();
+      if (key == 0 || window == nullptr) return;
+      bool down = event.type == SDL_KEYDOWN;
+      bool alt = (event.key.keysym.mod & KMOD_ALT) != 0;
+      state.input.push_back(KeyMessage(window, key, down, event.key.repeat != 0, alt));
+      return;
+    }
+    case SDL_WINDOWEVENT: {
+      HWND window = WindowOfSdlId(event.window.windowID);
+      if (window == nullptr) return;
+      MSG message{};
+      message.hwnd = window;
+      message.time = timeGetTime();
+      if (event.window.event == SDL_WINDOWEVENT_CLOSE) {
+        message.message = WM_CLOSE;
+      } else if (event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
+        message.message = WM_SIZE;
+        message.lParam = static_cast<LPARAM>((event.window.data1 & 0xFFFF) |
+                                             ((event.window.data2 & 0xFFFF) << 16));
+      } else {
+        return;
+      }
+      state.input.push_back(message);
+      return;
+    }
+    case SDL_QUIT: {
+      // A quit request from outside (signal, session end) closes the window.
+      HWND window = FocusWindow();
+      if (window == nullptr) return;
+      MSG message{};
+      message.hwnd = window;
+      message.message = WM_CLOSE;
+      message.time = timeGetTime();
+      state.input.push_back(message);
+      return;
+    }
+    default:
+      return;
+  }
+}
+
+// Queues the scripted key events of the frame about to be drawn (and of any
+// earlier frame not yet reached), in script order.
+void QueueScriptedKeys() {
+  PlatformState& state = State();
+  uint32_t nextFrame = state.presentedFrames + 1;
+  while (state.nextScriptedKey < state.options.keys.size() &&
+         state.options.keys[state.nextScriptedKey].frame <= nextFrame) {
+    const ScriptedKey& key = state.options.keys[state.nextScriptedKey++];
+    HWND window = FocusWindow();
+    if (window == nullptr) continue;
+    uint32_t code = key.virtualKey & 0xFF;
+    bool wasDown = state.scriptHeld[code];
+    state.scriptHeld[code] = key.down;
+    state.input.push_back(KeyMessage(window, key.virtualKey, key.down, wasDown, key.alt));
+  }
+}
+
+bool Matches(const MSG& message, HWND window, UINT filterMin, UINT filterMax) {
+  if (window != nullptr && message.hwnd != window) return false;
+  if (filterMin == 0 && filterMax == 0) return true;
+  return message.message >= filterMin && message.message <= filterMax;
+}
+
+// Takes or copies the first matching message of `queue`.
+bool TakeFrom(std::deque<MSG>* queue, LPMSG out, HWND window, UINT filterMin, UINT filterMax,
+              bool remove) {
+  for (auto it = queue->begin(); it != queue->end(); ++it) {
+    if (!Matches(*it, window, filterMin, filterMax)) continue;
+    *out = *it;
+    if (remove) queue->erase(it);
+    return true;
+  }
+  return false;
+}
+
+// Destroys a window: WM_DESTROY through its procedure, then the SDL window.
+void DestroyWindowNow(HWND window) {
+  if (!IsLive(window)) return;
+  window->alive = false;
+  if (window->procedure != nullptr) window->procedure(window, WM_DESTROY, 0, 0);
+  if (window->sdlWindow != nullptr) {
+    SDL_DestroyWindow(window->sdlWindow);
+    window->sdlWindow = nullptr;
+  }
+}
+
+// Reads the back buffer of `window` and writes it as an upright PNG.
+void Capture(HWND window, const std::string& path) {
+  int width = 0;
+  int height = 0;
+  SDL_GL_GetDrawableSize(window->sdlWindow, &width, &height);
+  std::string error;
+  if (width <= 0 || height <= 0) {
+    std::fprintf(stderr, "capture: %s: the window has no pixels\n", path.c_str());
+    return;
+  }
+  size_t rowBytes = static_cast<size_t>(width) * 3;
+  std::vector<uint8_t> bottomUp(rowBytes * height);
+  GLint oldAlignment = 4;
+  GLint oldReadBuffer = GL_BACK;
+  glGetIntegerv(GL_PACK_ALIGNMENT, &oldAlignment);
+  glGetIntegerv(GL_READ_BUFFER, &oldReadBuffer);
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glReadBuffer(window->sdlFormat.doubleBuffer ? GL_BACK : GL_FRONT);
+  glReadPixels(0, 0, width, height, GL_RGB, GL_UNSIGNED_BYTE, bottomUp.data());
+  glPixelStorei(GL_PACK_ALIGNMENT, oldAlignment);
+  glReadBuffer(static_cast<GLenum>(oldReadBuffer));
+  std::vector<uint8_t> upright(bottomUp.size());
+  for (int y = 0; y < height; ++y) {
+    std::memcpy(&upright[static_cast<size_t>(y) * rowBytes],
+                &bottomUp[static_cast<size_t>(height - 1 - y) * rowBytes], rowBytes);
+  }
+  if (!WritePngRgb(path, width, height, upright.data(), &error)) {
+    std::fprintf(stderr, "capture: %s\n", error.c_str());
+  }
+}
+
+}  // namespace
+
+// ---- The layer's own controls ----
+
+void ConfigurePlatform(const PlatformOptions& options) {
+  PlatformState& state = State();
+  state.options = options;
+  state.presentedFrames = 0;
+  state.nextScriptedKey = 0;
+  std::memset(state.scriptHeld, 0, sizeof state.scriptHeld);
+  state.virtualNow = 1;
+}
+
+const char* PlatformFailureReason() { return State().failure.c_str(); }
+
+HINSTANCE PlatformInstance() { return &theInstance; }
+
+uint32_t PresentedFrameCount() { return State().presentedFrames; }
+
+// ---- Stock resources ----
+
+HICON LoadIconA(HINSTANCE instance, LPCSTR name) {
+  return instance == nullptr && name == IDI_APPLICATION ? &stockIcon : nullptr;
+}
+
+HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name) {
+  return instance == nullptr && name == IDC_ARROW ? &stockCursor : nullptr;
+}
+
+HGDIOBJ GetStockObject(int index) { return index == WHITE_BRUSH ? &whiteBrush : nullptr; }
+
+// ---- Classes and windows ----
+
+WORD RegisterClassExA(const WNDCLASSEXA* windowClass) {
+  PlatformState& state = State();
+  if (windowClass == nullptr || windowClass->cbSize != sizeof(WNDCLASSEXA)) {
+    Fail("RegisterClassExA: the class record's cbSize is not sizeof(WNDCLASSEXA)");
+    return 0;
+  }
+  if (windowClass->lpfnWndProc == nullptr || windowClass->lpszClassName == nullptr) {
+    Fail("RegisterClassExA: the class has no window procedure or no name");
+    return 0;
+  }
+  for (const WindowClass& known : state.classes) {
+    if (known.name == windowClass->lpszClassName) {
+      Fail(std::string("RegisterClassExA: class \"") + known.name + "\" is already registered");
+      return 0;
+    }
+  }
+  state.classes.push_back({windowClass->lpszClassName, windowClass->lpfnWndProc});
+  return static_cast<WORD>(0xC000 + state.classes.size() - 1);  // an atom, as Windows gives
+}
+
+HWND CreateWindowExA(DWORD, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
+                     int width, int height, HWND, HMENU, HINSTANCE, LPVOID) {
+  PlatformState& state = State();
+  const WindowClass* windowClass = nullptr;
+  for (const WindowClass& known : state.classes) {
+    if (className != nullptr && known.name == className) windowClass = &known;
+  }
+  if (windowClass == nullptr) {
+    Fail(std::string("CreateWindowExA: no window class \"") + (className ? className : "") + "\"");
+    return nullptr;
+  }
+  if (!EnsureVideo()) return nullptr;
+
+  auto window = std::make_unique<HWND__>();
+  window->procedure = windowClass->procedure;
+  window->title = windowName != nullptr ? windowName : "";
+  bool defaultPlace = x == CW_USEDEFAULT;
+  window->x = defaultPlace ? static_cast<int>(SDL_WINDOWPOS_UNDEFINED) : x;
+  window->y = defaultPlace ? static_cast<int>(SDL_WINDOWPOS_UNDEFINED) : y;
+  window->clientWidth = width == CW_USEDEFAULT || width <= 0 ? 640 : width;
+  window->clientHeight = width == CW_USEDEFAULT || height <= 0 ? 480 : height;
+  window->sdlFlags = SDL_WINDOW_OPENGL | ((style & WS_THICKFRAME) ? SDL_WINDOW_RESIZABLE : 0);
+  window->visible = (style & WS_VISIBLE) != 0;
+  window->deviceContext.window = window.get();
+  if (!MakeSdlWindow(window.get(), GlFormat{})) return nullptr;
+
+  HWND handle = window.get();
+  state.windows.push_back(std::move(window));
+  // Windows aborts the creation when WM_CREATE returns -1.
+  if (handle->procedure(handle, WM_CREATE, 0, 0) == -1) {
+    DestroyWindowNow(handle);
+    Fail("CreateWindowExA: the window procedure refused WM_CREATE");
+    return nullptr;
+  }
+  return handle;
+}
+
+BOOL ShowWindow(HWND window, int showCommand) {
+  if (!IsLive(window)) return FALSE;
+  BOOL wasVisible = window->visible ? TRUE : FALSE;
+  window->visible = showCommand != SW_HIDE;
+  if (!window->visible) {
+    SDL_HideWindow(window->sdlWindow);
+    return wasVisible;
+  }
+  SDL_ShowWindow(window->sdlWindow);
+  // Where the window system reports a frame, the given size was the outer
+  // size: shrink the client by the frame.
+  int top = 0, left = 0, bottom = 0, right = 0;
+  if (!wasVisible && SDL_GetWindowBordersSize(window->sdlWindow, &top, &left, &bottom, &right) == 0 &&
+      (top | left | bottom | right) != 0) {
+    window->clientWidth = std::max(1, window->clientWidth - left - right);
+    window->clientHeight = std::max(1, window->clientHeight - top - bottom);
+    SDL_SetWindowSize(window->sdlWindow, window->clientWidth, window->clientHeight);
+  }
+  return wasVisible;
+}
+
+BOOL UpdateWindow(HWND window) { return IsLive(window) ? TRUE : FALSE; }
+
+// ---- Messages ----
+
+BOOL PeekMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterMax, UINT removeFlags) {
+  PlatformState& state = State();
+  if (message == nullptr) return FALSE;
+  bool remove = (removeFlags & PM_REMOVE) != 0;
+  if (TakeFrom(&state.posted, message, window, filterMin, filterMax, remove)) return TRUE;
+  QueueScriptedKeys();
+  if (state.videoReady) {
+    SDL_Event event;
+    while (SDL_PollEvent(&event)) TranslateSdlEvent(event);
+  }
+  return TakeFrom(&state.input, message, window, filterMin, filterMax, remove) ? TRUE : FALSE;
+}
+
+BOOL TranslateMessage(const MSG*) { return FALSE; }
+
+LRESULT DispatchMessageA(const MSG* message) {
+  if (message == nullptr || !IsLive(message->hwnd) || message->hwnd->procedure == nullptr) return 0;
+  return message->hwnd->procedure(message->hwnd, message->message, message->wParam,
+                                  message->lParam);
+}
+
+LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (!IsLive(window)) return 0;
+  if (message == WM_CLOSE) {
+    DestroyWindowNow(window);
+    return 0;
+  }
+  bool altHeld = (static_cast<uint32_t>(lParam) & (1u << 29)) != 0;
+  if (message == WM_SYSKEYDOWN && wParam == VK_F4 && altHeld && window->procedure != nullptr) {
+    window->procedure(window, WM_CLOSE, 0, 0);
+  }
+  return 0;
+}
+
+void PostQuitMessage(int exitCode) {
+  MSG message{};
+  message.message = WM_QUIT;
+  message.wParam = static_cast<WPARAM>(static_cast<intptr_t>(exitCode));
+  message.time = timeGetTime();
+  State().posted.push_back(message);
+}
+
+// ---- Device contexts, size, title ----
+
+HDC GetDC(HWND window) { return IsLive(window) ? &window->deviceContext : nullptr; }
+
+BOOL GetClientRect(HWND window, RECT* rect) {
+  if (rect == nullptr || !IsLive(window) || window->sdlWindow == nullptr) return FALSE;
+  int width = 0;
+  int height = 0;
+  SDL_GL_GetDrawableSize(window->sdlWindow, &width, &height);
+  *rect = RECT{0, 0, width, height};
+  return TRUE;
+}
+
+BOOL SetWindowTextA(HWND window, LPCSTR text) {
+  if (!IsLive(window)) return FALSE;
+  window->title = text != nullptr ? text : "";
+  SDL_SetWindowTitle(window->sdlWindow, window->title.c_str());
+  if (State().options.headless) {
+    std::fprintf(stderr, "title: %s\n", window->title.c_str());
+    std::fflush(stderr);
+  }
+  return TRUE;
+}
+
+// ---- Pixel formats and contexts ----
+
+int ChoosePixelFormat(HDC dc, const PIXELFORMATDESCRIPTOR* request) {
+  if (dc == nullptr || !IsLive(dc->window)) {
+    Fail("ChoosePixelFormat: no window behind the device context");
+    return 0;
+  }
+  const DWORD needed = PFD_DRAW_TO_WINDOW | PFD_SUPPORT_OPENGL;
+  if (request == nullptr || request->nSize != sizeof(PIXELFORMATDESCRIPTOR) ||
+      request->nVersion != 1 || (request->dwFlags & needed) != needed ||
+      request->iPixelType != PFD_TYPE_RGBA) {
+    Fail("ChoosePixelFormat: not a request for an RGBA OpenGL window format");
+    return 0;
+  }
+  GlFormat wanted;
+  wanted.doubleBuffer = (request->dwFlags & PFD_DOUBLEBUFFER) ? 1 : 0;
+  wanted.alphaBits = request->cAlphaBits ? 8 : 0;
+  wanted.stencilBits = request->cStencilBits ? 8 : 0;
+  // The closest match: the smallest offered depth that holds the request,
+  // then each smaller one down to 16 bits (32 falls back to 24, then 16).
+  int first = 3;  // no depth asked for: the depthless slot
+  if (request->cDepthBits > 0) {
+    first = 0;
+    while (first < 2 && kDepthSlots[first + 1] >= request->cDepthBits) ++first;
+  }
+  int last = request->cDepthBits > 0 ? 2 : 3;
+  for (int slot = first; slot <= last; ++slot) {
+    wanted.depthBits = kDepthSlots[slot];
+    if (FormatAvailable(wanted)) return FormatIndex(wanted);
+  }
+  Fail(std::string("ChoosePixelFormat: no OpenGL format with a depth buffer: ") + SDL_GetError());
+  return 0;
+}
+
+BOOL SetPixelFormat(HDC dc, int format, const PIXELFORMATDESCRIPTOR*) {
+  GlFormat wanted;
+  if (dc == nullptr || !IsLive(dc->window) || !FormatOfIndex(format, &wanted)) {
+    Fail("SetPixelFormat: no window or no such format");
+    return FALSE;
+  }
+  HWND window = dc->window;
+  if (window->pixelFormat != 0) {
+    if (window->pixelFormat == format) return TRUE;
+    Fail("SetPixelFormat: the window already has another format");
+    return FALSE;
+  }
+  // The GL config is fixed when an SDL window is made; remake the window if
+  // it was made with other attributes or probes have made others since.
+  if (!SameFormat(window->sdlFormat, wanted) || window->configStamp != State().configStamp) {
+    if (!MakeSdlWindow(window, wanted)) return FALSE;
+  }
+  window->pixelFormat = format;
+  return TRUE;
+}
+
+HGLRC wglCreateContext(HDC dc) {
+  if (dc == nullptr || !IsLive(dc->window) || dc->window->pixelFormat == 0) {
+    Fail("wglCreateContext: the window has no pixel format");
+    return nullptr;
+  }
+  SetGlAttributes(dc->window->sdlFormat);
+  SDL_GLContext made = SDL_GL_CreateContext(dc->window->sdlWindow);
+  if (made == nullptr) {
+    Fail(std::string("wglCreateContext: ") + SDL_GetError());
+    return nullptr;
+  }
+  auto context = std::make_unique<HGLRC__>();
+  context->context = made;
+  context->window = dc->window;
+  State().contexts.push_back(std::move(context));
+  return State().contexts.back().get();
+}
+
+BOOL wglMakeCurrent(HDC dc, HGLRC context) {
+  if (context == nullptr) {
+    // Releases the thread's current context; fails when there is none to
+    // release through this device context, as with an unset format.
+    if (SDL_GL_GetCurrentContext() != nullptr) SDL_GL_MakeCurrent(nullptr, nullptr);
+    return dc != nullptr ? TRUE : FALSE;
+  }
+  if (dc == nullptr || !IsLive(dc->window) || context->window != dc->window) {
+    Fail("wglMakeCurrent: the context was not made for this device context");
+    return FALSE;
+  }
+  if (SDL_GL_MakeCurrent(dc->window->sdlWindow, context->context) != 0) {
+    Fail(std::string("wglMakeCurrent: ") + SDL_GetError());
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL wglDeleteContext(HGLRC context) {
+  PlatformState& state = State();
+  for (auto it = state.contexts.begin(); it != state.contexts.end(); ++it) {
+    if (it->get() != context) continue;
+    if (SDL_GL_GetCurrentContext() == context->context) SDL_GL_MakeCurrent(nullptr, nullptr);
+    SDL_GL_DeleteContext(context->context);
+    state.contexts.erase(it);
+    return TRUE;
+  }
+  return FALSE;
+}
+
+BOOL SwapBuffers(HDC dc) {
+  PlatformState& state = State();
+  if (dc == nullptr || !IsLive(dc->window) || dc->window->sdlWindow == nullptr) return FALSE;
+  HWND window = dc->window;
+  uint32_t frame = state.presentedFrames + 1;
+  for (const CaptureRequest& capture : state.options.captures) {
+    if (capture.frame == frame) Capture(window, capture.path);
+  }
+  SDL_GL_SwapWindow(window->sdlWindow);
+  state.presentedFrames = frame;
+  if (state.options.virtualClock) state.virtualNow += state.options.clockStep;
+  if (state.options.frameLimit != 0 && frame == state.options.frameLimit) {
+    // Exactly what the close button does: WM_CLOSE to the window.
+    MSG message{};
+    message.hwnd = window;
+    message.message = WM_CLOSE;
+    message.time = timeGetTime();
+    state.posted.push_back(message);
+  }
+  return TRUE;
+}
+
+DWORD timeGetTime() {
+  if (State().options.virtualClock) return State().virtualNow;
+  auto sinceStart = std::chrono::steady_clock::now().time_since_epoch();
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(sinceStart).count();
+  return static_cast<DWORD>(static_cast<uint64_t>(ms));
+}

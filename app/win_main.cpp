@@ -1,0 +1,72 @@
+// The spine of the program: window class and window, one-time scene set-up,
+// and the loop that handles every waiting message before it draws a frame.
+// Nothing paces the loop and nothing is released on the way out.
+#include "app/win_main.h"
+
+#include <cstdio>
+
+#include "app/keyboard.h"
+#include "app/platform/platform.h"
+#include "render/frame.h"
+#include "render/scene_setup.h"
+
+HWND MainWindow = nullptr;
+
+LRESULT WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_KEYDOWN:
+      OnKeyDown(wParam);
+      return 0;
+    case WM_KEYUP:
+      OnKeyUp(wParam);
+      return 0;
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+    default:
+      return DefWindowProcA(window, message, wParam, lParam);
+  }
+}
+
+int WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
+  WNDCLASSEXA windowClass{};
+  windowClass.cbSize = sizeof(WNDCLASSEXA);  // 48 bytes with 32-bit pointers
+  windowClass.style = CS_HREDRAW | CS_VREDRAW;
+  windowClass.lpfnWndProc = WindowProcedure;
+  windowClass.cbClsExtra = 0;
+  windowClass.cbWndExtra = 0;
+  windowClass.hInstance = instance;
+  windowClass.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
+  windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+  windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+  windowClass.lpszMenuName = nullptr;
+  windowClass.lpszClassName = "My App";
+  windowClass.hIconSm = LoadIconA(nullptr, IDI_APPLICATION);
+
+  // Without a class or a window there is nothing to draw into: stop here
+  // with the layer's reason instead of running on with a null window.
+  if (RegisterClassExA(&windowClass) == 0) {
+    std::fprintf(stderr, "shadow_volume: %s\n", PlatformFailureReason());
+    return 1;
+  }
+  MainWindow = CreateWindowExA(0, "My App", "Shadow Volume", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
+                               800, 600, nullptr, nullptr, instance, nullptr);
+  if (MainWindow == nullptr) {
+    std::fprintf(stderr, "shadow_volume: %s\n", PlatformFailureReason());
+    return 1;
+  }
+  ShowWindow(MainWindow, showCommand);
+  UpdateWindow(MainWindow);
+  SetupScene(MainWindow);
+
+  MSG message;
+  while (true) {
+    if (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) return static_cast<int>(message.wParam);
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
+    } else {
+      RenderFrame(MainWindow);
+    }
+  }
+}

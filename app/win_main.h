@@ -1,0 +1,18 @@
+// The process entry of the program proper and its window procedure: one
+// window class, one window, a message loop that draws whenever no message is
+// waiting, and key messages passed to the keyboard handlers.
+#pragma once
+
+#include "app/platform/win32.h"
+
+// The application window; set once, right after it is created.
+extern HWND MainWindow;
+
+// Registers "My App", opens "Shadow Volume", runs SetupScene and the loop.
+// Returns WM_QUIT's wParam; 1 (with one line on stderr giving the reason)
+// when the class or the window cannot be made.
+int WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLine, int showCommand);
+
+// Key messages go to OnKeyDown/OnKeyUp and return 0; WM_DESTROY posts
+// WM_QUIT with code 0; everything else is DefWindowProcA's.
+LRESULT WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -1,0 +1,96 @@
+// Creation of the program's OpenGL context, in the fixed order the rest of
+// the program relies on. The viewport is never set: it keeps the client size
+// of the moment the context is first made current. Nothing here releases a
+// working context.
+#include "render/gl_context.h"
+
+#include <GL/gl.h>
+#include <GL/glu.h>
+
+#include <cstring>
+
+GlContextState glContext;
+PIXELFORMATDESCRIPTOR PixelFormatRequest;
+
+void FillPixelFormatRequest(PIXELFORMATDESCRIPTOR* request) {
+  std::memset(request, 0, sizeof *request);
+  request->nSize = sizeof(PIXELFORMATDESCRIPTOR);  // 40
+  request->nVersion = 1;
+  request->dwFlags = PFD_DOUBLEBUFFER | PFD_DRAW_TO_WINDOW | PFD_SUPPORT_OPENGL;
+  request->iPixelType = PFD_TYPE_RGBA;
+  request->cColorBits = 16;
+  request->cRedBits = 5;
+  request->cRedShift = 11;
+  request->cGreenBits = 6;
+  request->cGreenShift = 5;
+  request->cBlueBits = 5;
+  request->cBlueShift = 0;
+  request->cAlphaBits = 0;
+  request->cAlphaShift = 0;
+  request->cAccumBits = 0;
+  request->cAccumRedBits = 0;
+  request->cAccumGreenBits = 0;
+  request->cAccumBlueBits = 0;
+  request->cAccumAlphaBits = 0;
+  request->cDepthBits = 32;
+  request->cStencilBits = 0;
+  request->cAuxBuffers = 0;
+  request->iLayerType = PFD_MAIN_PLANE;
+  request->bReserved = 0;
+  request->dwLayerMask = 0;
+  request->dwVisibleMask = 0;
+  request->dwDamageMask = 0;
+}
+
+float ClientAspectRatio(const RECT& client) {
+  float width = static_cast<float>(client.right - client.left);
+  float height = static_cast<float>(client.bottom - client.top);
+  return height == 0.0f ? 1.0f : width / height;
+}
+
+bool InitOpenGL(HWND window) {
+  glContext.window = window;
+  glContext.deviceContext = GetDC(window);
+  FillPixelFormatRequest(&PixelFormatRequest);
+
+  int format = ChoosePixelFormat(glContext.deviceContext, &PixelFormatRequest);
+  if (format == 0) {
+    ReleaseOpenGL();
+    return false;
+  }
+  if (!SetPixelFormat(glContext.deviceContext, format, &PixelFormatRequest)) {
+    ReleaseOpenGL();
+    return false;
+  }
+  glContext.renderingContext = wglCreateContext(glContext.deviceContext);
+  if (glContext.renderingContext == nullptr) {
+    ReleaseOpenGL();
+    return false;
+  }
+  if (!wglMakeCurrent(glContext.deviceContext, glContext.renderingContext)) {
+    ReleaseOpenGL();
+    return false;
+  }
+
+  RECT client{};
+  GetClientRect(window, &client);
+  glEnable(GL_DEPTH_TEST);
+  glEnable(GL_CULL_FACE);
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  gluPerspective(45.0, ClientAspectRatio(client), 15.0, 1000.0);
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  return true;
+}
+
+bool ReleaseOpenGL() {
+  // The stored handles, not null ones: after an early failure the rendering
+  // context is null, so the thread is left without a current context and
+  // the deletion fails.
+  bool madeCurrent = wglMakeCurrent(glContext.deviceContext, glContext.renderingContext) != FALSE;
+  bool deleted = wglDeleteContext(glContext.renderingContext) != FALSE;
+  glContext.deviceContext = nullptr;
+  glContext.renderingContext = nullptr;
+  return madeCurrent && deleted;
+}

@@ -1,0 +1,35 @@
+// The OpenGL context of the application window and the fixed projection
+// every frame uses: a double-buffered RGBA format with a depth buffer and no
+// stencil, a 45-degree perspective from 15 to 1000 units.
+#pragma once
+
+#include "app/platform/win32.h"
+
+struct GlContextState {
+  HWND window = nullptr;             // the window given to InitOpenGL
+  HDC deviceContext = nullptr;       // GetDC(window); kept for the process's life
+  HGLRC renderingContext = nullptr;  // null before creation and after ReleaseOpenGL
+};
+
+// The program's one context state; frames present on its deviceContext.
+extern GlContextState glContext;
+
+// The pixel-format request, refilled by every InitOpenGL call.
+extern PIXELFORMATDESCRIPTOR PixelFormatRequest;
+
+// Fills `request` with the program's format: double buffer, window target,
+// OpenGL, RGBA 5-6-5 colour, 32-bit depth, no alpha, stencil or accumulation.
+void FillPixelFormatRequest(PIXELFORMATDESCRIPTOR* request);
+
+// The projection's aspect ratio for a client rectangle; 1 when the client
+// has no height (a window started minimised), never a division by zero.
+float ClientAspectRatio(const RECT& client);
+
+// Creates the context for `window`, makes it current and sets depth test,
+// face culling, the projection and an identity modelview. False after a
+// failed step, with ReleaseOpenGL already called (and its result ignored).
+bool InitOpenGL(HWND window);
+
+// Undoes a partly made context: true only when both making current and
+// deleting the stored context succeed. Clears the stored handles.
+bool ReleaseOpenGL();
