@@ -115,6 +115,8 @@ bool ReadName(ByteReader& reader, char* field) {
   }
 }
 
+// Creates the next mesh object, named by currentName, holding the chunk's
+// vertices; vertices the file lacks are zero.
 void ReadVertexList(ReaderState& state, ByteReader& reader) {
   Scene& scene = *state.scene;
   MeshObject* object = new MeshObject();
@@ -191,12 +193,14 @@ void ReadTexCoords(ReaderState& state, ByteReader& reader) {
 // The file's 3 x 3 block comes row by row and is kept column by column; the
 // translation follows unchanged.
 void ReadLocalMatrix(ReaderState& state, ByteReader& reader) {
-  static const int kStoredAt[12] = {0, 3, 6, 1, 4, 7, 2, 5, 8, 9, 10, 11};
+  constexpr int kStoredAt[12] = {0, 3, 6, 1, 4, 7, 2, 5, 8, 9, 10, 11};
   float values[12];
   for (float& value : values) reader.F32(&value);
   for (int i = 0; i < 12; ++i) state.object->localMatrix[kStoredAt[i]] = values[i];
 }
 
+// Creates the next material, all zero but for the chunk's name; the property
+// chunks that follow fill it.
 void ReadMaterialName(ReaderState& state, ByteReader& reader) {
   Scene& scene = *state.scene;
   Material* material = new Material();
@@ -205,6 +209,8 @@ void ReadMaterialName(ReaderState& state, ByteReader& reader) {
   ReadName(reader, material->name);
 }
 
+// A 24-bit colour fills the armed colour field, if any, and disarms it; a
+// colour cut off by the end of the file fills nothing.
 void ReadColour(ReaderState& state, ByteReader& reader) {
   uint8_t r, g, b;
   reader.U8(&r);
@@ -214,6 +220,8 @@ void ReadColour(ReaderState& state, ByteReader& reader) {
   state.colourPending = false;
 }
 
+// An integer percentage (signed) fills the armed percentage field as a
+// fraction, counted from 100 down after a transparency chunk; it disarms both.
 void ReadPercentage(ReaderState& state, ByteReader& reader) {
   uint16_t raw;
   reader.U16(&raw);
@@ -226,6 +234,8 @@ void ReadPercentage(ReaderState& state, ByteReader& reader) {
   state.invertPercent = false;
 }
 
+// A map file name fills the armed map's name and disarms it; a name whose
+// first byte is 4 counts as no name.
 void ReadMapName(ReaderState& state, ByteReader& reader) {
   char name[kNameSize];
   ReadName(reader, name);
@@ -234,6 +244,8 @@ void ReadMapName(ReaderState& state, ByteReader& reader) {
   state.mapNamePending = false;
 }
 
+// Arming points the next value chunk of the matching kind at a field of the
+// current material; arming again before a value arrives only redirects it.
 void ArmColour(ReaderState& state, int32_t* target) {
   state.colourTarget = target;
   state.colourPending = true;
@@ -250,10 +262,12 @@ void ArmMap(ReaderState& state, MaterialMap* map) {
   state.mapNamePending = true;
 }
 
+// Chunks that fill the current object, and mean nothing without one.
 bool IsMeshDataChunk(uint16_t id) {
   return id == 0x4120 || id == 0x4130 || id == 0x4140 || id == 0x4160;
 }
 
+// Chunks that arm or fill a field of the current material, likewise.
 bool IsPropertyChunk(uint16_t id) {
   switch (id) {
     case 0xA010:

@@ -63,9 +63,8 @@ void ChunkWriter::Raw(const void* data, size_t size) {
 }
 
 void ChunkWriter::Truncate(size_t size) {
-  if (size >= bytes_.size()) return;
-  bytes_.resize(size);
-  open_.clear();
+  EndAll();
+  if (size < bytes_.size()) bytes_.resize(size);
 }
 
 bool ChunkWriter::Save(const char* path) const {
@@ -75,9 +74,7 @@ bool ChunkWriter::Save(const char* path) const {
   return std::fclose(file) == 0 && ok;
 }
 
-// The length field sits 2 bytes into the header; a chunk cut off by Truncate
-// has no room for it and is left alone.
+// The length field sits 2 bytes into the header.
 void ChunkWriter::PatchLength(size_t chunkStart, uint32_t length) {
-  if (chunkStart + 6 > bytes_.size()) return;
   for (int i = 0; i < 4; ++i) bytes_[chunkStart + 2 + i] = static_cast<uint8_t>(length >> (8 * i));
 }

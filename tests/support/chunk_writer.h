@@ -18,7 +18,7 @@
 //   w.Save("box.3ds");
 //
 // Limits: no checks that the chunks make sense; End() with no open chunk and
-// Truncate() past the size do nothing. Lengths are 32-bit like the format's.
+// Truncate() to a size beyond the end cuts nothing. Lengths are 32-bit like the format's.
 // No GoogleTest dependency: tools link this library too.
 #pragma once
 
@@ -50,7 +50,8 @@ class ChunkWriter {
   // Writes `size` bytes as they are.
   void Raw(const void* data, size_t size);
 
-  // Cuts the file to its first `size` bytes; chunks still open are forgotten.
+  // Closes every open chunk (as EndAll does), then cuts the file to its first
+  // `size` bytes: the lengths still tell the size the file had before the cut.
   void Truncate(size_t size);
 
   size_t Size() const { return bytes_.size(); }

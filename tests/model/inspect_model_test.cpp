@@ -1,0 +1,182 @@
+// sv-inspect model, the real binary, on real files: its summary line agrees
+// with lib3ds, and a file that is missing or no 3DS file gives exit code 2
+// and exactly one line on standard error that names the file.
+#include <dirent.h>
+#include <strings.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <lib3ds/file.h>
+#include <lib3ds/material.h>
+#include <lib3ds/mesh.h>
+
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/chunk_writer.h"
+
+namespace {
+
+struct RunResult {
+  int exitCode;
+  std::string out;
+  std::string err;
+};
+
+std::string ReadAll(const std::string& path) {
+  std::string text;
+  if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+    char block[4096];
+    size_t n;
+    while ((n = std::fread(block, 1, sizeof block, f)) > 0) text.append(block, n);
+    std::fclose(f);
+  }
+  return text;
+}
+
+// Runs sv-inspect with the arguments, capturing both output streams in files.
+RunResult Inspect(const std::vector<std::string>& args) {
+  std::string base = std::string(::testing::TempDir()) + "/" + std::to_string(getpid());
+  std::string outPath = base + "-inspect.out", errPath = base + "-inspect.err";
+  pid_t child = fork();
+  if (child == 0) {
+    if (!std::freopen(outPath.c_str(), "wb", stdout) ||
+        !std::freopen(errPath.c_str(), "wb", stderr))
+      _exit(127);
+    std::vector<char*> argv{const_cast<char*>(SV_INSPECT_PATH)};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(SV_INSPECT_PATH, argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  RunResult result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll(outPath),
+                   ReadAll(errPath)};
+  std::remove(outPath.c_str());
+  std::remove(errPath.c_str());
+  return result;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+TEST(InspectModel, PrintsOneRecordPerObjectAndMaterialAgreeingWithLib3ds) {
+  // Every 3DS file of the package: its .3ds/.3DS files and testFormatDetection,
+  // a 3DS file without an extension.
+  const std::string folder = std::string(ASSIMP_MODELS_DIR) + "/3DS/";
+  std::vector<std::string> names;
+  if (DIR* dir = opendir(folder.c_str())) {
+    while (dirent* entry = readdir(dir)) {
+      std::string name = entry->d_name;
+      bool is3ds = name.size() > 4 && strcasecmp(name.c_str() + name.size() - 4, ".3ds") == 0;
+      if (is3ds || name == "testFormatDetection") names.push_back(name);
+    }
+    closedir(dir);
+  }
+  ASSERT_GE(names.size(), 10u) << "assimp-testmodels is not installed (scripts/setup-deps)";
+  for (const std::string& name : names) {
+    std::string path = folder + name;
+    SCOPED_TRACE(path);
+    RunResult run = Inspect({"model", path});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+
+    Lib3dsFile* oracle = lib3ds_file_load(path.c_str());
+    ASSERT_NE(oracle, nullptr);
+    int meshes = 0, materials = 0;
+    unsigned long vertices = 0, faces = 0;
+    for (Lib3dsMesh* m = oracle->meshes; m; m = m->next, ++meshes) {
+      vertices += m->points;
+      faces += m->faces;
+    }
+    for (Lib3dsMaterial* m = oracle->materials; m; m = m->next) ++materials;
+    lib3ds_file_free(oracle);
+
+    std::vector<std::string> lines = Lines(run.out);
+    ASSERT_EQ(lines.size(), 1u + meshes + materials);
+    char expected[128];
+    std::snprintf(expected, sizeof expected, "scene objects=%d materials=%d vertices=%lu faces=%lu",
+                  meshes, materials, vertices, faces);
+    EXPECT_EQ(lines[0], expected);
+    for (int i = 0; i < meshes; ++i) {
+      std::string prefix = "object " + std::to_string(i) + " name=\"";
+      EXPECT_EQ(lines[1 + i].rfind(prefix, 0), 0u) << lines[1 + i];
+      EXPECT_NE(lines[1 + i].find(" bad_face=none"), std::string::npos) << lines[1 + i];
+    }
+    for (int i = 0; i < materials; ++i) {
+      std::string prefix = "material " + std::to_string(i) + " name=\"";
+      EXPECT_EQ(lines[1 + meshes + i].rfind(prefix, 0), 0u) << lines[1 + meshes + i];
+    }
+  }
+}
+
+TEST(InspectModel, ShowsWhatTheReaderMadeOfAKnownFile) {
+  // cube_with_diffuse_texture.3DS: one 32-vertex box and one textured material.
+  std::string path = std::string(ASSIMP_MODELS_DIR) + "/3DS/cube_with_diffuse_texture.3DS";
+  RunResult run = Inspect({"model", path});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  std::vector<std::string> lines = Lines(run.out);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "scene objects=1 materials=1 vertices=32 faces=12");
+  EXPECT_EQ(
+      lines[1].rfind(
+          "object 0 name=\"Quader01\" vertices=32 faces=12 texcoords=yes material=0 bbox=", 0),
+      0u)
+      << lines[1];
+  EXPECT_EQ(lines[2].rfind("material 0 name=\"01 - Default\" ambient=0x", 0), 0u) << lines[2];
+  EXPECT_NE(lines[2].find(" texture=\"TEST.PNG\" opacity_map=\"\" bump_map=\"\""),
+            std::string::npos)
+      << lines[2];
+}
+
+// Names may hold any bytes; quotes, backslashes and control bytes are
+// escaped so that each record stays on its line.
+TEST(InspectModel, EscapesNamesSoEachRecordKeepsItsLine) {
+  ChunkWriter w;
+  w.Begin(0x4D4D);
+  w.Begin(0x3D3D);
+  w.Begin(0x4000);
+  w.Name("say \"hi\"\n\\");
+  w.Begin(0x4100);
+  w.Begin(0x4110);
+  w.U16(0);
+  w.EndAll();
+  std::string path =
+      std::string(::testing::TempDir()) + "/" + std::to_string(getpid()) + "-named.3ds";
+  ASSERT_TRUE(w.Save(path.c_str()));
+  RunResult run = Inspect({"model", path});
+  std::remove(path.c_str());
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  std::vector<std::string> lines = Lines(run.out);
+  ASSERT_EQ(lines.size(), 2u) << run.out;
+  EXPECT_EQ(lines[1],
+            "object 0 name=\"say \\\"hi\\\"\\x0A\\\\\" vertices=0 faces=0 texcoords=no "
+            "material=none bbox=none bad_face=none");
+}
+
+TEST(InspectModel, UnreadableOrForeignFilesExitWithCodeTwoAndOneLine) {
+  std::string missing = std::string(::testing::TempDir()) + "/no-such-model.3ds";
+  std::string foreign = std::string(ASSIMP_MODELS_DIR) + "/3DS/test.png";
+  std::string empty = std::string(ASSIMP_MODELS_DIR) + "/invalid/empty.3ds";
+  for (const std::string& path : {missing, foreign, empty}) {
+    RunResult run = Inspect({"model", path});
+    EXPECT_EQ(run.exitCode, 2) << path;
+    EXPECT_EQ(run.out, "") << path;
+    std::vector<std::string> lines = Lines(run.err);
+    ASSERT_EQ(lines.size(), 1u) << run.err;
+    EXPECT_NE(lines[0].find(path), std::string::npos) << lines[0];
+  }
+  RunResult usage = Inspect({"model"});
+  EXPECT_EQ(usage.exitCode, 64);
+}
+
+}  // namespace
