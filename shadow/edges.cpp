@@ -103,7 +103,8 @@ uint64_t PairKey(int32_t a, int32_t b) {
 // other face holding both edge positions, at the first slot that is neither
 // the last slot at the start position nor the last at the end position.
 void FindAllNeighbours(const MeshObject& object, int32_t faceCount, EdgeRecord* edges) {
-  const PositionIds positions = AssignPositionIds(object.vertices, object.vertexCount);
+  const PositionIds positions =
+      AssignPositionIds(object.vertices, object.vertexCount > 0 ? object.vertexCount : 0);
   const size_t total = 3 * static_cast<size_t>(faceCount);
 
   // Position id of every face slot; -1 for no position (NaN or not in the mesh).

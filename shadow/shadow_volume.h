@@ -7,7 +7,9 @@
 // without OpenGL; DrawShadowQuads emits them into the caller's
 // glBegin(GL_TRIANGLES) ... glEnd. The volume is never capped.
 // Limits: records naming a vertex outside the bound vertex count are skipped,
-// so a walk never reads outside the bound arrays as the binder declared them.
+// so a walk never reads outside the bound arrays as the binder declared them
+// (both strides are honoured). No allocation; not thread-safe to rebind while
+// another thread walks.
 #pragma once
 
 #include <cstddef>
@@ -62,8 +64,66 @@ class ShadowVolume {
                        bool separating) const;
 
  private:
+  // Bit k of the result is set when record first + k (0 <= k < count <= 64)
+  // names only bound vertices and is a silhouette edge as seen from the light.
+  // Uses the processor's vector instructions when the arrays are packed.
+  uint64_t SilhouetteMask(int64_t first, int count, const Vec3& light) const;
+
+  // The plane through the light and a record's edge, and the plane function
+  // at the two off-edge vertices, in the float32 order the walk is defined by.
+  struct EdgePlane {
+    Vec3 n;           // (V0 - L) x (V1 - L), not normalised
+    float nDotLight;  // n . L
+    float f2;         // n . V2 - n . L
+    float f3;         // n . V3 - n . L
+  };
+  static EdgePlane PlaneOf(const Vec3& light, const Vec3& v0, const Vec3& v1, const Vec3& v2,
+                           const Vec3& v3) {
+    EdgePlane p;
+    const Vec3 a{v0.x - light.x, v0.y - light.y, v0.z - light.z};
+    const Vec3 b{v1.x - light.x, v1.y - light.y, v1.z - light.z};
+    p.n = Vec3{a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+    p.nDotLight = p.n.x * light.x + p.n.y * light.y + p.n.z * light.z;
+    p.f2 = (p.n.x * v2.x + p.n.y * v2.y + p.n.z * v2.z) - p.nDotLight;
+    p.f3 = (p.n.x * v3.x + p.n.y * v3.y + p.n.z * v3.z) - p.nDotLight;
+    return p;
+  }
+
+  // Index of the lowest set bit of a non-zero mask.
+  static int LowestSetBit(uint64_t mask) {
+#if defined(__GNUC__) || defined(__clang__)
+    return __builtin_ctzll(mask);
+#else
+    int k = 0;
+    while (((mask >> k) & 1u) == 0) ++k;
+    return k;
+#endif
+  }
+
   // +1 above the plane, 0 on it, -1 below it or not a number.
-  static int Sign(float value) { return value > 0.0f ? 1 : value == 0.0f ? 0 : -1; }
+  static int Sign(float value) {
+    return value > 0.0f ? 1 : value == 0.0f ? 0 : -1;
+  }
+
+  // Both off-edge vertices strictly on one side of the plane.
+  static bool IsSilhouette(float f2, float f3) {
+    const int s2 = Sign(f2);
+    return s2 != 0 && s2 == Sign(f3);
+  }
+
+  // Every index of the record names a bound vertex (negative ones never do).
+  bool Covers(const EdgeRecord& edge) const {
+    const uint32_t count = vertexArrayCount > 0 ? static_cast<uint32_t>(vertexArrayCount) : 0u;
+    return static_cast<uint32_t>(edge.edgeStart) < count &&
+           static_cast<uint32_t>(edge.edgeEnd) < count &&
+           static_cast<uint32_t>(edge.opposite) < count &&
+           static_cast<uint32_t>(edge.neighbourOpposite) < count;
+  }
+
+  const EdgeRecord& Record(int64_t i) const {
+    return *reinterpret_cast<const EdgeRecord*>(reinterpret_cast<const char*>(edgeArray) +
+                                                static_cast<ptrdiff_t>(edgeArrayStride) * i);
+  }
 
   const Vec3& Vertex(int32_t index) const {
     return *reinterpret_cast<const Vec3*>(reinterpret_cast<const char*>(vertexArray) +
@@ -76,32 +136,25 @@ void ShadowVolume::VisitShadowQuads(float lightX, float lightY, float lightZ, fl
                                     float eyeY, float eyeZ, bool separating, Visit&& visit) const {
   if (!vertexArrayBound || !edgeArrayBound) return;
   const Vec3 light{lightX, lightY, lightZ};
-  const uint32_t vertexCount = vertexArrayCount > 0 ? static_cast<uint32_t>(vertexArrayCount) : 0u;
-  const char* record = reinterpret_cast<const char*>(edgeArray);
-  for (int32_t i = 0; i < edgeArrayCount; ++i, record += edgeArrayStride) {
-    const EdgeRecord& edge = *reinterpret_cast<const EdgeRecord*>(record);
-    // A border edge (or any index the bound vertices lack) casts no quad. The
-    // unsigned comparison rejects negative indices too.
-    if (static_cast<uint32_t>(edge.edgeStart) >= vertexCount ||
-        static_cast<uint32_t>(edge.edgeEnd) >= vertexCount ||
-        static_cast<uint32_t>(edge.opposite) >= vertexCount ||
-        static_cast<uint32_t>(edge.neighbourOpposite) >= vertexCount) {
-      continue;
+  // Silhouettes are few: find them 64 records at a time, then classify and
+  // extrude only those, in record order.
+  for (int64_t first = 0; first < edgeArrayCount; first += 64) {
+    const int count = static_cast<int>(edgeArrayCount - first < 64 ? edgeArrayCount - first : 64);
+    const uint64_t silhouettes = SilhouetteMask(first, count, light);
+    for (uint64_t rest = silhouettes; rest != 0; rest &= rest - 1) {
+      const int k = LowestSetBit(rest);
+      const int32_t i = static_cast<int32_t>(first + k);
+      const EdgeRecord& edge = Record(i);
+      const Vec3& v0 = Vertex(edge.edgeStart);
+      const Vec3& v1 = Vertex(edge.edgeEnd);
+      const EdgePlane plane =
+          PlaneOf(light, v0, v1, Vertex(edge.opposite), Vertex(edge.neighbourOpposite));
+      const Vec3& n = plane.n;
+      const int sEye = Sign((n.x * eyeX + n.y * eyeY + n.z * eyeZ) - plane.nDotLight);
+      // An eye in the quad's plane sees it edge-on: neither class.
+      if (sEye == 0) continue;
+      if ((sEye != Sign(plane.f2)) != separating) continue;
+      visit(i, v0, v1, ExtrudePoint(light, v0, extrusion), ExtrudePoint(light, v1, extrusion));
     }
-    const Vec3& v0 = Vertex(edge.edgeStart);
-    const Vec3& v1 = Vertex(edge.edgeEnd);
-    const Vec3& v2 = Vertex(edge.opposite);
-    const Vec3& v3 = Vertex(edge.neighbourOpposite);
-    const Vec3 a{v0.x - light.x, v0.y - light.y, v0.z - light.z};
-    const Vec3 b{v1.x - light.x, v1.y - light.y, v1.z - light.z};
-    const Vec3 n{a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-    const float nDotLight = n.x * light.x + n.y * light.y + n.z * light.z;
-    const int s2 = Sign((n.x * v2.x + n.y * v2.y + n.z * v2.z) - nDotLight);
-    const int s3 = Sign((n.x * v3.x + n.y * v3.y + n.z * v3.z) - nDotLight);
-    if (s2 == 0 || s2 != s3) continue;
-    const int sEye = Sign((n.x * eyeX + n.y * eyeY + n.z * eyeZ) - nDotLight);
-    if (sEye == 0) continue;
-    if ((sEye != s2) != separating) continue;
-    visit(i, v0, v1, ExtrudePoint(light, v0, extrusion), ExtrudePoint(light, v1, extrusion));
   }
 }
