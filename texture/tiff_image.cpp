@@ -25,19 +25,23 @@ constexpr uint32_t kCompressionLzw = 5;
 // Longest strip the decoder looks at: bitPos must stay a signed 32-bit count.
 constexpr int64_t kMaxStripLength = INT32_MAX / 8;
 
-// Reads the whole stream; returns false when a read fails before the end.
+// Reads the whole stream straight into bytes; returns false when a read
+// fails before the end.
 bool ReadWholeFile(FILE* file, std::vector<uint8_t>* bytes) {
+  size_t size = 0;
   if (std::fseek(file, 0, SEEK_END) == 0) {
-    long size = std::ftell(file);
-    if (size > 0) bytes->reserve(static_cast<size_t>(size));
+    const long end = std::ftell(file);
+    if (end > 0) size = static_cast<size_t>(end);
     std::rewind(file);
   }
-  uint8_t chunk[64 * 1024];
-  for (;;) {
-    size_t got = std::fread(chunk, 1, sizeof chunk, file);
-    bytes->insert(bytes->end(), chunk, chunk + got);
-    if (got < sizeof chunk) return !std::ferror(file);
+  bytes->resize(size + 1);  // one more, to see the end of the file
+  size_t got = std::fread(bytes->data(), 1, bytes->size(), file);
+  while (got == bytes->size()) {  // the file is longer than it said: keep reading
+    bytes->resize(bytes->size() * 2);
+    got += std::fread(bytes->data() + got, 1, bytes->size() - got, file);
   }
+  bytes->resize(got);
+  return !std::ferror(file);
 }
 
 // Element `index` of a strip array (offsets or byte counts) described by its
@@ -67,6 +71,22 @@ bool ReadStripArrayElement(const ByteReader& file, uint32_t value, uint16_t type
 }
 
 }  // namespace
+
+const char* DescribeTiffLoadFailure(TiffLoadFailure failure) {
+  switch (failure) {
+    case TiffLoadFailure::kNone:
+      return "no failure";
+    case TiffLoadFailure::kCannotOpen:
+      return "cannot be opened";
+    case TiffLoadFailure::kCannotRead:
+      return "cannot be read";
+    case TiffLoadFailure::kNotLittleEndian:
+      return "is not a little-endian TIFF file";
+    case TiffLoadFailure::kUnsupportedSize:
+      return "has an image size of 0 or more than 256 MiB of pixels";
+  }
+  return "unknown failure";
+}
 
 bool ByteReader::Seek(uint32_t position) {
   pos = position;
@@ -115,6 +135,7 @@ TiffImage::TiffImage()
       entryCount(0),
       entryValue(0),
       entryCountInIfd(0),
+      failure(TiffLoadFailure::kNone),
       width(0),
       height(0),
       samplesPerPixel(0),
@@ -157,18 +178,26 @@ void TiffImage::FreePixels() {
 
 bool TiffImage::LoadTiff(const char* path) {
   FreePixels();
+  failure = TiffLoadFailure::kNone;
   file = std::fopen(path, "rb");
-  if (!file) return false;
+  if (!file) {
+    failure = TiffLoadFailure::kCannotOpen;
+    return false;
+  }
   std::vector<uint8_t> bytes;
   const bool readAll = ReadWholeFile(file, &bytes);
   std::fclose(file);
   file = nullptr;
-  if (!readAll) return false;
+  if (!readAll) {
+    failure = TiffLoadFailure::kCannotRead;
+    return false;
+  }
 
   reader = ByteReader{bytes.data(), bytes.size(), 0, false};
   reader.ReadU16(&byteOrderMark);
   if (byteOrderMark != kTiffLittleEndianMark) {
     std::printf("\n\n\t\tNot a tif_file!!!");
+    failure = TiffLoadFailure::kNotLittleEndian;
     reader = ByteReader{};
     return false;
   }
@@ -196,22 +225,33 @@ void TiffImage::ReadIfdEntry() {
   entryCount = count;
   entryValue = value;
   switch (tag) {
-    case kTagImageWidth: width = static_cast<int32_t>(value); break;
-    case kTagImageLength: height = static_cast<int32_t>(value); break;
-    case kTagCompression: compression = value; break;
+    case kTagImageWidth:
+      width = static_cast<int32_t>(value);
+      break;
+    case kTagImageLength:
+      height = static_cast<int32_t>(value);
+      break;
+    case kTagCompression:
+      compression = value;
+      break;
     case kTagStripOffsets:
       stripOffsets = static_cast<int32_t>(value);
       stripCount = static_cast<int32_t>(count);
       stripOffsetsType = type;
       break;
-    case kTagSamplesPerPixel: samplesPerPixel = value; break;
+    case kTagSamplesPerPixel:
+      samplesPerPixel = value;
+      break;
     case kTagStripByteCounts:
       stripByteCounts = static_cast<int32_t>(value);
       stripByteCountsType = type;
       stripByteCountsCount = count;
       break;
-    case kTagPredictor: predictor = value; break;
-    default: break;  // BitsPerSample, RowsPerStrip and the rest change nothing
+    case kTagPredictor:
+      predictor = value;
+      break;
+    default:
+      break;  // BitsPerSample, RowsPerStrip and the rest change nothing
   }
 }
 
@@ -220,13 +260,22 @@ bool TiffImage::ReadImageData() {
   const uint64_t size =
       static_cast<uint64_t>(width > 0 ? width : 0) * (height > 0 ? height : 0) * samplesPerPixel;
   if (size == 0 || size > kMaxPixelBytes) {
+    failure = TiffLoadFailure::kUnsupportedSize;
     width = 0;
     height = 0;
     return false;
   }
   pixelBytes = static_cast<uint32_t>(size);
-  pixels = new uint8_t[pixelBytes]();  // zero: whatever no strip fills stays black
+  // Not cleared here: strips fill the buffer from the front, and whatever
+  // they leave unfilled is zeroed at the end.
+  pixels = new uint8_t[pixelBytes];
   writePos = 0;
+  // The predictor works row by row, so rows that the strips have completed
+  // are undone while they are still in the cache; the result is the same as
+  // one pass over the whole buffer at the end.
+  const bool undoPredictor = predictor == 2;
+  const uint32_t rowBytes = static_cast<uint32_t>(width) * samplesPerPixel;
+  int32_t rowsUndone = 0;
 
   const bool lzw = compression == kCompressionLzw;
   if (lzw || compression == kCompressionNone) {
@@ -245,24 +294,31 @@ bool TiffImage::ReadImageData() {
       const size_t stripBytes = length < available ? length : available;
       if (lzw) {
         ClearLzwEntries();
-        DecodeLzwStrip(reader.data + position,
-                       static_cast<int32_t>(stripBytes < kMaxStripLength ? stripBytes
-                                                                          : kMaxStripLength));
+        DecodeLzwStrip(
+            reader.data + position,
+            static_cast<int32_t>(stripBytes < kMaxStripLength ? stripBytes : kMaxStripLength));
         ClearLzwEntries();
       } else {
         reader.Seek(position);
         writePos += static_cast<int32_t>(reader.ReadUpTo(
             pixels + writePos, std::min<size_t>(stripBytes, pixelBytes - writePos)));
       }
+      if (undoPredictor) {
+        const int32_t rowsDone = static_cast<int32_t>(static_cast<uint32_t>(writePos) / rowBytes);
+        UndoHorizontalPredictorRows(rowsUndone, rowsDone - rowsUndone);
+        rowsUndone = rowsDone;
+      }
     }
     if (lzw) ReleaseLzwTable();
   }
-  if (predictor == 2) UndoHorizontalPredictor();
+  std::memset(pixels + writePos, 0, pixelBytes - writePos);  // what no strip filled
+  if (undoPredictor) UndoHorizontalPredictorRows(rowsUndone, height - rowsUndone);
   return true;
 }
 
 void TiffImage::SetUpLzwTable() {
-  if (!literalBlock) literalBlock = new uint8_t[256];
+  // The slack lets short strings move in 16-byte blocks (see StringArena).
+  if (!literalBlock) literalBlock = new uint8_t[256 + kLzwCopySlack]();
   // The literal entries are set here already, so a strip that does not open
   // with a clear code still finds them.
   for (int i = 0; i < 256; ++i) {
@@ -270,20 +326,25 @@ void TiffImage::SetUpLzwTable() {
     entryBytes[i] = literalBlock + i;
     entryBits[i] = 8;
   }
-  entryBytes[256] = entryBytes[257] = nullptr;
-  entryBits[256] = entryBits[257] = 0;
+  for (int i = 256; i < kLzwTableSize; ++i) {
+    entryBytes[i] = nullptr;
+    entryBits[i] = 0;
+  }
+  nextCode = kLzwTableSize;  // ClearLzwEntries: every entry may hold a string
   ClearLzwEntries();
 }
 
 void TiffImage::ReleaseLzwTable() {
-  ClearLzwEntries();
+  for (int i = 0; i < kLzwTableSize; ++i) entryBytes[i] = nullptr;
   arena.Release();
-  for (int i = 0; i < 256; ++i) entryBytes[i] = nullptr;
   delete[] literalBlock;
   literalBlock = nullptr;
 }
 
 void TiffImage::ClearLzwEntries() {
-  for (int i = 258; i < kLzwTableSize; ++i) entryBytes[i] = nullptr;
+  // Entries from nextCode on never hold a string, so only those below it
+  // need clearing.
+  const int32_t end = std::min(std::max(nextCode, 258), kLzwTableSize);
+  for (int32_t i = 258; i < end; ++i) entryBytes[i] = nullptr;
   arena.Reset();
 }

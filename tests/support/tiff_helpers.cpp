@@ -10,7 +10,7 @@ bool WriteTiffWithLibtiff(const std::string& path, const TiffLayout& layout,
                           const std::vector<uint8_t>& pixels) {
   const size_t rowBytes = static_cast<size_t>(layout.width) * layout.samples;
   if (pixels.size() < rowBytes * layout.height) return false;
-  TIFF* tif = TIFFOpen(path.c_str(), "wl");  // "l": little-endian
+  TIFF* tif = TIFFOpen(path.c_str(), layout.bigEndian ? "wb" : "wl");
   if (!tif) return false;
   bool ok = TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, layout.width) &&
             TIFFSetField(tif, TIFFTAG_IMAGELENGTH, layout.height) &&
@@ -24,9 +24,8 @@ bool WriteTiffWithLibtiff(const std::string& path, const TiffLayout& layout,
     ok = TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
   }
   if (ok && layout.predictor != 1) ok = TIFFSetField(tif, TIFFTAG_PREDICTOR, layout.predictor);
-  const uint32_t rowsPerStrip = layout.rowsPerStrip > 0
-                                    ? static_cast<uint32_t>(layout.rowsPerStrip)
-                                    : TIFFDefaultStripSize(tif, 0);
+  const uint32_t rowsPerStrip = layout.rowsPerStrip > 0 ? static_cast<uint32_t>(layout.rowsPerStrip)
+                                                        : TIFFDefaultStripSize(tif, 0);
   if (ok) ok = TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
   // Write whole strips: TIFFWriteEncodedStrip encodes its own copy.
   for (uint32_t row = 0, strip = 0; ok && row < static_cast<uint32_t>(layout.height);
@@ -78,10 +77,18 @@ std::vector<uint8_t> VariedPixels(int width, int height, int samples, uint32_t s
         state = state * 1664525u + 1013904223u;  // LCG: reproducible noise
         uint8_t v = 0;
         switch (region) {
-          case 0: v = static_cast<uint8_t>(x * (s + 1) + y * 3); break;  // gradient
-          case 1: v = static_cast<uint8_t>(state >> 24); break;          // noise
-          case 2: v = static_cast<uint8_t>(60 * s + 17); break;          // flat
-          default: v = ((x / 7 + y / 5) & 1) ? 250 : static_cast<uint8_t>(5 + s); break;  // edges
+          case 0:
+            v = static_cast<uint8_t>(x * (s + 1) + y * 3);
+            break;  // gradient
+          case 1:
+            v = static_cast<uint8_t>(state >> 24);
+            break;  // noise
+          case 2:
+            v = static_cast<uint8_t>(60 * s + 17);
+            break;  // flat
+          default:
+            v = ((x / 7 + y / 5) & 1) ? 250 : static_cast<uint8_t>(5 + s);
+            break;  // edges
         }
         pixels[i++] = v;
       }

@@ -16,6 +16,7 @@ struct TiffLayout {
   int compression = 1;
   int predictor = 1;
   int rowsPerStrip = 0;
+  bool bigEndian = false;  // "MM" byte order instead of "II"
 };
 
 // Writes pixels (height rows of width x samples bytes) as a little-endian

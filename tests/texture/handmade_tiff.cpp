@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -42,8 +43,8 @@ uint32_t HandmadeTiff::AppendShorts(const std::vector<uint16_t>& values) {
   return Append(block);
 }
 
-void HandmadeTiff::AddImage(uint32_t width, uint32_t height, uint32_t samples,
-                            uint32_t compression, uint32_t stripPos, uint32_t stripLength) {
+void HandmadeTiff::AddImage(uint32_t width, uint32_t height, uint32_t samples, uint32_t compression,
+                            uint32_t stripPos, uint32_t stripLength) {
   Add(256, kTypeLong, 1, width);
   Add(257, kTypeLong, 1, height);
   Add(277, kTypeShort, 1, samples);
@@ -53,6 +54,20 @@ void HandmadeTiff::AddImage(uint32_t width, uint32_t height, uint32_t samples,
 }
 
 std::vector<uint8_t> HandmadeTiff::Finish() const {
+  if (reservedEntries > 0) {
+    std::vector<uint8_t> directory;
+    PutU16(&directory, static_cast<uint16_t>(entries.size()));
+    for (const Entry& e : entries) {
+      PutU16(&directory, e.tag);
+      PutU16(&directory, e.type);
+      PutU32(&directory, e.count);
+      PutU32(&directory, e.value);
+    }
+    std::vector<uint8_t> out = bytes;
+    out[4] = 8;
+    std::copy(directory.begin(), directory.end(), out.begin() + 8);  // fits: reserved
+    return out;
+  }
   std::vector<uint8_t> out = bytes;
   if (out.size() % 2) out.push_back(0);
   const uint32_t ifd = static_cast<uint32_t>(out.size());
@@ -68,7 +83,9 @@ std::vector<uint8_t> HandmadeTiff::Finish() const {
   return out;
 }
 
-bool HandmadeTiff::Write(const std::string& path) const { return WriteBytes(path, Finish()); }
+bool HandmadeTiff::Write(const std::string& path) const {
+  return WriteBytes(path, Finish());
+}
 
 void LzwBitWriter::Put(uint32_t code, int width) {
   bits = bits << width | code;
@@ -87,7 +104,8 @@ std::vector<uint8_t> LzwBitWriter::Finish() {
 
 bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   return static_cast<bool>(out);
 }
 
@@ -103,7 +121,8 @@ uint16_t FieldTypeOfTag(const std::vector<uint8_t>& file, uint16_t tag) {
   const int count = file[ifd] | file[ifd + 1] << 8;
   for (int i = 0; i < count && ifd + 2 + 12 * (i + 1) <= file.size(); ++i) {
     const size_t p = ifd + 2 + 12 * i;
-    if ((file[p] | file[p + 1] << 8) == tag) return static_cast<uint16_t>(file[p + 2] | file[p + 3] << 8);
+    if ((file[p] | file[p + 1] << 8) == tag)
+      return static_cast<uint16_t>(file[p + 2] | file[p + 3] << 8);
   }
   return 0;
 }

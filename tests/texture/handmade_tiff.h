@@ -10,7 +10,8 @@ constexpr uint16_t kTypeShort = 3;
 constexpr uint16_t kTypeLong = 4;
 
 // A little-endian TIFF: header, data blocks in the order appended, then the
-// one directory with the entries in the order added (no sorting, repeats kept).
+// one directory (or the directory first, see ReserveDirectory) with the entries in the order added
+// (no sorting, repeats kept).
 struct HandmadeTiff {
   struct Entry {
     uint16_t tag;
@@ -20,6 +21,14 @@ struct HandmadeTiff {
   };
   std::vector<uint8_t> bytes{'I', 'I', 42, 0, 0, 0, 0, 0};
   std::vector<Entry> entries;
+  size_t reservedEntries = 0;  // > 0: the directory sits right after the header
+
+  // Puts the directory (up to n entries) before the data blocks, so that
+  // arrays appended last end the file.
+  void ReserveDirectory(size_t n) {
+    reservedEntries = n;
+    bytes.resize(8 + 2 + 12 * n + 4, 0);
+  }
 
   // Appends a data block; returns its file position.
   uint32_t Append(const std::vector<uint8_t>& block);

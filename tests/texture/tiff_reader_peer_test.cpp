@@ -18,7 +18,8 @@ void ExpectSameAsLibtiff(const std::string& name, const TiffLayout& layout, uint
                          int expectStripsAtLeast = 1) {
   SCOPED_TRACE(name);
   const std::string path = ScratchPath(name);
-  const std::vector<uint8_t> original = VariedPixels(layout.width, layout.height, layout.samples, seed);
+  const std::vector<uint8_t> original =
+      VariedPixels(layout.width, layout.height, layout.samples, seed);
   ASSERT_TRUE(WriteTiffWithLibtiff(path, layout, original));
   ASSERT_GE(TiffStripCountWithLibtiff(path), expectStripsAtLeast);
   const std::vector<uint8_t> reference = DecodeTiffWithLibtiff(path);
@@ -67,7 +68,8 @@ TEST_F(TiffReaderPeer, OnePixelImages) {
       for (int predictor : {1, 2}) {
         if (compression == 1 && predictor == 2) continue;  // libtiff does not predict raw data
         ExpectSameAsLibtiff("onepixel-" + std::to_string(samples) + "-" +
-                                std::to_string(compression) + "-" + std::to_string(predictor) + ".tif",
+                                std::to_string(compression) + "-" + std::to_string(predictor) +
+                                ".tif",
                             {1, 1, samples, compression, predictor, 0}, 8);
       }
     }
@@ -115,14 +117,15 @@ TEST_F(TiffReaderPeer, LibtiffShortStripByteCounts) {
     TiffLayout layout;
   };
   const Case cases[] = {
-      {"rgb-lzw-rows3-short-counts.tif", {64, 30, 3, 5, 2, 3}},     // 10 strips: array at an offset
-      {"rgb-none-rows2-two-strips.tif", {20, 4, 3, 1, 1, 2}},       // 2 SHORTs in the entry
+      {"rgb-lzw-rows3-short-counts.tif", {64, 30, 3, 5, 2, 3}},  // 10 strips: array at an offset
+      {"rgb-none-rows2-two-strips.tif", {20, 4, 3, 1, 1, 2}},    // 2 SHORTs in the entry
       {"rgba-lzw-rows4-two-strips.tif", {9, 8, 4, 5, 1, 4}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string path = ScratchPath(c.name);
-    ASSERT_TRUE(WriteTiffWithLibtiff(path, c.layout, VariedPixels(c.layout.width, c.layout.height, c.layout.samples, 11)));
+    ASSERT_TRUE(WriteTiffWithLibtiff(
+        path, c.layout, VariedPixels(c.layout.width, c.layout.height, c.layout.samples, 11)));
     EXPECT_EQ(FieldTypeOfTag(ReadBytes(path), 279), kTypeShort);
     const std::vector<uint8_t> reference = DecodeTiffWithLibtiff(path);
     auto image = std::make_unique<TiffImage>();
