@@ -11,17 +11,28 @@ namespace {
 // The flag a motion key holds, or null for Tab and every other key.
 bool* FlagOfKey(uintptr_t virtualKey) {
   switch (virtualKey) {
-    case VK_UP: return &keyState.keyUp;
-    case VK_DOWN: return &keyState.keyDown;
-    case VK_LEFT: return &keyState.keyLeft;
-    case VK_RIGHT: return &keyState.keyRight;
-    case VK_HOME: return &keyState.keyHome;
-    case VK_END: return &keyState.keyEnd;
-    case VK_DELETE: return &keyState.keyDelete;
-    case VK_NEXT: return &keyState.keyPageDown;
-    case VK_PRIOR: return &keyState.keyPageUp;
-    case VK_INSERT: return &keyState.keyInsert;
-    default: return nullptr;
+    case VK_UP:
+      return &keyState.keyUp;
+    case VK_DOWN:
+      return &keyState.keyDown;
+    case VK_LEFT:
+      return &keyState.keyLeft;
+    case VK_RIGHT:
+      return &keyState.keyRight;
+    case VK_HOME:
+      return &keyState.keyHome;
+    case VK_END:
+      return &keyState.keyEnd;
+    case VK_DELETE:
+      return &keyState.keyDelete;
+    case VK_NEXT:
+      return &keyState.keyPageDown;
+    case VK_PRIOR:
+      return &keyState.keyPageUp;
+    case VK_INSERT:
+      return &keyState.keyInsert;
+    default:
+      return nullptr;
   }
 }
 

@@ -26,12 +26,12 @@ struct CaptureRequest {
 };
 
 struct PlatformOptions {
-  bool headless = false;                // offscreen driver, EGL, no display needed
-  uint32_t frameLimit = 0;              // WM_CLOSE after this many frames; 0 = none
-  std::vector<ScriptedKey> keys;        // in script order
+  bool headless = false;          // offscreen driver, EGL, no display needed
+  uint32_t frameLimit = 0;        // WM_CLOSE after this many frames; 0 = none
+  std::vector<ScriptedKey> keys;  // in script order
   std::vector<CaptureRequest> captures;
-  bool virtualClock = false;            // timeGetTime starts at 1 and steps per frame
-  uint32_t clockStep = 0;               // ms added at every presented frame
+  bool virtualClock = false;  // timeGetTime starts at 1 and steps per frame
+  uint32_t clockStep = 0;     // ms added at every presented frame
 };
 
 // Replaces the run's options and restarts the frame count, the key script

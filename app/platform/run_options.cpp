@@ -45,10 +45,9 @@ struct NamedKey {
   WPARAM virtualKey;
 };
 constexpr NamedKey kNamedKeys[] = {
-    {"UP", VK_UP},         {"DOWN", VK_DOWN},         {"LEFT", VK_LEFT},
-    {"RIGHT", VK_RIGHT},   {"HOME", VK_HOME},         {"END", VK_END},
-    {"DELETE", VK_DELETE}, {"PAGEDOWN", VK_NEXT},     {"PAGEUP", VK_PRIOR},
-    {"INSERT", VK_INSERT}, {"TAB", VK_TAB},
+    {"UP", VK_UP},        {"DOWN", VK_DOWN},     {"LEFT", VK_LEFT},     {"RIGHT", VK_RIGHT},
+    {"HOME", VK_HOME},    {"END", VK_END},       {"DELETE", VK_DELETE}, {"PAGEDOWN", VK_NEXT},
+    {"PAGEUP", VK_PRIOR}, {"INSERT", VK_INSERT}, {"TAB", VK_TAB},
 };
 
 bool ParseKeyName(const std::string& text, uint32_t* value) {
@@ -200,4 +199,6 @@ const char* RunUsage() {
          "64 bad command line.\n";
 }
 
-const char* RunVersion() { return "shadow_volume 1.0.0\n"; }
+const char* RunVersion() {
+  return "shadow_volume 1.0.0\n";
+}

@@ -71,12 +71,12 @@ struct RECT {
 };
 
 struct MSG {
-  HWND hwnd;       // target window; null for thread messages such as WM_QUIT
-  UINT message;    // WM_* code
-  WPARAM wParam;   // virtual-key code for key messages, exit code for WM_QUIT
-  LPARAM lParam;   // key messages: repeat count, context and transition bits
-  DWORD time;      // timeGetTime() when the message was queued, ms
-  POINT pt;        // cursor position; always (0, 0) here
+  HWND hwnd;      // target window; null for thread messages such as WM_QUIT
+  UINT message;   // WM_* code
+  WPARAM wParam;  // virtual-key code for key messages, exit code for WM_QUIT
+  LPARAM lParam;  // key messages: repeat count, context and transition bits
+  DWORD time;     // timeGetTime() when the message was queued, ms
+  POINT pt;       // cursor position; always (0, 0) here
 };
 using LPMSG = MSG*;
 

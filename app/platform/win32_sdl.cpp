@@ -42,16 +42,16 @@ struct HWND__ {
   SDL_Window* sdlWindow = nullptr;
   WNDPROC procedure = nullptr;
   std::string title;
-  int x = 0;                  // SDL position or SDL_WINDOWPOS_UNDEFINED
+  int x = 0;  // SDL position or SDL_WINDOWPOS_UNDEFINED
   int y = 0;
-  int clientWidth = 0;        // requested client size, pixels
+  int clientWidth = 0;  // requested client size, pixels
   int clientHeight = 0;
-  uint32_t sdlFlags = 0;      // flags the SDL window is (re)made with
+  uint32_t sdlFlags = 0;  // flags the SDL window is (re)made with
   bool visible = false;
-  bool alive = true;          // false once destroyed
-  GlFormat sdlFormat;         // GL attributes of the current SDL window
-  uint64_t configStamp = 0;   // GL-config generation the SDL window was made in
-  int pixelFormat = 0;        // index given by SetPixelFormat; 0 = none yet
+  bool alive = true;         // false once destroyed
+  GlFormat sdlFormat;        // GL attributes of the current SDL window
+  uint64_t configStamp = 0;  // GL-config generation the SDL window was made in
+  int pixelFormat = 0;       // index given by SetPixelFormat; 0 = none yet
   HDC__ deviceContext;
 };
 
@@ -81,17 +81,17 @@ struct WindowClass {
 struct PlatformState {
   PlatformOptions options;
   bool videoReady = false;
-  std::string failure;                    // reason of the last failure
+  std::string failure;  // reason of the last failure
   std::vector<WindowClass> classes;
-  std::vector<std::unique_ptr<HWND__>> windows;   // every window ever made
+  std::vector<std::unique_ptr<HWND__>> windows;  // every window ever made
   std::vector<std::unique_ptr<HGLRC__>> contexts;
-  std::deque<MSG> posted;                 // PostQuitMessage, --frames close
-  std::deque<MSG> input;                  // translated SDL events, scripted keys
+  std::deque<MSG> posted;  // PostQuitMessage, --frames close
+  std::deque<MSG> input;   // translated SDL events, scripted keys
   uint32_t presentedFrames = 0;
-  size_t nextScriptedKey = 0;             // first options.keys entry not yet queued
-  bool scriptHeld[256] = {};              // scripted keys currently down
-  uint32_t virtualNow = 1;                // the virtual clock, ms
-  uint64_t configStamp = 0;               // bumped by every GL window creation
+  size_t nextScriptedKey = 0;  // first options.keys entry not yet queued
+  bool scriptHeld[256] = {};   // scripted keys currently down
+  uint32_t virtualNow = 1;     // the virtual clock, ms
+  uint64_t configStamp = 0;    // bumped by every GL window made
 };
 
 PlatformState& State() {
@@ -104,7 +104,9 @@ HICON__ stockIcon{};
 HICON__ stockCursor{};
 HBRUSH__ whiteBrush{};
 
-void Fail(const std::string& reason) { State().failure = reason; }
+void Fail(const std::string& reason) {
+  State().failure = reason;
+}
 
 bool IsLive(HWND window) {
   if (window == nullptr) return false;
@@ -144,8 +146,9 @@ bool EnsureVideo() {
     SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "offscreen", SDL_HINT_OVERRIDE);
   } else if (!DisplayAvailable()) {
     // Say so plainly instead of letting every driver try and complain.
-    Fail("cannot open a window: no display (DISPLAY and WAYLAND_DISPLAY are unset); "
-         "use --headless to run without one");
+    Fail(
+        "cannot open a window: no display (DISPLAY and WAYLAND_DISPLAY are unset); "
+        "use --headless to run without one");
     return false;
   } else {
     SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11,wayland");
@@ -159,6 +162,13 @@ bool EnsureVideo() {
       Fail(std::string("cannot open the display: ") + SDL_GetError() +
            "; use --headless to run without one");
     }
+    return false;
+  }
+  // Load the OpenGL library once for the whole run. SDL unloads it when its
+  // last OpenGL window goes; the program keeps its context to the end, and
+  // unloading Mesa while its allocations are live would only lose them.
+  if (SDL_GL_LoadLibrary(nullptr) != 0) {
+    Fail(std::string("cannot load the OpenGL library: ") + SDL_GetError());
     return false;
   }
   state.videoReady = true;
@@ -181,15 +191,14 @@ void SetGlAttributes(const GlFormat& format) {
 // any, is destroyed only once the new one exists.
 bool MakeSdlWindow(HWND__* window, const GlFormat& format) {
   SetGlAttributes(format);
-  SDL_Window* made =
-      SDL_CreateWindow(window->title.c_str(), window->x, window->y, window->clientWidth,
-                       window->clientHeight, window->sdlFlags | (window->visible ? SDL_WINDOW_SHOWN
-                                                                                 : SDL_WINDOW_HIDDEN));
-  State().configStamp += 1;
+  SDL_Window* made = SDL_CreateWindow(
+      window->title.c_str(), window->x, window->y, window->clientWidth, window->clientHeight,
+      window->sdlFlags | (window->visible ? SDL_WINDOW_SHOWN : SDL_WINDOW_HIDDEN));
   if (made == nullptr) {
     Fail(std::string("cannot create the window: ") + SDL_GetError());
     return false;
   }
+  State().configStamp += 1;
   if (window->sdlWindow != nullptr) SDL_DestroyWindow(window->sdlWindow);
   window->sdlWindow = made;
   window->sdlFormat = format;
@@ -210,7 +219,8 @@ constexpr int kFormatCount = 32;
 int FormatIndex(const GlFormat& f) {
   int slot = 0;
   while (slot < 3 && kDepthSlots[slot] != f.depthBits) ++slot;
-  return 1 + ((f.doubleBuffer ? 0 : 4) + slot) * 4 + (f.alphaBits ? 2 : 0) + (f.stencilBits ? 1 : 0);
+  return 1 + ((f.doubleBuffer ? 0 : 4) + slot) * 4 + (f.alphaBits ? 2 : 0) +
+         (f.stencilBits ? 1 : 0);
 }
 
 bool FormatOfIndex(int index, GlFormat* format) {
@@ -228,8 +238,8 @@ bool FormatAvailable(const GlFormat& format) {
   SetGlAttributes(format);
   SDL_Window* probe = SDL_CreateWindow("", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, 1, 1,
                                        SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
-  State().configStamp += 1;
   if (probe == nullptr) return false;
+  State().configStamp += 1;
   SDL_DestroyWindow(probe);
   return true;
 }
@@ -248,7 +258,8 @@ MSG KeyMessage(HWND window, WPARAM virtualKey, bool down, bool wasDown, bool alt
   bool system = alt || virtualKey == VK_F10 || virtualKey == VK_MENU;
   MSG message{};
   message.hwnd = window;
-  message.message = down ? (system ? WM_SYSKEYDOWN : WM_KEYDOWN) : (system ? WM_SYSKEYUP : WM_KEYUP);
+  message.message =
+      down ? (system ? WM_SYSKEYDOWN : WM_KEYDOWN) : (system ? WM_SYSKEYUP : WM_KEYUP);
   message.wParam = virtualKey;
   message.lParam = KeyLParam(down, wasDown || !down, alt);
   message.time = timeGetTime();
@@ -262,24 +273,29 @@ struct KeyPair {
   WPARAM virtualKey;
 };
 constexpr KeyPair kKeyTable[] = {
-    {SDLK_BACKSPACE, 0x08}, {SDLK_TAB, 0x09},      {SDLK_RETURN, 0x0D},   {SDLK_KP_ENTER, 0x0D},
-    {SDLK_LSHIFT, 0x10},    {SDLK_RSHIFT, 0x10},   {SDLK_LCTRL, 0x11},    {SDLK_RCTRL, 0x11},
-    {SDLK_LALT, 0x12},      {SDLK_RALT, 0x12},     {SDLK_PAUSE, 0x13},    {SDLK_CAPSLOCK, 0x14},
-    {SDLK_ESCAPE, 0x1B},    {SDLK_SPACE, 0x20},    {SDLK_PAGEUP, 0x21},   {SDLK_PAGEDOWN, 0x22},
-    {SDLK_END, 0x23},       {SDLK_HOME, 0x24},     {SDLK_LEFT, 0x25},     {SDLK_UP, 0x26},
-    {SDLK_RIGHT, 0x27},     {SDLK_DOWN, 0x28},     {SDLK_PRINTSCREEN, 0x2C},
-    {SDLK_INSERT, 0x2D},    {SDLK_DELETE, 0x2E},   {SDLK_LGUI, 0x5B},     {SDLK_RGUI, 0x5C},
-    {SDLK_APPLICATION, 0x5D}, {SDLK_KP_0, 0x60},   {SDLK_KP_1, 0x61},     {SDLK_KP_2, 0x62},
-    {SDLK_KP_3, 0x63},      {SDLK_KP_4, 0x64},     {SDLK_KP_5, 0x65},     {SDLK_KP_6, 0x66},
-    {SDLK_KP_7, 0x67},      {SDLK_KP_8, 0x68},     {SDLK_KP_9, 0x69},     {SDLK_KP_MULTIPLY, 0x6A},
-    {SDLK_KP_PLUS, 0x6B},   {SDLK_KP_MINUS, 0x6D}, {SDLK_KP_PERIOD, 0x6E}, {SDLK_KP_DIVIDE, 0x6F},
-    {SDLK_F1, 0x70},        {SDLK_F2, 0x71},       {SDLK_F3, 0x72},       {SDLK_F4, 0x73},
-    {SDLK_F5, 0x74},        {SDLK_F6, 0x75},       {SDLK_F7, 0x76},       {SDLK_F8, 0x77},
-    {SDLK_F9, 0x78},        {SDLK_F10, 0x79},      {SDLK_F11, 0x7A},      {SDLK_F12, 0x7B},
-    {SDLK_NUMLOCKCLEAR, 0x90}, {SDLK_SCROLLLOCK, 0x91}, {SDLK_SEMICOLON, 0xBA},
-    {SDLK_EQUALS, 0xBB},    {SDLK_COMMA, 0xBC},    {SDLK_MINUS, 0xBD},    {SDLK_PERIOD, 0xBE},
-    {SDLK_SLASH, 0xBF},     {SDLK_BACKQUOTE, 0xC0}, {SDLK_LEFTBRACKET, 0xDB},
-    {SDLK_BACKSLASH, 0xDC}, {SDLK_RIGHTBRACKET, 0xDD}, {SDLK_QUOTE, 0xDE},
+    {SDLK_BACKSPACE, 0x08},    {SDLK_TAB, 0x09},          {SDLK_RETURN, 0x0D},
+    {SDLK_KP_ENTER, 0x0D},     {SDLK_LSHIFT, 0x10},       {SDLK_RSHIFT, 0x10},
+    {SDLK_LCTRL, 0x11},        {SDLK_RCTRL, 0x11},        {SDLK_LALT, 0x12},
+    {SDLK_RALT, 0x12},         {SDLK_PAUSE, 0x13},        {SDLK_CAPSLOCK, 0x14},
+    {SDLK_ESCAPE, 0x1B},       {SDLK_SPACE, 0x20},        {SDLK_PAGEUP, 0x21},
+    {SDLK_PAGEDOWN, 0x22},     {SDLK_END, 0x23},          {SDLK_HOME, 0x24},
+    {SDLK_LEFT, 0x25},         {SDLK_UP, 0x26},           {SDLK_RIGHT, 0x27},
+    {SDLK_DOWN, 0x28},         {SDLK_PRINTSCREEN, 0x2C},  {SDLK_INSERT, 0x2D},
+    {SDLK_DELETE, 0x2E},       {SDLK_LGUI, 0x5B},         {SDLK_RGUI, 0x5C},
+    {SDLK_APPLICATION, 0x5D},  {SDLK_KP_0, 0x60},         {SDLK_KP_1, 0x61},
+    {SDLK_KP_2, 0x62},         {SDLK_KP_3, 0x63},         {SDLK_KP_4, 0x64},
+    {SDLK_KP_5, 0x65},         {SDLK_KP_6, 0x66},         {SDLK_KP_7, 0x67},
+    {SDLK_KP_8, 0x68},         {SDLK_KP_9, 0x69},         {SDLK_KP_MULTIPLY, 0x6A},
+    {SDLK_KP_PLUS, 0x6B},      {SDLK_KP_MINUS, 0x6D},     {SDLK_KP_PERIOD, 0x6E},
+    {SDLK_KP_DIVIDE, 0x6F},    {SDLK_F1, 0x70},           {SDLK_F2, 0x71},
+    {SDLK_F3, 0x72},           {SDLK_F4, 0x73},           {SDLK_F5, 0x74},
+    {SDLK_F6, 0x75},           {SDLK_F7, 0x76},           {SDLK_F8, 0x77},
+    {SDLK_F9, 0x78},           {SDLK_F10, 0x79},          {SDLK_F11, 0x7A},
+    {SDLK_F12, 0x7B},          {SDLK_NUMLOCKCLEAR, 0x90}, {SDLK_SCROLLLOCK, 0x91},
+    {SDLK_SEMICOLON, 0xBA},    {SDLK_EQUALS, 0xBB},       {SDLK_COMMA, 0xBC},
+    {SDLK_MINUS, 0xBD},        {SDLK_PERIOD, 0xBE},       {SDLK_SLASH, 0xBF},
+    {SDLK_BACKQUOTE, 0xC0},    {SDLK_LEFTBRACKET, 0xDB},  {SDLK_BACKSLASH, 0xDC},
+    {SDLK_RIGHTBRACKET, 0xDD}, {SDLK_QUOTE, 0xDE},
 };
 
 // The virtual-key code of an SDL key, 0 for keys the table does not know.
@@ -405,7 +421,11 @@ void Capture(HWND window, const std::string& path) {
   glGetIntegerv(GL_PACK_ALIGNMENT, &oldAlignment);
   glGetIntegerv(GL_READ_BUFFER, &oldReadBuffer);
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  glReadBuffer(window->sdlFormat.doubleBuffer ? GL_BACK : GL_FRONT);
+  // The offscreen driver's surface is a single-buffered pbuffer, where
+  // frames are drawn to the front buffer; a window's frames go to the back.
+  GLboolean doubleBuffered = GL_FALSE;
+  glGetBooleanv(GL_DOUBLEBUFFER, &doubleBuffered);
+  glReadBuffer(doubleBuffered ? GL_BACK : GL_FRONT);
   glReadPixels(0, 0, width, height, GL_RGB, GL_UNSIGNED_BYTE, bottomUp.data());
   glPixelStorei(GL_PACK_ALIGNMENT, oldAlignment);
   glReadBuffer(static_cast<GLenum>(oldReadBuffer));
@@ -432,11 +452,17 @@ void ConfigurePlatform(const PlatformOptions& options) {
   state.virtualNow = 1;
 }
 
-const char* PlatformFailureReason() { return State().failure.c_str(); }
+const char* PlatformFailureReason() {
+  return State().failure.c_str();
+}
 
-HINSTANCE PlatformInstance() { return &theInstance; }
+HINSTANCE PlatformInstance() {
+  return &theInstance;
+}
 
-uint32_t PresentedFrameCount() { return State().presentedFrames; }
+uint32_t PresentedFrameCount() {
+  return State().presentedFrames;
+}
 
 // ---- Stock resources ----
 
@@ -448,7 +474,9 @@ HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name) {
   return instance == nullptr && name == IDC_ARROW ? &stockCursor : nullptr;
 }
 
-HGDIOBJ GetStockObject(int index) { return index == WHITE_BRUSH ? &whiteBrush : nullptr; }
+HGDIOBJ GetStockObject(int index) {
+  return index == WHITE_BRUSH ? &whiteBrush : nullptr;
+}
 
 // ---- Classes and windows ----
 
@@ -521,7 +549,8 @@ BOOL ShowWindow(HWND window, int showCommand) {
   // Where the window system reports a frame, the given size was the outer
   // size: shrink the client by the frame.
   int top = 0, left = 0, bottom = 0, right = 0;
-  if (!wasVisible && SDL_GetWindowBordersSize(window->sdlWindow, &top, &left, &bottom, &right) == 0 &&
+  if (!wasVisible &&
+      SDL_GetWindowBordersSize(window->sdlWindow, &top, &left, &bottom, &right) == 0 &&
       (top | left | bottom | right) != 0) {
     window->clientWidth = std::max(1, window->clientWidth - left - right);
     window->clientHeight = std::max(1, window->clientHeight - top - bottom);
@@ -530,7 +559,9 @@ BOOL ShowWindow(HWND window, int showCommand) {
   return wasVisible;
 }
 
-BOOL UpdateWindow(HWND window) { return IsLive(window) ? TRUE : FALSE; }
+BOOL UpdateWindow(HWND window) {
+  return IsLive(window) ? TRUE : FALSE;
+}
 
 // ---- Messages ----
 
@@ -547,7 +578,9 @@ BOOL PeekMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterMax, UI
   return TakeFrom(&state.input, message, window, filterMin, filterMax, remove) ? TRUE : FALSE;
 }
 
-BOOL TranslateMessage(const MSG*) { return FALSE; }
+BOOL TranslateMessage(const MSG*) {
+  return FALSE;
+}
 
 LRESULT DispatchMessageA(const MSG* message) {
   if (message == nullptr || !IsLive(message->hwnd) || message->hwnd->procedure == nullptr) return 0;
@@ -578,7 +611,9 @@ void PostQuitMessage(int exitCode) {
 
 // ---- Device contexts, size, title ----
 
-HDC GetDC(HWND window) { return IsLive(window) ? &window->deviceContext : nullptr; }
+HDC GetDC(HWND window) {
+  return IsLive(window) ? &window->deviceContext : nullptr;
+}
 
 BOOL GetClientRect(HWND window, RECT* rect) {
   if (rect == nullptr || !IsLive(window) || window->sdlWindow == nullptr) return FALSE;
@@ -628,6 +663,8 @@ int ChoosePixelFormat(HDC dc, const PIXELFORMATDESCRIPTOR* request) {
   int last = request->cDepthBits > 0 ? 2 : 3;
   for (int slot = first; slot <= last; ++slot) {
     wanted.depthBits = kDepthSlots[slot];
+    // The window's own format needs no probe: the window is the proof.
+    if (SameFormat(wanted, dc->window->sdlFormat)) return FormatIndex(wanted);
     if (FormatAvailable(wanted)) return FormatIndex(wanted);
   }
   Fail(std::string("ChoosePixelFormat: no OpenGL format with a depth buffer: ") + SDL_GetError());
@@ -647,7 +684,8 @@ BOOL SetPixelFormat(HDC dc, int format, const PIXELFORMATDESCRIPTOR*) {
     return FALSE;
   }
   // The GL config is fixed when an SDL window is made; remake the window if
-  // it was made with other attributes or probes have made others since.
+  // it was made with other attributes, or if a probe window was made since
+  // (EGL keeps the config of the last window made for the next context).
   if (!SameFormat(window->sdlFormat, wanted) || window->configStamp != State().configStamp) {
     if (!MakeSdlWindow(window, wanted)) return FALSE;
   }

@@ -1,0 +1,93 @@
+// Process plumbing for the end-to-end tests: fork, redirect, chdir, exec,
+// wait. POSIX only, like the rest of the Linux build.
+#include "tests/e2e/demo_runner.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void CopyIfPresent(const std::string& from, const std::string& to) {
+  std::ifstream in(from, std::ios::binary);
+  if (!in) return;
+  std::ofstream out(to, std::ios::binary);
+  out << in.rdbuf();
+}
+
+}  // namespace
+
+std::string MakeScratchFolder() {
+  const char* base = std::getenv("TEST_TMPDIR");
+  std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/sv-e2e-XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  if (mkdtemp(name.data()) == nullptr) return "";
+  std::string folder(name.data());
+  for (const char* file : {"shadow2.3DS", "txt.tif"}) {
+    CopyIfPresent(std::string(SV_SCENE_DIR) + "/" + file, folder + "/" + file);
+  }
+  return folder;
+}
+
+void RemoveScratchFolder(const std::string& folder) {
+  std::error_code ignored;
+  if (!folder.empty()) std::filesystem::remove_all(folder, ignored);
+}
+
+DemoRun RunProgram(const std::string& program, const std::vector<std::string>& args,
+                   const std::string& folder, const std::vector<std::string>& unset,
+                   const std::vector<std::pair<std::string, std::string>>& set) {
+  DemoRun run;
+  std::string outPath = folder + "/.stdout";
+  std::string errPath = folder + "/.stderr";
+  pid_t child = fork();
+  if (child < 0) return run;
+  if (child == 0) {
+    if (chdir(folder.c_str()) != 0) _exit(126);
+    if (!std::freopen(outPath.c_str(), "w", stdout) ||
+        !std::freopen(errPath.c_str(), "w", stderr)) {
+      _exit(126);
+    }
+    for (const std::string& name : unset) unsetenv(name.c_str());
+    for (const auto& pair : set) setenv(pair.first.c_str(), pair.second.c_str(), 1);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  if (waitpid(child, &status, 0) == child) {
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  run.out = ReadFile(outPath);
+  run.err = ReadFile(errPath);
+  std::remove(outPath.c_str());
+  std::remove(errPath.c_str());
+  return run;
+}
+
+std::vector<std::string> LinesWithPrefix(const std::string& text, const std::string& prefix) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.compare(0, prefix.size(), prefix) == 0) lines.push_back(line.substr(prefix.size()));
+  }
+  return lines;
+}

@@ -1,0 +1,146 @@
+// The real shadow_volume binary, headless, each run in a scratch folder:
+// the frame limit ends the run through the normal quit path, the virtual
+// clock makes the titles exact, captures are real PNG files, the command
+// line is checked, and without a display the program says to use
+// --headless.
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/e2e/demo_runner.h"
+
+namespace {
+
+class DemoTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder = MakeScratchFolder();
+    ASSERT_FALSE(folder.empty());
+  }
+  void TearDown() override { RemoveScratchFolder(folder); }
+  DemoRun Run(const std::vector<std::string>& args, const std::vector<std::string>& unset = {},
+              const std::vector<std::pair<std::string, std::string>>& set = {}) {
+    return RunProgram(SV_DEMO_PATH, args, folder, unset, set);
+  }
+  std::string folder;
+};
+
+using Lines = std::vector<std::string>;
+
+TEST_F(DemoTest, FrameLimitEndsTheRunNormally) {
+  // Exit code 0 comes only from WM_QUIT's wParam, after WM_CLOSE destroyed
+  // the window; 30 frames give exactly three title updates.
+  DemoRun run = Run({"--headless", "--frames", "30"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(LinesWithPrefix(run.err, "title: ").size(), 3u) << run.err;
+  EXPECT_EQ(run.out, "");
+  run = Run({"--headless", "--frames=29"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(LinesWithPrefix(run.err, "title: ").size(), 2u) << run.err;
+}
+
+TEST_F(DemoTest, VirtualClockGivesExactTitles) {
+  // The clock starts at 1 and gains 10 ms per frame. The first title, after
+  // frame 10, covers nine 10-ms intervals divided as ten frames:
+  // 10000 / 90 = 111.111115 in float32; later ones 10000 / 100.
+  DemoRun run = Run({"--headless", "--frames", "30", "--clock-step", "10"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(LinesWithPrefix(run.err, "title: "), (Lines{"111.111115", "100.000000", "100.000000"}));
+  run = Run({"--headless", "--frames", "9", "--clock-step", "10"});
+  EXPECT_EQ(LinesWithPrefix(run.err, "title: "), Lines{});
+  run = Run({"--headless", "--frames", "10", "--clock-step", "10"});
+  EXPECT_EQ(LinesWithPrefix(run.err, "title: "), Lines{"111.111115"});
+  // A clock that stands still: ten frames in no time at all.
+  run = Run({"--headless", "--frames", "20", "--clock-step", "0"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(LinesWithPrefix(run.err, "title: "), (Lines{"inf", "inf"}));
+}
+
+// Reads a PNG with libpng's simplified reader; `format` receives its layout.
+bool ReadPng(const std::string& path, png_uint_32* format, uint32_t* width, uint32_t* height,
+             std::vector<uint8_t>* rgb) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
+  *format = image.format;
+  *width = image.width;
+  *height = image.height;
+  image.format = PNG_FORMAT_RGB;
+  rgb->resize(PNG_IMAGE_SIZE(image));
+  return png_image_finish_read(&image, nullptr, rgb->data(), 0, nullptr) != 0;
+}
+
+TEST_F(DemoTest, CapturesAreRgbPngsOfTheClientArea) {
+  DemoRun run = Run({"--headless", "--frames", "3", "--capture", "1:first.png", "--capture",
+                     "3:last.png", "--capture", "4:never.png"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  for (const char* name : {"first.png", "last.png"}) {
+    png_uint_32 format = 0;
+    uint32_t width = 0, height = 0;
+    std::vector<uint8_t> rgb;
+    ASSERT_TRUE(ReadPng(folder + "/" + name, &format, &width, &height, &rgb)) << name;
+    EXPECT_EQ(format, static_cast<png_uint_32>(PNG_FORMAT_RGB)) << name;
+    EXPECT_EQ(width, 800u) << name;
+    EXPECT_EQ(height, 600u) << name;
+    // The frame is cleared to white; the corners show the background.
+    for (size_t offset : {size_t{0}, rgb.size() - 3}) {
+      EXPECT_EQ(rgb[offset], 255) << name;
+      EXPECT_EQ(rgb[offset + 1], 255) << name;
+      EXPECT_EQ(rgb[offset + 2], 255) << name;
+    }
+  }
+  // Frame 4 was never drawn, so never captured.
+  png_uint_32 format = 0;
+  uint32_t width = 0, height = 0;
+  std::vector<uint8_t> rgb;
+  EXPECT_FALSE(ReadPng(folder + "/never.png", &format, &width, &height, &rgb));
+}
+
+TEST_F(DemoTest, ScriptedKeysRunThrough) {
+  DemoRun run = Run({"--headless", "--frames", "6", "--keys",
+                     "2:down:TAB,3:up:TAB,3:down:ALT+HOME,4:up:ALT+HOME,5:down:0x26,6:up:UP"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+}
+
+TEST_F(DemoTest, CommandLineErrorsHelpAndVersion) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--bogus"},
+                                               {"--frames"},
+                                               {"--frames", "0"},
+                                               {"--keys", "1:down:SPACEBAR"},
+                                               {"--capture", "x.png"},
+                                               {"extra"}}) {
+    DemoRun run = Run(args);
+    EXPECT_EQ(run.exitCode, 64) << args[0];
+    EXPECT_NE(run.err.find("usage: shadow_volume"), std::string::npos) << args[0];
+    EXPECT_EQ(run.out, "") << args[0];
+  }
+  DemoRun help = Run({"--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_EQ(help.out.rfind("usage: shadow_volume", 0), 0u);
+  EXPECT_NE(help.out.find("--clock-step"), std::string::npos);
+  EXPECT_EQ(help.err, "");
+  DemoRun version = Run({"--version"});
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_EQ(version.out, "shadow_volume 1.0.0\n");
+}
+
+TEST_F(DemoTest, WithoutADisplayTheProgramSaysToUseHeadless) {
+  DemoRun run = Run({"--frames", "3"}, {"DISPLAY", "WAYLAND_DISPLAY"});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(LinesWithPrefix(run.err, "").size(), 1u) << run.err;
+  EXPECT_NE(run.err.find("use --headless"), std::string::npos) << run.err;
+  EXPECT_EQ(run.out, "");
+}
+
+TEST_F(DemoTest, NoOpenGLMeansExitCodeOne) {
+  // An EGL library that cannot be loaded: no window with OpenGL can be made.
+  DemoRun run = Run({"--headless", "--frames", "3"}, {},
+                    {{"SDL_VIDEO_EGL_DRIVER", "/nonexistent/libEGL.so.1"}});
+  EXPECT_EQ(run.exitCode, 1) << run.err;
+  EXPECT_EQ(run.err.rfind("shadow_volume: ", 0), 0u) << run.err;
+  EXPECT_EQ(run.err.find("use --headless"), std::string::npos) << run.err;
+}
+
+}  // namespace
