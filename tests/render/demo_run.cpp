@@ -42,14 +42,8 @@ std::string ScratchFolder(const std::string& name) {
 DemoRun RunDemo(const std::string& folder, const std::string& arguments) {
   DemoRun run;
   const std::string errors = folder + "/stderr.txt";
-#ifdef SV_DEMO_PRELOAD
-  const std::string preload = "LD_PRELOAD='" SV_DEMO_PRELOAD "' ";
-#else
-  const std::string preload;
-#endif
-  const std::string command = "cd '" + folder + "' && " + preload + "'" +
-                              std::string(SHADOW_VOLUME_PATH) + "' --headless " + arguments +
-                              " >/dev/null 2>'" + errors + "'";
+  const std::string command = "cd '" + folder + "' && '" + std::string(SHADOW_VOLUME_PATH) +
+                              "' --headless " + arguments + " >/dev/null 2>'" + errors + "'";
   const int status = std::system(command.c_str());
   run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   std::ifstream in(errors);
