@@ -1,7 +1,7 @@
-// Scene set-up. Results of the texture and context steps are not examined: a
-// missing texture leaves an image with no pixels, which is then not uploaded,
-// and a failed context makes the later OpenGL calls do nothing. The model is
-// the one input the frames cannot do without, so it is checked before use.
+// Scene set-up. The texture's result is not examined: a missing or unusable
+// texture leaves an image with no pixels, which is then not uploaded. A
+// context that cannot be made, or a model the frames cannot draw, stops the
+// program before its loop with one line on standard error.
 #include "render/scene_setup.h"
 
 #include <GL/gl.h>

@@ -33,12 +33,12 @@ enum class SetupResult {
 };
 
 // Prepares the scene for `window`. A missing or unreadable texture is not an
-// error: the textured pass then leaves the lit colours alone as if texturing
-// were off. A model that is missing, not a 3DS file, holds no mesh object or
-// whose first mesh names vertices it lacks is reported with one line on
-// standard error naming the file, and kModelUnusable is returned; a context
-// that cannot be made is reported the same way with kNoContext. The caller
-// must not draw frames unless kReady comes back.
+// error: texturing then acts as off, and the textured pass multiplies by the
+// current colour (the ambient quad's grey) instead of a texel. A model that is missing, not a 3DS
+// file, holds no mesh object or whose first mesh names vertices it lacks is reported with one line
+// on standard error naming the file, and kModelUnusable is returned; a context that cannot be made
+// is reported the same way with kNoContext. The caller must not draw frames unless kReady comes
+// back.
 SetupResult SetupScene(HWND window);
 
 // Checks the loaded model (null when Load3dsScene gave none) and says what is
