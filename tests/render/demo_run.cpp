@@ -3,6 +3,7 @@
 
 #include <png.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -32,10 +33,32 @@ RgbImage ReadPng(const std::string& path) {
   return image;
 }
 
+namespace {
+
+// Removes the scratch folders after a run in which every test passed; after a
+// failure they stay for a look at the captures and standard error.
+class ScratchFolders : public ::testing::Environment {
+ public:
+  void TearDown() override {
+    if (!::testing::UnitTest::GetInstance()->Passed()) return;
+    for (const std::string& folder : folders)
+      if (std::system(("rm -rf '" + folder + "'").c_str()) != 0) return;
+  }
+  std::vector<std::string> folders;
+};
+
+ScratchFolders* const scratchFolders =
+    static_cast<ScratchFolders*>(::testing::AddGlobalTestEnvironment(new ScratchFolders));
+
+}  // namespace
+
 std::string ScratchFolder(const std::string& name) {
-  const std::string folder = ::testing::TempDir() + "render-e2e-" + name;
+  // The process id keeps concurrent runs of the suite (two builds) apart.
+  const std::string folder =
+      ::testing::TempDir() + "render-e2e-" + std::to_string(getpid()) + "-" + name;
   const std::string command = "rm -rf '" + folder + "' && mkdir -p '" + folder + "'";
   EXPECT_EQ(std::system(command.c_str()), 0);
+  scratchFolders->folders.push_back(folder);
   return folder;
 }
 

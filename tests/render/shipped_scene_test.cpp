@@ -5,6 +5,7 @@
 #include <lib3ds/file.h>
 #include <lib3ds/mesh.h>
 #include <tiffio.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -108,11 +109,16 @@ TEST(ShippedMesh, WallFacesTheViewerAndCastersStandBetweenItAndTheLight) {
 
 // Runs make-scene into a fresh folder and returns the folder.
 std::string MakeScene(const char* name) {
-  const std::string folder = std::string(::testing::TempDir()) + name;
+  const std::string folder =
+      std::string(::testing::TempDir()) + "make-scene-" + std::to_string(getpid()) + "-" + name;
   const std::string command = "rm -rf '" + folder + "' && mkdir -p '" + folder + "' && '" +
                               MAKE_SCENE_PATH + "' '" + folder + "' >/dev/null";
   EXPECT_EQ(std::system(command.c_str()), 0);
   return folder;
+}
+
+void RemoveFolder(const std::string& folder) {
+  EXPECT_EQ(std::system(("rm -rf '" + folder + "'").c_str()), 0);
 }
 
 std::vector<char> Bytes(const std::string& path) {
@@ -127,11 +133,14 @@ TEST(MakeScene, WritesTheSameBytesEveryRun) {
     EXPECT_GT(first.size(), 1000u) << file;
     EXPECT_EQ(first, Bytes(b + file)) << file;
   }
+  RemoveFolder(a);
+  RemoveFolder(b);
 }
 
 TEST(MakeScene, Lib3dsReadsTheMeshBack) {
   const SceneMesh mesh = BuildShippedMesh();
-  const std::string path = MakeScene("scene-3ds") + "/shadow2.3DS";
+  const std::string folder = MakeScene("scene-3ds");
+  const std::string path = folder + "/shadow2.3DS";
   Lib3dsFile* file = lib3ds_file_load(path.c_str());
   ASSERT_NE(file, nullptr);
   const Lib3dsMesh* m = file->meshes;
@@ -153,11 +162,13 @@ TEST(MakeScene, Lib3dsReadsTheMeshBack) {
     EXPECT_EQ(m->faceL[f].points[2], mesh.faces[f].index2);
   }
   lib3ds_file_free(file);
+  RemoveFolder(folder);
 }
 
 TEST(MakeScene, LibtiffReadsTheTextureBack) {
   const SceneTexture texture = BuildShippedTexture();
-  const std::string path = MakeScene("scene-tif") + "/txt.tif";
+  const std::string folder = MakeScene("scene-tif");
+  const std::string path = folder + "/txt.tif";
   TIFF* tif = TIFFOpen(path.c_str(), "r");
   ASSERT_NE(tif, nullptr);
   EXPECT_FALSE(TIFFIsBigEndian(tif));
@@ -185,6 +196,7 @@ TEST(MakeScene, LibtiffReadsTheTextureBack) {
   }
   EXPECT_EQ(wrongRows, 0);
   TIFFClose(tif);
+  RemoveFolder(folder);
 }
 
 }  // namespace
