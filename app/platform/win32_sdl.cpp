@@ -94,6 +94,7 @@ struct PlatformState {
   uint64_t configStamp = 0;    // bumped by every GL window made
 };
 
+// The one state record, made on first use.
 PlatformState& State() {
   static PlatformState state;
   return state;
@@ -104,10 +105,14 @@ HICON__ stockIcon{};
 HICON__ stockCursor{};
 HBRUSH__ whiteBrush{};
 
+// Keeps `reason` for PlatformFailureReason (the caller then returns its
+// failure value).
 void Fail(const std::string& reason) {
   State().failure = reason;
 }
 
+// Whether `window` is a window this layer made and has not destroyed; false
+// for null and foreign pointers, which are never dereferenced.
 bool IsLive(HWND window) {
   if (window == nullptr) return false;
   for (const auto& w : State().windows) {
@@ -124,6 +129,7 @@ HWND FocusWindow() {
   return nullptr;
 }
 
+// The live window whose SDL window has id `id`; null when none has.
 HWND WindowOfSdlId(uint32_t id) {
   for (const auto& w : State().windows) {
     if (w->alive && w->sdlWindow != nullptr && SDL_GetWindowID(w->sdlWindow) == id) return w.get();
@@ -131,6 +137,7 @@ HWND WindowOfSdlId(uint32_t id) {
   return nullptr;
 }
 
+// Whether the environment names an X11 or Wayland display at all.
 bool DisplayAvailable() {
   const char* display = std::getenv("DISPLAY");
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
@@ -175,6 +182,8 @@ bool EnsureVideo() {
   return true;
 }
 
+// Sets SDL's GL attributes for windows and contexts made next: `format`,
+// 8-bit RGB and a compatibility profile (the program draws in immediate mode).
 void SetGlAttributes(const GlFormat& format) {
   SDL_GL_ResetAttributes();
   SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
@@ -206,6 +215,7 @@ bool MakeSdlWindow(HWND__* window, const GlFormat& format) {
   return true;
 }
 
+// Whether two formats ask SDL for the same GL configuration.
 bool SameFormat(const GlFormat& a, const GlFormat& b) {
   return a.doubleBuffer == b.doubleBuffer && a.depthBits == b.depthBits &&
          a.alphaBits == b.alphaBits && a.stencilBits == b.stencilBits;
@@ -216,6 +226,7 @@ bool SameFormat(const GlFormat& a, const GlFormat& b) {
 constexpr int kDepthSlots[4] = {32, 24, 16, 0};
 constexpr int kFormatCount = 32;
 
+// The 1-based index of `f`; depths outside the table count as the last slot.
 int FormatIndex(const GlFormat& f) {
   int slot = 0;
   while (slot < 3 && kDepthSlots[slot] != f.depthBits) ++slot;
@@ -223,6 +234,7 @@ int FormatIndex(const GlFormat& f) {
          (f.stencilBits ? 1 : 0);
 }
 
+// The format of a 1-based index; false for indices outside 1..32.
 bool FormatOfIndex(int index, GlFormat* format) {
   if (index < 1 || index > kFormatCount) return false;
   int i = index - 1;
@@ -254,6 +266,8 @@ LPARAM KeyLParam(bool down, bool wasDown, bool alt) {
   return static_cast<LPARAM>(static_cast<int32_t>(bits));
 }
 
+// The message of one key event: the system form with Alt held, for F10 and
+// for Alt itself, as Windows sends them.
 MSG KeyMessage(HWND window, WPARAM virtualKey, bool down, bool wasDown, bool alt) {
   bool system = alt || virtualKey == VK_F10 || virtualKey == VK_MENU;
   MSG message{};
@@ -375,6 +389,7 @@ void QueueScriptedKeys() {
   }
 }
 
+// PeekMessageA's filter: a window (null: any) and a code range (0, 0: all).
 bool Matches(const MSG& message, HWND window, UINT filterMin, UINT filterMax) {
   if (window != nullptr && message.hwnd != window) return false;
   if (filterMin == 0 && filterMax == 0) return true;

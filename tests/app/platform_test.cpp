@@ -161,6 +161,21 @@ TEST(Platform, SdlKeyEventsBecomeWindowsKeyMessages) {
   ASSERT_EQ(SDL_PushEvent(&quit), 1);
   ExpectMessages(Drain(), {{WM_CLOSE, 0, 0}}, "quit request");
   EXPECT_NE(GetDC(HeadlessWindow::window), nullptr);
+  // The close button and a new size, addressed to the window's SDL id.
+  MakeMainCurrent();
+  uint32_t id = SDL_GetWindowID(SDL_GL_GetCurrentWindow());
+  SDL_Event windowEvent{};
+  windowEvent.type = SDL_WINDOWEVENT;
+  windowEvent.window.windowID = id;
+  windowEvent.window.event = SDL_WINDOWEVENT_CLOSE;
+  ASSERT_EQ(SDL_PushEvent(&windowEvent), 1);
+  windowEvent.window.event = SDL_WINDOWEVENT_SIZE_CHANGED;
+  windowEvent.window.data1 = 1024;
+  windowEvent.window.data2 = 700;
+  ASSERT_EQ(SDL_PushEvent(&windowEvent), 1);
+  windowEvent.window.windowID = id + 1000;  // no such window: dropped
+  ASSERT_EQ(SDL_PushEvent(&windowEvent), 1);
+  ExpectMessages(Drain(), {{WM_CLOSE, 0, 0}, {WM_SIZE, 0, 1024 | (700u << 16)}}, "window events");
 }
 
 TEST(Platform, PostedMessagesComeFirstAndPeekingKeepsThem) {

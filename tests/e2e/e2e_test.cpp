@@ -109,12 +109,10 @@ TEST_F(DemoTest, ScriptedKeysRunThrough) {
 }
 
 TEST_F(DemoTest, CommandLineErrorsHelpAndVersion) {
-  for (const std::vector<std::string>& args : {std::vector<std::string>{"--bogus"},
-                                               {"--frames"},
-                                               {"--frames", "0"},
-                                               {"--keys", "1:down:SPACEBAR"},
-                                               {"--capture", "x.png"},
-                                               {"extra"}}) {
+  // Which values are refused is the parser's own test; here, what the
+  // program does with a refusal.
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--bogus"}, {"--keys", "1:down:SPACEBAR"}}) {
     DemoRun run = Run(args);
     EXPECT_EQ(run.exitCode, 64) << args[0];
     EXPECT_NE(run.err.find("usage: shadow_volume"), std::string::npos) << args[0];
