@@ -57,7 +57,10 @@ int WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   }
   ShowWindow(MainWindow, showCommand);
   UpdateWindow(MainWindow);
-  SetupScene(MainWindow);
+  // A scene that cannot be drawn (no context, unusable model) has been
+  // reported in one line; stop before the loop with its exit code.
+  const SetupResult setup = SetupScene(MainWindow);
+  if (setup != SetupResult::kReady) return static_cast<int>(setup);
 
   MSG message;
   while (true) {

@@ -1,30 +1,200 @@
-// The frame, for now without passes: a white clear, the buffer swap and the
-// end-of-frame step (frame-rate title, then the held-key step, which reads
-// the keyboard state and has nothing to move yet).
+// The frame passes. Every pass sets the state it needs in a fixed order, and
+// the depth, lit and textured passes send each face's vertices identically so
+// that the GL_EQUAL depth test of the later two admits exactly the fragments
+// the depth pass stored. The destination alpha stays 1 all frame, which the
+// shadow passes' blend factors rely on: the first pass replaces a covered
+// pixel by 0.52 grey, the second adds 0.52 back (saturating at 1).
 #include "render/frame.h"
 
 #include <GL/gl.h>
 
 #include "app/frame_rate.h"
-#include "app/keyboard.h"
+#include "render/camera.h"
 #include "render/gl_context.h"
+#include "render/lighting.h"
+#include "render/scene_setup.h"
 
 namespace {
 
-// The motion step's read of the held keys; there is no camera to move yet.
-void ReadHeldKeys() {
-  const KeyState& keys = keyState;
-  (void)keys;
+void SendPositions(const MeshObject& mesh) {
+  for (int f = 0; f < mesh.faceCount; ++f) {
+    const Face& face = mesh.faces[f];
+    glVertex3fv(&mesh.vertices[face.index0].x);
+    glVertex3fv(&mesh.vertices[face.index1].x);
+    glVertex3fv(&mesh.vertices[face.index2].x);
+  }
+}
+
+void DepthPass(const MeshObject& mesh) {
+  glDepthFunc(GL_LESS);
+  glDepthMask(GL_TRUE);
+  glEnable(GL_BLEND);
+  glDisable(GL_TEXTURE_2D);
+  glEnable(GL_CULL_FACE);
+  glBlendFunc(GL_ZERO, GL_ONE);  // colour untouched: depth only
+  glBegin(GL_TRIANGLES);
+  SendPositions(mesh);
+  glEnd();
+}
+
+void ShadowPasses(const ShadowVolume& volume, Vec3 light, Vec3 eye) {
+  glDepthFunc(GL_LESS);
+  glDepthMask(GL_FALSE);
+  glDisable(GL_CULL_FACE);
+  glEnable(GL_BLEND);
+  glBlendFunc(GL_DST_ALPHA, GL_ZERO);
+  glBegin(GL_TRIANGLES);
+  volume.DrawShadowQuads(light.x, light.y, light.z, eye.x, eye.y, eye.z, true);
+  glEnd();
+
+  glEnable(GL_BLEND);
+  glBlendFunc(GL_DST_ALPHA, GL_SRC_ALPHA);
+  glBegin(GL_TRIANGLES);
+  volume.DrawShadowQuads(light.x, light.y, light.z, eye.x, eye.y, eye.z, false);
+  glEnd();
+}
+
+void LitPass(const MeshObject& mesh, Vec3 light) {
+  glDepthMask(GL_TRUE);
+  glDepthFunc(GL_EQUAL);
+  glEnable(GL_BLEND);
+  glBlendFunc(GL_ZERO, GL_SRC_COLOR);
+  glDisable(GL_TEXTURE_2D);
+  glEnable(GL_CULL_FACE);
+  glBegin(GL_TRIANGLES);
+  SetLightPosition(light.x, light.y, light.z, kLightRadius);
+  SetLightColour(kLightColour, kLightColour, kLightColour);
+  SetLightAmbient(0.0f, 0.0f, 0.0f);
+  for (int f = 0; f < mesh.faceCount; ++f) {
+    const int32_t corners[3] = {mesh.faces[f].index0, mesh.faces[f].index1, mesh.faces[f].index2};
+    // A vertex shared by several faces is lit again for each of them.
+    for (int32_t v : corners) {
+      const Vec3& n = mesh.vertexNormals[v];
+      const Vec3& p = mesh.vertices[v];
+      float red, green, blue;
+      LightVertex(n.x, n.y, n.z, p.x, p.y, p.z, red, green, blue);
+      glColor3f(red, green, blue);
+      glVertex3fv(&p.x);
+    }
+  }
+  glEnd();
+}
+
+// Adds 0.12 grey to every pixel of the window through a quad spanning an
+// orthographic volume of the client size.
+void AmbientPass(float clientWidth, float clientHeight) {
+  glEnable(GL_BLEND);
+  glBlendFunc(GL_SRC_ALPHA, GL_ONE);
+  glDisable(GL_DEPTH_TEST);
+  glDepthMask(GL_FALSE);
+  glDisable(GL_TEXTURE_2D);
+  glMatrixMode(GL_PROJECTION);
+  glPushMatrix();
+  glMatrixMode(GL_MODELVIEW);
+  glPushMatrix();
+  glDisable(GL_CULL_FACE);
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  glOrtho(0, clientWidth, 0, clientHeight, -1, 1);
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  glBegin(GL_QUADS);
+  glColor3f(kAmbientQuadGrey, kAmbientQuadGrey, kAmbientQuadGrey);
+  glVertex2f(0, 0);
+  glVertex2f(clientWidth, 0);
+  glVertex2f(clientWidth, clientHeight);
+  glVertex2f(0, clientHeight);
+  glEnd();
+  glMatrixMode(GL_MODELVIEW);
+  glPopMatrix();
+  glMatrixMode(GL_PROJECTION);
+  glPopMatrix();
+  // The projection matrix stays selected; the camera selects its own.
+}
+
+// Multiplies the texel colour in. A mesh without texture coordinates sends
+// none, so every vertex keeps the current coordinate.
+void TexturePass(const MeshObject& mesh) {
+  glEnable(GL_DEPTH_TEST);
+  glDepthMask(GL_TRUE);
+  glEnable(GL_CULL_FACE);
+  glDepthFunc(GL_EQUAL);
+  glEnable(GL_BLEND);
+  glBlendFunc(GL_ZERO, GL_SRC_COLOR);
+  glEnable(GL_TEXTURE_2D);
+  glBegin(GL_TRIANGLES);
+  if (mesh.texCoords == nullptr) {
+    SendPositions(mesh);
+  } else {
+    for (int f = 0; f < mesh.faceCount; ++f) {
+      const int32_t corners[3] = {mesh.faces[f].index0, mesh.faces[f].index1, mesh.faces[f].index2};
+      for (int32_t v : corners) {
+        glTexCoord2fv(&mesh.texCoords[v].u);
+        glVertex3fv(&mesh.vertices[v].x);
+      }
+    }
+  }
+  glEnd();
+}
+
+// A small tetrahedron around the light, red, green and blue at each
+// triangle's corners; hidden where the mesh is in front, writes no depth.
+void LightMarker(Vec3 light) {
+  glDepthFunc(GL_LESS);
+  glDepthMask(GL_FALSE);
+  glDisable(GL_BLEND);
+  glDisable(GL_TEXTURE_2D);
+  glDisable(GL_CULL_FACE);
+  const float h = kMarkerHalfSize;
+  const Vec3 a = {light.x - h, light.y - h, light.z - h};
+  const Vec3 b = {light.x + h, light.y - h, light.z - h};
+  const Vec3 c = {light.x, light.y + h, light.z - h};
+  const Vec3 d = {light.x, light.y, light.z + h};
+  const Vec3 triangles[4][3] = {{a, b, c}, {d, b, c}, {a, d, c}, {a, b, d}};
+  glBegin(GL_TRIANGLES);
+  for (const auto& triangle : triangles) {
+    glColor3f(1, 0, 0);
+    glVertex3f(triangle[0].x, triangle[0].y, triangle[0].z);
+    glColor3f(0, 1, 0);
+    glVertex3f(triangle[1].x, triangle[1].y, triangle[1].z);
+    glColor3f(0, 0, 1);
+    glVertex3f(triangle[2].x, triangle[2].y, triangle[2].z);
+  }
+  glEnd();
 }
 
 }  // namespace
 
 void RenderFrame(HWND window) {
-  RECT client{};
+  RECT client;
   GetClientRect(window, &client);
+  const float clientWidth = static_cast<float>(client.right - client.left);
+  const float clientHeight = static_cast<float>(client.bottom - client.top);
+
   glClearColor(1, 1, 1, 1);
+  // glClear honours the depth write mask, and the previous frame ended with
+  // depth writes off (light marker): without this the depth buffer would keep
+  // the last frame's depths, and any view that moves away from the viewer
+  // would fail the depth pass's GL_LESS test and lose the mesh.
+  glDepthMask(GL_TRUE);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+
+  const Scene* scene = sceneGlobals.scene;
+  if (scene != nullptr && scene->objectCount > 0 && sceneGlobals.shadowVolume != nullptr) {
+    const MeshObject& mesh = *scene->objects[0];
+    // The light and the eye as they stand at the start of the frame; only
+    // the motion step after the swap changes them.
+    const Vec3 light = LightPosition;
+    const Vec3 eye = EyePosition();
+    DepthPass(mesh);
+    ShadowPasses(*sceneGlobals.shadowVolume, light, eye);
+    LitPass(mesh, light);
+    AmbientPass(clientWidth, clientHeight);
+    TexturePass(mesh);
+    LightMarker(light);
+  }
+
   SwapBuffers(glContext.deviceContext);
   UpdateFrameRate(window);
-  ReadHeldKeys();
+  ApplyHeldKeyMotion();
 }

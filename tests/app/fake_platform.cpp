@@ -7,6 +7,7 @@
 #include "app/platform/platform.h"
 #include "app/win_main.h"
 #include "render/gl_context.h"
+#include "render/scene_setup.h"
 
 struct HWND__ {
   int unused;
@@ -201,9 +202,10 @@ DWORD timeGetTime() {
 }
 
 // ---- The renderer's entry points, as WinMain sees them ----
-void SetupScene(HWND w) {
+SetupResult SetupScene(HWND w) {
   Log("SetupScene");
   fake.setupWindow = w;
+  return SetupResult::kReady;
 }
 void RenderFrame(HWND) {
   Log("RenderFrame");

@@ -1,0 +1,131 @@
+// Where a frame's time goes, on the shipped scene at 800 x 600, headless on
+// Mesa's software renderer: the processor work of the frame (per-vertex
+// lighting, the two silhouette walks, the immediate-mode calls and the
+// driver's vertex processing, measured with rasterization discarded) against
+// the whole frame (with rasterization, waited for with glFinish).
+// Run from anywhere: it reads the scene from the build tree's scene folder
+// (or the folder given as SV_SCENE_DIR).
+#include <GL/gl.h>
+#include <GL/glext.h>
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/platform/platform.h"
+#include "render/camera.h"
+#include "render/frame.h"
+#include "render/lighting.h"
+#include "render/scene_setup.h"
+
+namespace {
+
+HWND window = nullptr;
+
+LRESULT BenchWindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+// Opens the headless window and sets the scene up; false with a message when
+// that fails.
+bool OpenScene() {
+  PlatformOptions options;
+  options.headless = true;
+  ConfigurePlatform(options);
+  WNDCLASSEXA windowClass{};
+  windowClass.cbSize = sizeof(WNDCLASSEXA);
+  windowClass.lpfnWndProc = BenchWindowProcedure;
+  windowClass.hInstance = PlatformInstance();
+  windowClass.lpszClassName = "Frame bench";
+  if (RegisterClassExA(&windowClass) == 0) return false;
+  window = CreateWindowExA(0, "Frame bench", "Frame bench", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
+                           800, 600, nullptr, nullptr, PlatformInstance(), nullptr);
+  if (window == nullptr) {
+    std::fprintf(stderr, "frame_bench: %s\n", PlatformFailureReason());
+    return false;
+  }
+  const char* folder = std::getenv("SV_SCENE_DIR");
+  if (chdir(folder != nullptr ? folder : SV_SCENE_DIR) != 0) {
+    std::perror("frame_bench: scene folder");
+    return false;
+  }
+  return SetupScene(window) == SetupResult::kReady;
+}
+
+const MeshObject& Mesh() {
+  return *sceneGlobals.scene->objects[0];
+}
+
+// The lit pass's LightVertex calls, three per face, without OpenGL.
+void BM_Lighting(benchmark::State& state) {
+  const MeshObject& mesh = Mesh();
+  for (auto _ : state) {
+    SetLightPosition(LightPosition.x, LightPosition.y, LightPosition.z, kLightRadius);
+    SetLightColour(kLightColour, kLightColour, kLightColour);
+    SetLightAmbient(0, 0, 0);
+    float sum = 0;
+    for (int f = 0; f < mesh.faceCount; ++f) {
+      for (int32_t v : {mesh.faces[f].index0, mesh.faces[f].index1, mesh.faces[f].index2}) {
+        float r, g, b;
+        const Vec3& n = mesh.vertexNormals[v];
+        const Vec3& p = mesh.vertices[v];
+        LightVertex(n.x, n.y, n.z, p.x, p.y, p.z, r, g, b);
+        sum += r;
+      }
+    }
+    benchmark::DoNotOptimize(sum);
+  }
+  state.counters["vertices"] = 3.0 * mesh.faceCount;
+}
+
+// The two silhouette walks of the shadow passes, without OpenGL.
+void BM_Silhouettes(benchmark::State& state) {
+  const ShadowVolume& volume = *sceneGlobals.shadowVolume;
+  const Vec3 light = LightPosition, eye = EyePosition();
+  int quads = 0;
+  for (auto _ : state) {
+    quads = 0;
+    for (bool separating : {true, false})
+      volume.VisitShadowQuads(
+          light.x, light.y, light.z, eye.x, eye.y, eye.z, separating,
+          [&](int32_t, const Vec3&, const Vec3&, const Vec3&, const Vec3&) { ++quads; });
+    benchmark::DoNotOptimize(quads);
+  }
+  state.counters["quads"] = quads;
+}
+
+// A whole frame with rasterization discarded: lighting, silhouettes, every
+// immediate-mode call and the driver's vertex work, then the swap.
+void BM_FrameWithoutRasterization(benchmark::State& state) {
+  glEnable(GL_RASTERIZER_DISCARD);
+  for (auto _ : state) {
+    RenderFrame(window);
+    glFinish();
+  }
+  glDisable(GL_RASTERIZER_DISCARD);
+}
+
+// A whole frame as the demo draws it, waited for to the last pixel.
+void BM_Frame(benchmark::State& state) {
+  for (auto _ : state) {
+    RenderFrame(window);
+    glFinish();
+  }
+}
+
+BENCHMARK(BM_Lighting)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Silhouettes)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FrameWithoutRasterization)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Frame)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (!OpenScene()) return 1;
+  // Every tenth frame writes its title to standard error; keep the report clean.
+  if (std::freopen("/dev/null", "w", stderr) == nullptr) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  return 0;
+}

@@ -1,0 +1,59 @@
+// The point light of the lit pass. All values are float32; comparisons with
+// NaN fail, and the lighting relies on that to turn degenerate input (zero
+// normal, vertex at the light) into the ambient colour.
+#include "render/lighting.h"
+
+#include <cmath>
+
+LightParams lightParams;
+
+void SetLightPosition(float x, float y, float z, float radius) {
+  lightParams.position = Vec3{x, y, z};
+  lightParams.radius = radius;
+}
+
+void SetLightColour(float red, float green, float blue) {
+  lightParams.colour[0] = red;
+  lightParams.colour[1] = green;
+  lightParams.colour[2] = blue;
+}
+
+void SetLightAmbient(float red, float green, float blue) {
+  lightParams.ambient[0] = red;
+  lightParams.ambient[1] = green;
+  lightParams.ambient[2] = blue;
+}
+
+void LightVertex(float nx, float ny, float nz, float px, float py, float pz, float& red,
+                 float& green, float& blue) {
+  const LightParams& light = lightParams;
+  // Vertex normals are unnormalised averages, so normalise here.
+  const float n = std::sqrt(nx * nx + ny * ny + nz * nz);
+  // D runs from the light to the vertex: a face turned towards the light has
+  // its (back-pointing) normal along D and a positive cosine.
+  const float dx = px - light.position.x;
+  const float dy = py - light.position.y;
+  const float dz = pz - light.position.z;
+  const float d = std::sqrt(dx * dx + dy * dy + dz * dz);
+  const float cosine = (dx / d) * (nx / n) + (dy / d) * (ny / n) + (dz / d) * (nz / n);
+  // Shifted so the light fades out before grazing incidence (cosine 0.1,
+  // about 84 degrees); 0.99 at most.
+  const float t = (cosine - 0.1f) * 1.1f;
+  const float r = light.radius;
+  // Tested as r - d > 0 so that a radius of 0 never divides.
+  const float a = (r - d > 0.0f) ? (r * r - d * d) / (r * r) : 0.0f;
+
+  float out[3];
+  if (!(t > 0.0f)) {
+    for (int k = 0; k < 3; ++k) out[k] = light.ambient[k];
+  } else {
+    for (int k = 0; k < 3; ++k) {
+      const float excess =
+          light.colour[k] >= light.ambient[k] ? light.colour[k] - light.ambient[k] : 0.0f;
+      out[k] = (excess * t) * a + light.ambient[k];
+    }
+  }
+  red = out[0];
+  green = out[1];
+  blue = out[2];
+}
