@@ -113,8 +113,11 @@ void AmbientPass(float clientWidth, float clientHeight) {
 }
 
 // Multiplies the texel colour in. A mesh without texture coordinates sends
-// none, so every vertex keeps the current coordinate.
-void TexturePass(const MeshObject& mesh) {
+// none, so every vertex keeps the current coordinate. Without a texture image
+// texturing is in effect off and the fragments take the current colour, which
+// the ambient quad left at 0.12 grey and would blacken the mesh: white keeps
+// the lit colour, so the model shows untextured.
+void TexturePass(const MeshObject& mesh, bool textured) {
   glEnable(GL_DEPTH_TEST);
   glDepthMask(GL_TRUE);
   glEnable(GL_CULL_FACE);
@@ -122,6 +125,7 @@ void TexturePass(const MeshObject& mesh) {
   glEnable(GL_BLEND);
   glBlendFunc(GL_ZERO, GL_SRC_COLOR);
   glEnable(GL_TEXTURE_2D);
+  if (!textured) glColor3f(1, 1, 1);
   glBegin(GL_TRIANGLES);
   if (mesh.texCoords == nullptr) {
     SendPositions(mesh);
@@ -190,7 +194,7 @@ void RenderFrame(HWND window) {
     ShadowPasses(*sceneGlobals.shadowVolume, light, eye);
     LitPass(mesh, light);
     AmbientPass(clientWidth, clientHeight);
-    TexturePass(mesh);
+    TexturePass(mesh, sceneGlobals.textureUploaded);
     LightMarker(light);
   }
 

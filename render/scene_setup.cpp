@@ -37,14 +37,16 @@ std::string DescribeUnusableModel(const Scene* scene, int openError) {
 // so the unpack alignment is 1 (widths whose rows are not a multiple of 4
 // bytes would otherwise be read sheared); four samples are read as RGBA. An
 // image without pixels is not uploaded at all, which leaves the texture
-// incomplete and texturing in effect off, as for a missing file.
-static void UploadTexture(const TiffImage& image) {
-  if (image.pixels == nullptr || image.width <= 0 || image.height <= 0) return;
-  if (image.samplesPerPixel != 3 && image.samplesPerPixel != 4) return;
+// incomplete and texturing in effect off, as for a missing file. Returns
+// whether a texture image was defined.
+static bool UploadTexture(const TiffImage& image) {
+  if (image.pixels == nullptr || image.width <= 0 || image.height <= 0) return false;
+  if (image.samplesPerPixel != 3 && image.samplesPerPixel != 4) return false;
   const GLenum format = image.samplesPerPixel == 4 ? GL_RGBA : GL_RGB;
   glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
   glTexImage2D(GL_TEXTURE_2D, 0, 3, image.width, image.height, 0, format, GL_UNSIGNED_BYTE,
                image.pixels);
+  return true;
 }
 
 SetupResult SetupScene(HWND window) {
@@ -90,7 +92,7 @@ SetupResult SetupScene(HWND window) {
   // The textured fragment takes the texel's colour; light and shadow come in
   // through the blending of the frame's passes.
   glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_DECAL);
-  UploadTexture(*sceneGlobals.textureImage);
+  sceneGlobals.textureUploaded = UploadTexture(*sceneGlobals.textureImage);
 
   // The modelview is the identity here: the eye ends at (0, 0, 200).
   TranslateCamera(0.0f, 0.0f, -200.0f);

@@ -21,6 +21,7 @@ struct SceneGlobals {
   TiffImage* textureImage = nullptr;     // kept with its pixels after the upload
   Scene* scene = nullptr;                // entry 0 of objects is the mesh drawn
   ShadowVolume* shadowVolume = nullptr;  // bound to the first mesh's arrays
+  bool textureUploaded = false;          // false: no usable texture, the mesh is drawn untextured
 };
 
 extern SceneGlobals sceneGlobals;
@@ -33,8 +34,8 @@ enum class SetupResult {
 };
 
 // Prepares the scene for `window`. A missing or unreadable texture is not an
-// error: texturing then acts as off, and the textured pass multiplies by the
-// current colour (the ambient quad's grey) instead of a texel. A model that is missing, not a 3DS
+// error: the mesh is then drawn untextured (the textured pass multiplies by
+// white instead of a texel). A model that is missing, not a 3DS
 // file, holds no mesh object or whose first mesh names vertices it lacks is reported with one line
 // on standard error naming the file, and kModelUnusable is returned; a context that cannot be made
 // is reported the same way with kNoContext. The caller must not draw frames unless kReady comes

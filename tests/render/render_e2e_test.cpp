@@ -316,15 +316,15 @@ void WriteGreyTiff(const std::string& path) {
   TIFFClose(tif);
 }
 
-TEST(RenderE2e, WithoutUsableTextureThePassLeavesTexturingOff) {
-  // No texture file at all: the run goes on untextured. The textured pass
-  // then multiplies by the current colour, the ambient quad's 0.12 grey.
+TEST(RenderE2e, WithoutUsableTextureTheMeshIsDrawnUntextured) {
+  // No texture file at all: the run goes on untextured, every wall pixel
+  // keeping its lit colour as if the texel were white.
   const std::string missing = ScratchFolder("no-texture");
   const Captured c = RunScene(missing, WallAndBox(true), {1});
   ASSERT_GT(c.frames[0].width, 0);
   int lit = 0, shadowed = 0;
   CheckWallPixels(
-      c.frames[0], 7, [](Vec3, double t[3]) { t[0] = t[1] = t[2] = 0.12 * 255; }, &lit, &shadowed);
+      c.frames[0], 7, [](Vec3, double t[3]) { t[0] = t[1] = t[2] = 255; }, &lit, &shadowed);
   EXPECT_GT(lit, 200);
   EXPECT_GT(shadowed, 30);
 
