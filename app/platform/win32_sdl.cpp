@@ -765,6 +765,10 @@ BOOL SwapBuffers(HDC dc) {
     if (capture.frame == frame) Capture(window, capture.path);
   }
   SDL_GL_SwapWindow(window->sdlWindow);
+  // A headless surface is a pbuffer, whose swap does nothing: without a flush
+  // here Mesa would keep queueing every frame's commands, unrendered, and the
+  // process would grow by about a megabyte per frame.
+  glFlush();
   state.presentedFrames = frame;
   if (state.options.virtualClock) state.virtualNow += state.options.clockStep;
   if (state.options.frameLimit != 0 && frame == state.options.frameLimit) {
