@@ -6,7 +6,6 @@
 #include <GL/gl.h>
 #include <SDL.h>
 #include <gtest/gtest.h>
-#include <png.h>
 
 #include <cstdio>
 #include <set>
@@ -18,6 +17,7 @@
 #include "app/platform/win32.h"
 #include "app/win_main.h"
 #include "render/gl_context.h"
+#include "tests/support/png_reader.h"
 
 namespace {
 
@@ -313,21 +313,6 @@ TEST(Platform, AltF4ClosesButPlainF4DoesNot) {
   EXPECT_EQ(left[0].message, WM_QUIT);
 }
 
-// Reads an 8-bit RGB PNG with libpng; false when it is not one.
-bool ReadPng(const std::string& path, uint32_t* width, uint32_t* height,
-             std::vector<uint8_t>* rgb) {
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
-  *width = image.width;
-  *height = image.height;
-  bool rgb8 = image.format == PNG_FORMAT_RGB;
-  image.format = PNG_FORMAT_RGB;
-  rgb->resize(PNG_IMAGE_SIZE(image));
-  if (!png_image_finish_read(&image, nullptr, rgb->data(), 0, nullptr)) return false;
-  return rgb8;
-}
-
 TEST(Platform, CaptureWritesTheNamedFrameUpright) {
   std::string path = ::testing::TempDir() + "platform_capture.png";
   std::string unwritable = ::testing::TempDir() + "no-such-dir/x.png";
@@ -353,13 +338,13 @@ TEST(Platform, CaptureWritesTheNamedFrameUpright) {
   glDisable(GL_SCISSOR_TEST);
   SwapBuffers(glContext.deviceContext);
 
-  uint32_t width = 0, height = 0;
-  std::vector<uint8_t> rgb;
-  ASSERT_TRUE(ReadPng(path, &width, &height, &rgb));
-  ASSERT_EQ(width, 800u);
-  ASSERT_EQ(height, 600u);
-  auto pixel = [&](uint32_t x, uint32_t y) {
-    const uint8_t* p = &rgb[(static_cast<size_t>(y) * width + x) * 3];
+  const RgbImage image = ReadPng(path);
+  ASSERT_GT(image.width, 0);
+  ASSERT_TRUE(image.storedAsRgb8);
+  ASSERT_EQ(image.width, 800);
+  ASSERT_EQ(image.height, 600);
+  auto pixel = [&](int x, int y) {
+    const uint8_t* p = image.At(x, y);
     return std::vector<int>{p[0], p[1], p[2]};
   };
   EXPECT_EQ(pixel(0, 0), (std::vector<int>{0, 0, 255}));

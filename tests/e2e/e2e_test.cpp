@@ -4,13 +4,13 @@
 // line is checked, and without a display the program says to use
 // --headless.
 #include <gtest/gtest.h>
-#include <png.h>
 
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "tests/e2e/demo_runner.h"
+#include "tests/support/png_reader.h"
 
 namespace {
 
@@ -59,32 +59,17 @@ TEST_F(DemoTest, VirtualClockGivesExactTitles) {
   EXPECT_EQ(LinesWithPrefix(run.err, "title: "), (Lines{"inf", "inf"}));
 }
 
-// Reads a PNG with libpng's simplified reader; `format` receives its layout.
-bool ReadPng(const std::string& path, png_uint_32* format, uint32_t* width, uint32_t* height,
-             std::vector<uint8_t>* rgb) {
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
-  *format = image.format;
-  *width = image.width;
-  *height = image.height;
-  image.format = PNG_FORMAT_RGB;
-  rgb->resize(PNG_IMAGE_SIZE(image));
-  return png_image_finish_read(&image, nullptr, rgb->data(), 0, nullptr) != 0;
-}
-
 TEST_F(DemoTest, CapturesAreRgbPngsOfTheClientArea) {
   DemoRun run = Run({"--headless", "--frames", "3", "--capture", "1:first.png", "--capture",
                      "3:last.png", "--capture", "4:never.png"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   for (const char* name : {"first.png", "last.png"}) {
-    png_uint_32 format = 0;
-    uint32_t width = 0, height = 0;
-    std::vector<uint8_t> rgb;
-    ASSERT_TRUE(ReadPng(folder + "/" + name, &format, &width, &height, &rgb)) << name;
-    EXPECT_EQ(format, static_cast<png_uint_32>(PNG_FORMAT_RGB)) << name;
-    EXPECT_EQ(width, 800u) << name;
-    EXPECT_EQ(height, 600u) << name;
+    const RgbImage image = ReadPng(folder + "/" + name);
+    ASSERT_GT(image.width, 0) << name;
+    EXPECT_TRUE(image.storedAsRgb8) << name;
+    EXPECT_EQ(image.width, 800) << name;
+    EXPECT_EQ(image.height, 600) << name;
+    const std::vector<uint8_t>& rgb = image.rgb;
     // The corners show the background beside the shipped scene's wall:
     // white, or 0.52 + 0.12 grey where only first-pass shadow quads lie in
     // front of it; grey either way.
@@ -96,10 +81,7 @@ TEST_F(DemoTest, CapturesAreRgbPngsOfTheClientArea) {
     }
   }
   // Frame 4 was never drawn, so never captured.
-  png_uint_32 format = 0;
-  uint32_t width = 0, height = 0;
-  std::vector<uint8_t> rgb;
-  EXPECT_FALSE(ReadPng(folder + "/never.png", &format, &width, &height, &rgb));
+  EXPECT_EQ(ReadPng(folder + "/never.png").width, 0);
 }
 
 TEST_F(DemoTest, ScriptedKeysRunThrough) {
