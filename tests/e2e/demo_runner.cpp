@@ -30,13 +30,18 @@ void CopyIfPresent(const std::string& from, const std::string& to) {
 
 }  // namespace
 
-std::string MakeScratchFolder() {
+std::string MakeEmptyScratchFolder(const std::string& tag) {
   const char* base = std::getenv("TEST_TMPDIR");
-  std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/sv-e2e-XXXXXX";
+  std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/" + tag + "-XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   if (mkdtemp(name.data()) == nullptr) return "";
-  std::string folder(name.data());
+  return std::string(name.data());
+}
+
+std::string MakeScratchFolder() {
+  const std::string folder = MakeEmptyScratchFolder();
+  if (folder.empty()) return folder;
   for (const char* file : {"shadow2.3DS", "txt.tif"}) {
     CopyIfPresent(std::string(SV_SCENE_DIR) + "/" + file, folder + "/" + file);
   }

@@ -1,7 +1,8 @@
-// Runs the real shadow_volume binary for end-to-end tests: in a scratch
-// folder of its own (holding the shipped scene files when the build has made
-// them), with chosen environment changes, collecting its exit code and
-// output.
+// Runs the real shadow_volume binary (or a tool such as make-scene) for
+// end-to-end tests: in a scratch folder of its own (empty, or holding the
+// shipped scene files when the build has made them), with chosen environment
+// changes, collecting its exit code and output. Arguments go straight to
+// exec, never through a shell.
 #pragma once
 
 #include <string>
@@ -14,8 +15,12 @@ struct DemoRun {
   std::string err;    // standard error
 };
 
-// A new empty folder under the test's temporary directory, with copies of
-// "shadow2.3DS" and "txt.tif" from the build's scene folder when present.
+// A new empty folder under the test's temporary directory, its name starting
+// with `tag` and made unique by mkdtemp; "" when it cannot be made.
+std::string MakeEmptyScratchFolder(const std::string& tag = "sv-e2e");
+
+// A new folder as MakeEmptyScratchFolder makes, with copies of "shadow2.3DS"
+// and "txt.tif" from the build's scene folder when present.
 std::string MakeScratchFolder();
 
 // Removes a scratch folder and everything in it.

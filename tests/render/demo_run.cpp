@@ -1,48 +1,23 @@
 // Support code of the end-to-end tests; see demo_run.h.
 #include "demo_run.h"
 
-#include <png.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
 
 #include <gtest/gtest.h>
 
 #include "render/lighting.h"
 #include "tests/support/chunk_writer.h"
 
-RgbImage ReadPng(const std::string& path) {
-  RgbImage image;
-  png_image png{};
-  png.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&png, path.c_str())) return image;
-  png.format = PNG_FORMAT_RGB;
-  std::vector<uint8_t> rgb(PNG_IMAGE_SIZE(png));
-  if (!png_image_finish_read(&png, nullptr, rgb.data(), 0, nullptr)) {
-    png_image_free(&png);
-    return image;
-  }
-  image.width = static_cast<int>(png.width);
-  image.height = static_cast<int>(png.height);
-  image.rgb = std::move(rgb);
-  return image;
-}
-
 namespace {
 
 // Removes the scratch folders after a run in which every test passed; after a
-// failure they stay for a look at the captures and standard error.
+// failure they stay for a look at the captures.
 class ScratchFolders : public ::testing::Environment {
  public:
   void TearDown() override {
     if (!::testing::UnitTest::GetInstance()->Passed()) return;
-    for (const std::string& folder : folders)
-      if (std::system(("rm -rf '" + folder + "'").c_str()) != 0) return;
+    for (const std::string& folder : folders) RemoveScratchFolder(folder);
   }
   std::vector<std::string> folders;
 };
@@ -53,25 +28,16 @@ ScratchFolders* const scratchFolders =
 }  // namespace
 
 std::string ScratchFolder(const std::string& name) {
-  // The process id keeps concurrent runs of the suite (two builds) apart.
-  const std::string folder =
-      ::testing::TempDir() + "render-e2e-" + std::to_string(getpid()) + "-" + name;
-  const std::string command = "rm -rf '" + folder + "' && mkdir -p '" + folder + "'";
-  EXPECT_EQ(std::system(command.c_str()), 0);
+  const std::string folder = MakeEmptyScratchFolder("render-e2e-" + name);
+  EXPECT_FALSE(folder.empty()) << "no scratch folder for " << name;
   scratchFolders->folders.push_back(folder);
   return folder;
 }
 
-DemoRun RunDemo(const std::string& folder, const std::string& arguments) {
-  DemoRun run;
-  const std::string errors = folder + "/stderr.txt";
-  const std::string command = "cd '" + folder + "' && '" + std::string(SHADOW_VOLUME_PATH) +
-                              "' --headless " + arguments + " >/dev/null 2>'" + errors + "'";
-  const int status = std::system(command.c_str());
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  std::ifstream in(errors);
-  run.standardError.assign(std::istreambuf_iterator<char>(in), {});
-  return run;
+DemoRun RunDemo(const std::string& folder, const std::vector<std::string>& arguments) {
+  std::vector<std::string> args = {"--headless"};
+  args.insert(args.end(), arguments.begin(), arguments.end());
+  return RunProgram(SHADOW_VOLUME_PATH, args, folder);
 }
 
 bool WriteTestModel(const std::string& path, const TestMesh& mesh) {

@@ -1,7 +1,7 @@
-// Support for the end-to-end tests of the real demo: scratch folders with
-// test-made model and texture files, running `shadow_volume --headless` in
-// them, reading the PNG captures, and the projection and lighting rules that
-// say what a pixel must show.
+// Render-specific support for the end-to-end tests of the real demo: named
+// scratch folders kept after a failure, test-made meshes, and the projection
+// and lighting rules that say what a pixel must show. Spawning the demo is
+// sv_demo_runner's job and reading its captures sv_png_reader's.
 #pragma once
 
 #include <cstdint>
@@ -9,31 +9,17 @@
 #include <vector>
 
 #include "model/scene.h"
+#include "tests/e2e/demo_runner.h"
+#include "tests/support/png_reader.h"
 
-// An 8-bit RGB image, top row first, as the demo's captures are written.
-struct RgbImage {
-  int width = 0;
-  int height = 0;
-  std::vector<uint8_t> rgb;  // rows of width x 3 bytes
-
-  const uint8_t* At(int x, int y) const { return &rgb[(static_cast<size_t>(y) * width + x) * 3]; }
-};
-
-// Reads a PNG written by the demo; an empty image when it cannot.
-RgbImage ReadPng(const std::string& path);
-
-// What one run of the demo left behind.
-struct DemoRun {
-  int exitCode = -1;
-  std::string standardError;
-};
-
-// A fresh, empty folder under the test temporary directory.
+// A fresh, empty folder under the test temporary directory, its name
+// starting "render-e2e-NAME-". It is removed at the end of a run in which
+// every test passed and kept after a failure, for a look at the captures.
 std::string ScratchFolder(const std::string& name);
 
-// Runs the demo headless in `folder` with the extra arguments, waits for it
-// and collects its exit code and standard error.
-DemoRun RunDemo(const std::string& folder, const std::string& arguments);
+// Runs `shadow_volume --headless` with the extra arguments in `folder`,
+// waits for it and collects its exit code and output.
+DemoRun RunDemo(const std::string& folder, const std::vector<std::string>& arguments);
 
 // A mesh to write as a test model: vertices, faces, optional texture
 // coordinates (one per vertex when not empty).

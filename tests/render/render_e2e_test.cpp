@@ -73,12 +73,17 @@ Captured RunScene(const std::string& folder, const TestMesh& mesh, std::vector<i
                   const std::string& keys = "") {
   Captured result;
   EXPECT_TRUE(WriteTestModel(folder + "/shadow2.3DS", mesh));
-  std::ostringstream args;
-  args << "--frames " << frames.back();
-  for (int f : frames) args << " --capture " << f << ":frame" << f << ".png";
-  if (!keys.empty()) args << " --keys " << keys;
-  result.run = RunDemo(folder, args.str());
-  EXPECT_EQ(result.run.exitCode, 0) << result.run.standardError;
+  std::vector<std::string> args = {"--frames", std::to_string(frames.back())};
+  for (int f : frames) {
+    args.push_back("--capture");
+    args.push_back(std::to_string(f) + ":frame" + std::to_string(f) + ".png");
+  }
+  if (!keys.empty()) {
+    args.push_back("--keys");
+    args.push_back(keys);
+  }
+  result.run = RunDemo(folder, args);
+  EXPECT_EQ(result.run.exitCode, 0) << result.run.err;
   for (int f : frames) {
     result.frames.push_back(ReadPng(folder + "/frame" + std::to_string(f) + ".png"));
     EXPECT_GT(result.frames.back().width, 0) << "frame " << f << " not captured";
@@ -490,10 +495,10 @@ TEST(RenderE2e, UnusableModelStopsWithExitCode2AndOneLine) {
     const std::string folder = ScratchFolder(std::string("model-") + test.name);
     WriteWhiteTexture(folder);
     test.write(folder);
-    const DemoRun run = RunDemo(folder, "--frames 3 --capture 1:frame1.png");
+    const DemoRun run = RunDemo(folder, {"--frames", "3", "--capture", "1:frame1.png"});
     EXPECT_EQ(run.exitCode, 2);
-    const std::vector<std::string> lines = Lines(run.standardError);
-    ASSERT_EQ(lines.size(), 1u) << run.standardError;
+    const std::vector<std::string> lines = Lines(run.err);
+    ASSERT_EQ(lines.size(), 1u) << run.err;
     EXPECT_NE(lines[0].find("shadow2.3DS"), std::string::npos) << lines[0];
     EXPECT_NE(lines[0].find(test.mentions), std::string::npos) << lines[0];
     // Stopped before the loop: no frame was drawn.

@@ -163,10 +163,10 @@ bool SampleTexture(const SceneTexture& texture, double u, double v, double out[3
 
 TEST(ShippedScene, FirstFrameShowsShadowsTheMarkerAndAPlainBackground) {
   const std::string folder = ScratchFolder("shipped");
-  const std::string make = std::string("'") + MAKE_SCENE_PATH + "' '" + folder + "' >/dev/null";
-  ASSERT_EQ(std::system(make.c_str()), 0);
-  const DemoRun run = RunDemo(folder, "--frames 1 --capture 1:first.png");
-  ASSERT_EQ(run.exitCode, 0) << run.standardError;
+  const DemoRun make = RunProgram(MAKE_SCENE_PATH, {folder}, folder);
+  ASSERT_EQ(make.exitCode, 0) << make.err;
+  const DemoRun run = RunDemo(folder, {"--frames", "1", "--capture", "1:first.png"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
   const RgbImage image = ReadPng(folder + "/first.png");
   ASSERT_GT(image.width, 0);
 

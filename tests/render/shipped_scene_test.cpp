@@ -5,10 +5,10 @@
 #include <lib3ds/file.h>
 #include <lib3ds/mesh.h>
 #include <tiffio.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -19,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/e2e/demo_runner.h"
 #include "tools/scene_geometry.h"
 
 namespace {
@@ -108,17 +109,17 @@ TEST(ShippedMesh, WallFacesTheViewerAndCastersStandBetweenItAndTheLight) {
 }
 
 // Runs make-scene into a fresh folder and returns the folder.
-std::string MakeScene(const char* name) {
-  const std::string folder =
-      std::string(::testing::TempDir()) + "make-scene-" + std::to_string(getpid()) + "-" + name;
-  const std::string command = "rm -rf '" + folder + "' && mkdir -p '" + folder + "' && '" +
-                              MAKE_SCENE_PATH + "' '" + folder + "' >/dev/null";
-  EXPECT_EQ(std::system(command.c_str()), 0);
+std::string MakeScene(const std::string& name) {
+  const std::string folder = MakeEmptyScratchFolder("make-scene-" + name);
+  EXPECT_FALSE(folder.empty()) << "no scratch folder for " << name;
+  const DemoRun run = RunProgram(MAKE_SCENE_PATH, {folder}, folder);
+  EXPECT_EQ(run.exitCode, 0) << run.err;
   return folder;
 }
 
 void RemoveFolder(const std::string& folder) {
-  EXPECT_EQ(std::system(("rm -rf '" + folder + "'").c_str()), 0);
+  RemoveScratchFolder(folder);
+  EXPECT_FALSE(std::filesystem::exists(folder)) << folder;
 }
 
 std::vector<char> Bytes(const std::string& path) {

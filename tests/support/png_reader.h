@@ -11,10 +11,10 @@
 
 // An 8-bit RGB image, top row first, as the demo's captures are written.
 struct RgbImage {
-  int width = 0;               // pixels; 0 when the file could not be read
-  int height = 0;              // pixels
-  bool storedAsRgb8 = false;   // the file itself was 8-bit RGB, no alpha, no palette
-  std::vector<uint8_t> rgb;    // rows of width x 3 bytes
+  int width = 0;              // pixels; 0 when the file could not be read
+  int height = 0;             // pixels
+  bool storedAsRgb8 = false;  // the file itself was 8-bit RGB, no alpha, no palette
+  std::vector<uint8_t> rgb;   // rows of width x 3 bytes
 
   const uint8_t* At(int x, int y) const { return &rgb[(static_cast<size_t>(y) * width + x) * 3]; }
 };
