@@ -11,58 +11,19 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/chunk_writer.h"
+#include "tests/support/mesh_writer.h"
 #include "tools/scene_geometry.h"
 
 namespace {
 
-// Writes the mesh as the first and only object of a 3DS file.
+// Writes the mesh as the first and only object of a 3DS file, with version
+// chunks and an identity local matrix as modelling programs write them.
 bool WriteModel(const SceneMesh& mesh, const std::string& path) {
-  ChunkWriter w;
-  w.Begin(0x4D4D);  // main
-  w.Begin(0x0002);  // file version
-  w.U32(3);
-  w.End();
-  w.Begin(0x3D3D);  // editor data
-  w.Begin(0x3D3E);  // mesh version
-  w.U32(3);
-  w.End();
-  w.Begin(0x4000);  // named object
-  w.Name("ShadowScene");
-  w.Begin(0x4100);  // triangle mesh
-  w.Begin(0x4110);  // vertex list
-  w.U16(static_cast<uint16_t>(mesh.vertices.size()));
-  for (const Vec3& v : mesh.vertices) {
-    w.F32(v.x);
-    w.F32(v.y);
-    w.F32(v.z);
-  }
-  w.End();
-  w.Begin(0x4140);  // texture coordinates, one per vertex
-  w.U16(static_cast<uint16_t>(mesh.texCoords.size()));
-  for (const TexCoord& t : mesh.texCoords) {
-    w.F32(t.u);
-    w.F32(t.v);
-  }
-  w.End();
-  w.Begin(0x4160);  // local matrix: identity rotation, no translation
-  const float identity[12] = {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0};
-  for (float m : identity) w.F32(m);
-  w.End();
-  w.Begin(0x4120);  // face list
-  w.U16(static_cast<uint16_t>(mesh.faces.size()));
-  for (const Face& f : mesh.faces) {
-    w.U16(static_cast<uint16_t>(f.index0));
-    w.U16(static_cast<uint16_t>(f.index1));
-    w.U16(static_cast<uint16_t>(f.index2));
-    w.U16(0x0007);  // all three edges visible
-  }
-  w.End();  // face list
-  w.End();  // triangle mesh
-  w.End();  // named object
-  w.End();  // editor data
-  w.End();  // main
-  return w.Save(path.c_str());
+  MeshFileLayout layout;
+  layout.objectName = "ShadowScene";
+  layout.versionChunks = true;
+  layout.identityMatrix = true;
+  return WriteMeshModel(path, layout, mesh.vertices, mesh.texCoords, mesh.faces);
 }
 
 // Writes the texture through libtiff: little-endian, RGB, LZW, Predictor 2.

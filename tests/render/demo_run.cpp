@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "render/lighting.h"
-#include "tests/support/chunk_writer.h"
+#include "tests/support/mesh_writer.h"
 
 namespace {
 
@@ -41,43 +41,9 @@ DemoRun RunDemo(const std::string& folder, const std::vector<std::string>& argum
 }
 
 bool WriteTestModel(const std::string& path, const TestMesh& mesh) {
-  ChunkWriter w;
-  w.Begin(0x4D4D);
-  w.Begin(0x3D3D);
-  w.Begin(0x4000);
-  w.Name("TestMesh");
-  w.Begin(0x4100);
-  w.Begin(0x4110);
-  w.U16(static_cast<uint16_t>(mesh.vertices.size()));
-  for (const Vec3& v : mesh.vertices) {
-    w.F32(v.x);
-    w.F32(v.y);
-    w.F32(v.z);
-  }
-  w.End();
-  if (!mesh.texCoords.empty()) {
-    w.Begin(0x4140);
-    w.U16(static_cast<uint16_t>(mesh.texCoords.size()));
-    for (const TexCoord& t : mesh.texCoords) {
-      w.F32(t.u);
-      w.F32(t.v);
-    }
-    w.End();
-  }
-  w.Begin(0x4120);
-  w.U16(static_cast<uint16_t>(mesh.faces.size()));
-  for (const Face& f : mesh.faces) {
-    w.U16(static_cast<uint16_t>(f.index0));
-    w.U16(static_cast<uint16_t>(f.index1));
-    w.U16(static_cast<uint16_t>(f.index2));
-    w.U16(7);
-  }
-  w.End();
-  w.End();
-  w.End();
-  w.End();
-  w.End();
-  return w.Save(path.c_str());
+  MeshFileLayout layout;
+  layout.objectName = "TestMesh";
+  return WriteMeshModel(path, layout, mesh.vertices, mesh.texCoords, mesh.faces);
 }
 
 void AddWall(TestMesh& mesh, const TestWall& wall) {
