@@ -87,6 +87,14 @@ DemoRun RunProgram(const std::string& program, const std::vector<std::string>& a
   return run;
 }
 
+DemoRun RunInScratchFolder(const std::string& program, const std::vector<std::string>& args) {
+  const std::string folder = MakeEmptyScratchFolder("sv-tool");
+  if (folder.empty()) return DemoRun{};
+  DemoRun run = RunProgram(program, args, folder);
+  RemoveScratchFolder(folder);
+  return run;
+}
+
 std::vector<std::string> LinesWithPrefix(const std::string& text, const std::string& prefix) {
   std::vector<std::string> lines;
   std::istringstream in(text);

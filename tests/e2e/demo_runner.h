@@ -32,5 +32,9 @@ DemoRun RunProgram(const std::string& program, const std::vector<std::string>& a
                    const std::string& folder, const std::vector<std::string>& unset = {},
                    const std::vector<std::pair<std::string, std::string>>& set = {});
 
+// Runs `program` with `args` in an empty scratch folder of its own, removed
+// afterwards: for tools such as sv-inspect whose arguments are absolute paths.
+DemoRun RunInScratchFolder(const std::string& program, const std::vector<std::string>& args);
+
 // The lines of `text` that start with `prefix`, prefix removed.
 std::vector<std::string> LinesWithPrefix(const std::string& text, const std::string& prefix);

@@ -3,7 +3,6 @@
 // and exactly one line on standard error that names the file.
 #include <dirent.h>
 #include <strings.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <lib3ds/file.h>
@@ -17,49 +16,14 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/e2e/demo_runner.h"
 #include "tests/support/chunk_writer.h"
 
 namespace {
 
-struct RunResult {
-  int exitCode;
-  std::string out;
-  std::string err;
-};
-
-std::string ReadAll(const std::string& path) {
-  std::string text;
-  if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-    char block[4096];
-    size_t n;
-    while ((n = std::fread(block, 1, sizeof block, f)) > 0) text.append(block, n);
-    std::fclose(f);
-  }
-  return text;
-}
-
-// Runs sv-inspect with the arguments, capturing both output streams in files.
-RunResult Inspect(const std::vector<std::string>& args) {
-  std::string base = std::string(::testing::TempDir()) + "/" + std::to_string(getpid());
-  std::string outPath = base + "-inspect.out", errPath = base + "-inspect.err";
-  pid_t child = fork();
-  if (child == 0) {
-    if (!std::freopen(outPath.c_str(), "wb", stdout) ||
-        !std::freopen(errPath.c_str(), "wb", stderr))
-      _exit(127);
-    std::vector<char*> argv{const_cast<char*>(SV_INSPECT_PATH)};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(SV_INSPECT_PATH, argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  RunResult result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll(outPath),
-                   ReadAll(errPath)};
-  std::remove(outPath.c_str());
-  std::remove(errPath.c_str());
-  return result;
+// Runs sv-inspect with the arguments, capturing both output streams.
+DemoRun Inspect(const std::vector<std::string>& args) {
+  return RunInScratchFolder(SV_INSPECT_PATH, args);
 }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -86,7 +50,7 @@ TEST(InspectModel, PrintsOneRecordPerObjectAndMaterialAgreeingWithLib3ds) {
   for (const std::string& name : names) {
     std::string path = folder + name;
     SCOPED_TRACE(path);
-    RunResult run = Inspect({"model", path});
+    DemoRun run = Inspect({"model", path});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.err, "");
 
@@ -122,7 +86,7 @@ TEST(InspectModel, PrintsOneRecordPerObjectAndMaterialAgreeingWithLib3ds) {
 TEST(InspectModel, ShowsWhatTheReaderMadeOfAKnownFile) {
   // cube_with_diffuse_texture.3DS: one 32-vertex box and one textured material.
   std::string path = std::string(ASSIMP_MODELS_DIR) + "/3DS/cube_with_diffuse_texture.3DS";
-  RunResult run = Inspect({"model", path});
+  DemoRun run = Inspect({"model", path});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   std::vector<std::string> lines = Lines(run.out);
   ASSERT_EQ(lines.size(), 3u);
@@ -153,7 +117,7 @@ TEST(InspectModel, EscapesNamesSoEachRecordKeepsItsLine) {
   std::string path =
       std::string(::testing::TempDir()) + "/" + std::to_string(getpid()) + "-named.3ds";
   ASSERT_TRUE(w.Save(path.c_str()));
-  RunResult run = Inspect({"model", path});
+  DemoRun run = Inspect({"model", path});
   std::remove(path.c_str());
   ASSERT_EQ(run.exitCode, 0) << run.err;
   std::vector<std::string> lines = Lines(run.out);
@@ -168,14 +132,14 @@ TEST(InspectModel, UnreadableOrForeignFilesExitWithCodeTwoAndOneLine) {
   std::string foreign = std::string(ASSIMP_MODELS_DIR) + "/3DS/test.png";
   std::string empty = std::string(ASSIMP_MODELS_DIR) + "/invalid/empty.3ds";
   for (const std::string& path : {missing, foreign, empty}) {
-    RunResult run = Inspect({"model", path});
+    DemoRun run = Inspect({"model", path});
     EXPECT_EQ(run.exitCode, 2) << path;
     EXPECT_EQ(run.out, "") << path;
     std::vector<std::string> lines = Lines(run.err);
     ASSERT_EQ(lines.size(), 1u) << run.err;
     EXPECT_NE(lines[0].find(path), std::string::npos) << lines[0];
   }
-  RunResult usage = Inspect({"model"});
+  DemoRun usage = Inspect({"model"});
   EXPECT_EQ(usage.exitCode, 64);
 }
 
