@@ -16,6 +16,7 @@
 
 #include "model/load3ds.h"
 #include "tests/support/chunk_writer.h"
+#include "tests/support/mesh_writer.h"
 
 namespace {
 
@@ -42,44 +43,11 @@ void ObjectName(ChunkWriter& w, const char* name) {
   w.Name(name);
 }
 
-void VertexList(ChunkWriter& w, const std::vector<Vec3>& vertices) {
-  w.Begin(0x4110);
-  w.U16(static_cast<uint16_t>(vertices.size()));
-  for (const Vec3& v : vertices) {
-    w.F32(v.x);
-    w.F32(v.y);
-    w.F32(v.z);
-  }
-  w.End();
-}
-
-// Opens a face list; its sub-chunks may follow before End().
-void BeginFaceList(ChunkWriter& w, const std::vector<Face>& faces) {
-  w.Begin(0x4120);
-  w.U16(static_cast<uint16_t>(faces.size()));
-  for (const Face& f : faces) {
-    w.U16(static_cast<uint16_t>(f.index0));
-    w.U16(static_cast<uint16_t>(f.index1));
-    w.U16(static_cast<uint16_t>(f.index2));
-    w.U16(7);
-  }
-}
-
 void FaceMaterial(ChunkWriter& w, const char* material) {
   w.Begin(0x4130);
   w.Name(material);
   w.U16(1);
   w.U16(0);
-  w.End();
-}
-
-void TexCoords(ChunkWriter& w, const std::vector<TexCoord>& pairs) {
-  w.Begin(0x4140);
-  w.U16(static_cast<uint16_t>(pairs.size()));
-  for (const TexCoord& t : pairs) {
-    w.F32(t.u);
-    w.F32(t.v);
-  }
   w.End();
 }
 
@@ -92,7 +60,7 @@ void Triangle(ChunkWriter& w, const char* name, int vertexCount = 3) {
   for (int i = 0; i < vertexCount; ++i) {
     vertices.push_back(Vec3{float(i), float(2 * i), float(3 * i)});
   }
-  VertexList(w, vertices);
+  WriteVertexList(w, vertices);
   BeginFaceList(w, {{0, 1, 2}});
   w.End();
   w.End();
@@ -210,11 +178,11 @@ TEST(Load3dsHeader, MainHeaderAloneOrNoMeshGivesAnEmptyUntitledScene) {
 TEST(Load3dsMesh, ObjectsTakeTheLatestNameAndTheirOwnVerticesAndFaces) {
   ChunkWriter w = ModelFile();
   w.Begin(0x4100);  // a mesh before any object name
-  VertexList(w, {{1, 2, 3}});
+  WriteVertexList(w, {{1, 2, 3}});
   w.End();
   ObjectName(w, "Twin");
   w.Begin(0x4100);
-  VertexList(w, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}});
+  WriteVertexList(w, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}});
   BeginFaceList(w, {{
                         0,
                         1,
@@ -222,7 +190,7 @@ TEST(Load3dsMesh, ObjectsTakeTheLatestNameAndTheirOwnVerticesAndFaces) {
                     },
                     {2, 1, 3}});
   w.End();
-  VertexList(w, {{5, 5, 5}, {6, 6, 6}, {7, 7, 7}});  // a second mesh under the same name
+  WriteVertexList(w, {{5, 5, 5}, {6, 6, 6}, {7, 7, 7}});  // a second mesh under the same name
   w.End();
   w.End();
   ObjectName(w, "Lamp");  // a name whose object holds no mesh makes no object...
@@ -233,7 +201,7 @@ TEST(Load3dsMesh, ObjectsTakeTheLatestNameAndTheirOwnVerticesAndFaces) {
   w.End();
   w.End();
   w.Begin(0x4100);  // ...but names the next one
-  VertexList(w, {{9, 9, 9}});
+  WriteVertexList(w, {{9, 9, 9}});
   w.EndAll();
 
   ScenePtr scene = Load(w);
@@ -282,8 +250,8 @@ TEST(Load3dsMesh, TexCoordsAreReadOnlyWhenRequestedWithOne) {
   ChunkWriter w = ModelFile();
   ObjectName(w, "Quad");
   w.Begin(0x4100);
-  VertexList(w, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
-  TexCoords(w, {{0.25f, 0.5f}, {1, 0}, {0, 1}});
+  WriteVertexList(w, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
+  WriteTexCoords(w, {{0.25f, 0.5f}, {1, 0}, {0, 1}});
   BeginFaceList(w, {{0, 1, 2}});
   w.EndAll();
 
@@ -306,7 +274,7 @@ TEST(Load3dsMesh, LocalMatrixIsStoredWithItsRotationTransposed) {
   ChunkWriter w = ModelFile();
   ObjectName(w, "Box");
   w.Begin(0x4100);
-  VertexList(w, {{0, 0, 0}});
+  WriteVertexList(w, {{0, 0, 0}});
   w.Begin(0x4160);
   for (int i = 1; i <= 12; ++i) w.F32(float(i));
   w.EndAll();
@@ -321,7 +289,7 @@ TEST(Load3dsMesh, UnknownChunksAreSkippedWithEverythingInside) {
   w.Begin(0x7777);  // holds chunks the reader would otherwise handle
   ObjectName(w, "Hidden");
   w.Begin(0x4100);
-  VertexList(w, {{1, 1, 1}});
+  WriteVertexList(w, {{1, 1, 1}});
   w.End();
   w.End();
   w.Begin(0xA000);
@@ -352,7 +320,7 @@ TEST(Load3dsMaterial, FaceMaterialChunksNameKnownMaterialsOnly) {
   w.End();
   ObjectName(w, "Table");
   w.Begin(0x4100);
-  VertexList(w, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
+  WriteVertexList(w, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
   BeginFaceList(w, {{0, 1, 2}});
   FaceMaterial(w, "Missing");
   w.End();
@@ -360,7 +328,7 @@ TEST(Load3dsMaterial, FaceMaterialChunksNameKnownMaterialsOnly) {
   w.End();
   ObjectName(w, "Chair");
   w.Begin(0x4100);
-  VertexList(w, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
+  WriteVertexList(w, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
   BeginFaceList(w, {{0, 1, 2}});
   FaceMaterial(w, "Wood");
   FaceMaterial(w, "Missing");  // names nothing: the earlier match stays
@@ -369,7 +337,7 @@ TEST(Load3dsMaterial, FaceMaterialChunksNameKnownMaterialsOnly) {
   w.End();
   ObjectName(w, "Stool");
   w.Begin(0x4100);
-  VertexList(w, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
+  WriteVertexList(w, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
   BeginFaceList(w, {{0, 1, 2}});
   FaceMaterial(w, "Wood");
   FaceMaterial(w, "Stone");  // the last known one wins
@@ -483,7 +451,7 @@ TEST(Load3dsMend, LongNamesKeepTheirFirst63Bytes) {
   w.End();
   ObjectName(w, longName.c_str());
   w.Begin(0x4100);
-  VertexList(w, {{4, 5, 6}});
+  WriteVertexList(w, {{4, 5, 6}});
   w.EndAll();
   ObjectName(w, "cut-off-name");
   w.Truncate(w.Size() - 1);  // drop the terminator: the name runs to the end
@@ -529,7 +497,7 @@ TEST(Load3dsMend, ChunkLengthBelowSixEndsTheWalk) {
   w.Header(0x4000, 2);
   w.Name("After");
   w.Begin(0x4100);
-  VertexList(w, {{1, 1, 1}});
+  WriteVertexList(w, {{1, 1, 1}});
   w.EndAll();
   ScenePtr scene = Load(w);
   ASSERT_EQ(scene->objectCount, 1);
@@ -543,7 +511,7 @@ TEST(Load3dsMend, ChunksBeforeTheirObjectOrMaterialAreSkippedWhole) {
   BeginFaceList(w, {{0, 1, 2}, {3, 4, 5}});
   w.End();
   FaceMaterial(w, "Any");
-  TexCoords(w, {{1, 1}});
+  WriteTexCoords(w, {{1, 1}});
   w.Begin(0x4160);
   for (int i = 0; i < 12; ++i) w.F32(1);
   w.End();
@@ -592,7 +560,7 @@ TEST(Load3dsMend, TablesNeverOverflow) {
   for (int i = 0; i < kMaxObjects + 6; ++i) {
     ObjectName(w, ("o" + std::to_string(i)).c_str());
     w.Begin(0x4100);
-    VertexList(w, {{float(i), 0, 0}, {0, 1, 0}, {0, 0, 1}});
+    WriteVertexList(w, {{float(i), 0, 0}, {0, 1, 0}, {0, 0, 1}});
     BeginFaceList(w, {{0, 1, 2}, {2, 1, 0}});
     FaceMaterial(w, ("m" + std::to_string(i % (kMaxMaterials + 4))).c_str());
     w.End();
@@ -628,8 +596,8 @@ TEST(Load3dsMend, CountsAndIndicesAreUnsigned16Bit) {
   ChunkWriter w = ModelFile();
   ObjectName(w, "Big");
   w.Begin(0x4100);
-  VertexList(w, vertices);
-  TexCoords(w, pairs);
+  WriteVertexList(w, vertices);
+  WriteTexCoords(w, pairs);
   BeginFaceList(w, faces);
   w.EndAll();
 
@@ -653,14 +621,14 @@ TEST(Load3dsMend, TexCoordsHaveOnePairPerVertex) {
   ChunkWriter w = ModelFile();
   ObjectName(w, "Short");
   w.Begin(0x4100);
-  VertexList(w, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}});
-  TexCoords(w, {{0.5f, 0.5f}, {1, 1}});
+  WriteVertexList(w, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}});
+  WriteTexCoords(w, {{0.5f, 0.5f}, {1, 1}});
   w.End();
   w.End();
   ObjectName(w, "Long");
   w.Begin(0x4100);
-  VertexList(w, {{0, 0, 0}, {1, 0, 0}});
-  TexCoords(w, {{1, 2}, {3, 4}, {5, 6}, {7, 8}, {9, 10}});
+  WriteVertexList(w, {{0, 0, 0}, {1, 0, 0}});
+  WriteTexCoords(w, {{1, 2}, {3, 4}, {5, 6}, {7, 8}, {9, 10}});
   w.Begin(0x4160);  // read after the extra pairs, so they were read past
   for (int i = 1; i <= 12; ++i) w.F32(float(i));
   w.End();
@@ -686,7 +654,7 @@ TEST(Load3dsMend, DataCutOffByTheEndOfTheFileIsZero) {
     ChunkWriter w = ModelFile();
     ObjectName(w, "Cut");
     w.Begin(0x4100);
-    VertexList(w, {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}});
+    WriteVertexList(w, {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}});
     w.Truncate(w.Size() - 16);  // vertex 1 loses its z, vertex 2 is gone
     ScenePtr scene = Load(w);
     ASSERT_EQ(scene->objectCount, 1);
@@ -702,8 +670,8 @@ TEST(Load3dsMend, DataCutOffByTheEndOfTheFileIsZero) {
     ChunkWriter w = ModelFile();
     ObjectName(w, "Cut");
     w.Begin(0x4100);
-    VertexList(w, {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}});
-    TexCoords(w, {{1, 2}, {3, 4}, {5, 6}});
+    WriteVertexList(w, {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}});
+    WriteTexCoords(w, {{1, 2}, {3, 4}, {5, 6}});
     BeginFaceList(w, {{0, 1, 2}, {2, 1, 0}, {1, 2, 0}});
     w.Truncate(w.Size() - 6);  // the last face keeps only its first index
     ScenePtr scene = Load(w);
@@ -718,8 +686,8 @@ TEST(Load3dsMend, DataCutOffByTheEndOfTheFileIsZero) {
     ChunkWriter w = ModelFile();
     ObjectName(w, "Cut");
     w.Begin(0x4100);
-    VertexList(w, {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}});
-    TexCoords(w, {{1, 2}, {3, 4}, {5, 6}});
+    WriteVertexList(w, {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}});
+    WriteTexCoords(w, {{1, 2}, {3, 4}, {5, 6}});
     w.Truncate(w.Size() - 4);  // half of the last pair
     ScenePtr scene = Load(w);
     const MeshObject& cut = *scene->objects[0];
@@ -731,7 +699,7 @@ TEST(Load3dsMend, DataCutOffByTheEndOfTheFileIsZero) {
     ChunkWriter w = ModelFile();
     ObjectName(w, "Cut");
     w.Begin(0x4100);
-    VertexList(w, {{1, 2, 3}});
+    WriteVertexList(w, {{1, 2, 3}});
     w.Begin(0x4160);
     for (int i = 1; i <= 12; ++i) w.F32(float(i));
     w.Truncate(w.Size() - 10);  // m9 loses two bytes, m10 and m11 are gone
@@ -767,7 +735,7 @@ TEST(Load3dsMend, FaceMaterialBlockNearTheEndOfTheFile) {
   w.End();
   ObjectName(w, "Edge");
   w.Begin(0x4100);
-  VertexList(w, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
+  WriteVertexList(w, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
   BeginFaceList(w, {{0, 1, 2}});
   FaceMaterial(w, "Last");
   w.EndAll();
@@ -795,21 +763,21 @@ TEST(Load3dsMend, FacesNamingMissingVerticesAreKeptAndReported) {
   ChunkWriter w = ModelFile();
   ObjectName(w, "Sound");
   w.Begin(0x4100);
-  VertexList(w, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
+  WriteVertexList(w, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
   BeginFaceList(w, {{0, 1, 2}, {2, 1, 0}});
   w.End();
   w.End();
   w.End();
   ObjectName(w, "Broken");
   w.Begin(0x4100);
-  VertexList(w, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
+  WriteVertexList(w, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
   BeginFaceList(w, {{0, 1, 2}, {0, 2, 1}, {1, 3, 900}, {7, 0, 0}});
   w.End();
   w.End();
   w.End();
   ObjectName(w, "Empty");
   w.Begin(0x4100);
-  VertexList(w, {});
+  WriteVertexList(w, {});
   BeginFaceList(w, {{0, 0, 0}});
   w.EndAll();
 
@@ -839,13 +807,13 @@ TEST(Load3dsReader, RepeatedMeshChunksReplaceTheEarlierOnes) {
   ChunkWriter w = ModelFile();
   ObjectName(w, "Twice");
   w.Begin(0x4100);
-  VertexList(w, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
+  WriteVertexList(w, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
   BeginFaceList(w, {{0, 1, 2}, {2, 1, 0}, {1, 2, 0}});
   w.End();
-  TexCoords(w, {{1, 1}});
+  WriteTexCoords(w, {{1, 1}});
   BeginFaceList(w, {{2, 0, 1}});
   w.End();
-  TexCoords(w, {{2, 2}});
+  WriteTexCoords(w, {{2, 2}});
   w.EndAll();
   ScenePtr scene = Load(w);
   ASSERT_EQ(scene->objectCount, 1);

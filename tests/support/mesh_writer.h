@@ -1,7 +1,9 @@
 // Writes a one-object 3DS model: the main chunk, the editor data, one named
 // object holding one triangle mesh with its vertex list, optional texture
 // coordinates, optional local matrix and face list. Used by tools/make-scene
-// for the shipped model and by the render tests for their test-made models.
+// for the shipped model and by the render tests for their test-made models;
+// the chunk-level pieces also serve the 3DS reader's tests, which build
+// files of their own shape.
 // Limits: counts and face indices are stored as the format's 16-bit values,
 // so meshes must stay under 65536 vertices and faces; no materials.
 #pragma once
@@ -10,6 +12,17 @@
 #include <vector>
 
 #include "model/scene.h"
+#include "tests/support/chunk_writer.h"
+
+// Writes a vertex list chunk (0x4110): the count, then x, y, z of each.
+void WriteVertexList(ChunkWriter& w, const std::vector<Vec3>& vertices);
+
+// Writes a texture coordinate chunk (0x4140): the count, then u, v of each.
+void WriteTexCoords(ChunkWriter& w, const std::vector<TexCoord>& texCoords);
+
+// Opens a face list chunk (0x4120) and writes the count and the faces, all
+// three edges visible; sub-chunks (face materials) may follow before End().
+void BeginFaceList(ChunkWriter& w, const std::vector<Face>& faces);
 
 // What goes around the mesh in the file.
 struct MeshFileLayout {
