@@ -2,8 +2,6 @@
 // messages, and its PNG output checked against libtiff's decoding.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -13,13 +11,6 @@
 #include "tests/texture/handmade_tiff.h"
 
 namespace {
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // Runs `sv-inspect texture` with the arguments, capturing both output streams.
 DemoRun Inspect(const std::vector<std::string>& args) {
@@ -88,7 +79,7 @@ TEST(InspectTexture, FailuresNameTheFileAndExitWithTwo) {
   EXPECT_EQ(run.exitCode, 2);
   EXPECT_EQ(run.out, "\n\n\t\tNot a tif_file!!!");
   EXPECT_EQ(run.err, "sv-inspect: " + text + ": is not a little-endian TIFF file\n");
-  EXPECT_TRUE(ReadText(text + ".png").empty());
+  EXPECT_TRUE(ReadBytes(text + ".png").empty());
 
   HandmadeTiff gray;
   gray.AddImage(2, 2, 1, 1, 8, 4);
