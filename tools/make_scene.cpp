@@ -4,14 +4,12 @@
 // texture is an RGB TIFF, LZW-compressed with horizontal differencing, in
 // strips of 32 rows. The output bytes are the same on every run.
 // Exit codes: 0 written, 1 a file could not be written, 64 bad command line.
-#include <tiffio.h>
-
-#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "tests/support/mesh_writer.h"
+#include "tests/support/tiff_helpers.h"
 #include "tools/scene_geometry.h"
 
 namespace {
@@ -26,28 +24,17 @@ bool WriteModel(const SceneMesh& mesh, const std::string& path) {
   return WriteMeshModel(path, layout, mesh.vertices, mesh.texCoords, mesh.faces);
 }
 
-// Writes the texture through libtiff: little-endian, RGB, LZW, Predictor 2.
+// Writes the texture through libtiff: little-endian, RGB, LZW, Predictor 2,
+// strips of 32 rows.
 bool WriteTexture(const SceneTexture& texture, const std::string& path) {
-  TIFF* tif = TIFFOpen(path.c_str(), "wl");
-  if (tif == nullptr) return false;
-  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(texture.width));
-  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(texture.height));
-  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
-  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
-  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-  TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
-  TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
-  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 32);
-  bool ok = true;
-  std::vector<uint8_t> row(static_cast<size_t>(texture.width) * 3);
-  for (int y = 0; y < texture.height && ok; ++y) {
-    // libtiff may encode the row buffer in place, so hand it a copy.
-    std::copy_n(&texture.rgb[static_cast<size_t>(y) * row.size()], row.size(), row.begin());
-    ok = TIFFWriteScanline(tif, row.data(), static_cast<uint32_t>(y), 0) == 1;
-  }
-  TIFFClose(tif);
-  return ok;
+  TiffLayout layout;
+  layout.width = texture.width;
+  layout.height = texture.height;
+  layout.samples = 3;
+  layout.compression = 5;  // LZW
+  layout.predictor = 2;    // horizontal differencing
+  layout.rowsPerStrip = 32;
+  return WriteTiffWithLibtiff(path, layout, texture.rgb);
 }
 
 }  // namespace

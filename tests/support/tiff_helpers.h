@@ -1,5 +1,6 @@
 // Writing and decoding TIFF files with libtiff, for tests and benchmarks that
-// need real TIFF files and an independent decoding of them. No GoogleTest here.
+// need real TIFF files and an independent decoding of them, and for
+// tools/make-scene, which writes the shipped texture with it. No GoogleTest here.
 #pragma once
 
 #include <cstdint>
