@@ -1,0 +1,103 @@
+// libtiff-backed helpers for tests and benchmarks: write test images, decode
+// them with libtiff as the reference the program's reader is compared with.
+#include "tests/support/tiff_helpers.h"
+
+#include <tiffio.h>
+
+#include <algorithm>
+
+bool WriteTiffWithLibtiff(const std::string& path, const TiffLayout& layout,
+                          const std::vector<uint8_t>& pixels) {
+  const size_t rowBytes = static_cast<size_t>(layout.width) * layout.samples;
+  if (pixels.size() < rowBytes * layout.height) return false;
+  TIFF* tif = TIFFOpen(path.c_str(), layout.bigEndian ? "wb" : "wl");
+  if (!tif) return false;
+  bool ok = TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, layout.width) &&
+            TIFFSetField(tif, TIFFTAG_IMAGELENGTH, layout.height) &&
+            TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, layout.samples) &&
+            TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8) &&
+            TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
+            TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB) &&
+            TIFFSetField(tif, TIFFTAG_COMPRESSION, layout.compression);
+  if (ok && layout.samples == 4) {
+    uint16_t extra = EXTRASAMPLE_UNASSALPHA;
+    ok = TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
+  }
+  if (ok && layout.predictor != 1) ok = TIFFSetField(tif, TIFFTAG_PREDICTOR, layout.predictor);
+  const uint32_t rowsPerStrip = layout.rowsPerStrip > 0 ? static_cast<uint32_t>(layout.rowsPerStrip)
+                                                        : TIFFDefaultStripSize(tif, 0);
+  if (ok) ok = TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
+  // Write whole strips: TIFFWriteEncodedStrip encodes its own copy.
+  for (uint32_t row = 0, strip = 0; ok && row < static_cast<uint32_t>(layout.height);
+       row += rowsPerStrip, ++strip) {
+    uint32_t rows = std::min<uint32_t>(rowsPerStrip, layout.height - row);
+    std::vector<uint8_t> copy(pixels.begin() + row * rowBytes,
+                              pixels.begin() + (row + rows) * rowBytes);
+    ok = TIFFWriteEncodedStrip(tif, strip, copy.data(), static_cast<tmsize_t>(copy.size())) >= 0;
+  }
+  TIFFClose(tif);
+  return ok;
+}
+
+std::vector<uint8_t> DecodeTiffWithLibtiff(const std::string& path) {
+  std::vector<uint8_t> out;
+  TIFF* tif = TIFFOpen(path.c_str(), "r");
+  if (!tif) return out;
+  const tmsize_t stripSize = TIFFStripSize(tif);
+  const uint32_t strips = TIFFNumberOfStrips(tif);
+  std::vector<uint8_t> strip(static_cast<size_t>(stripSize));
+  for (uint32_t i = 0; i < strips; ++i) {
+    tmsize_t got = TIFFReadEncodedStrip(tif, i, strip.data(), stripSize);
+    if (got < 0) {
+      out.clear();
+      break;
+    }
+    out.insert(out.end(), strip.begin(), strip.begin() + got);
+  }
+  TIFFClose(tif);
+  return out;
+}
+
+int TiffStripCountWithLibtiff(const std::string& path) {
+  TIFF* tif = TIFFOpen(path.c_str(), "r");
+  if (!tif) return -1;
+  int strips = static_cast<int>(TIFFNumberOfStrips(tif));
+  TIFFClose(tif);
+  return strips;
+}
+
+std::vector<uint8_t> VariedPixels(int width, int height, int samples, uint32_t seed) {
+  std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * samples);
+  uint32_t state = seed * 2654435761u + 1;
+  size_t i = 0;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const int region = ((x * 4 / (width + 1)) + (y * 4 / (height + 1))) % 4;
+      for (int s = 0; s < samples; ++s) {
+        state = state * 1664525u + 1013904223u;  // LCG: reproducible noise
+        uint8_t v = 0;
+        switch (region) {
+          case 0:
+            v = static_cast<uint8_t>(x * (s + 1) + y * 3);
+            break;  // gradient
+          case 1:
+            v = static_cast<uint8_t>(state >> 24);
+            break;  // noise
+          case 2:
+            v = static_cast<uint8_t>(60 * s + 17);
+            break;  // flat
+          default:
+            v = ((x / 7 + y / 5) & 1) ? 250 : static_cast<uint8_t>(5 + s);
+            break;  // edges
+        }
+        pixels[i++] = v;
+      }
+    }
+  }
+  return pixels;
+}
+
+void SilenceLibtiff() {
+  TIFFSetWarningHandler(nullptr);
+  TIFFSetErrorHandler(nullptr);
+}
