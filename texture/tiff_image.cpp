@@ -312,7 +312,14 @@ bool TiffImage::ReadImageData() {
     if (lzw) ReleaseLzwTable();
   }
   std::memset(pixels + writePos, 0, pixelBytes - writePos);  // what no strip filled
-  if (undoPredictor) UndoHorizontalPredictorRows(rowsUndone, height - rowsUndone);
+  // Rows past the last decoded byte are all zero, and the predictor leaves a
+  // zero row zero: only a row the strips began needs undoing, so a huge image
+  // that a tiny file barely fills costs no pass over its empty rows.
+  if (undoPredictor) {
+    const int32_t rowsBegun =
+        static_cast<int32_t>((static_cast<uint64_t>(writePos) + rowBytes - 1) / rowBytes);
+    UndoHorizontalPredictorRows(rowsUndone, rowsBegun - rowsUndone);
+  }
   return true;
 }
 
