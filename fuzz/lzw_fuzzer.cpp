@@ -28,9 +28,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   image->height = 1 + data[1];
   image->samplesPerPixel = 3 + (data[2] & 1);
   const int strips = 1 + (data[3] & 3);
-  image->pixelBytes = static_cast<uint32_t>(image->width) * image->height * image->samplesPerPixel;
-  image->pixels = new uint8_t[image->pixelBytes];
-  image->writePos = 0;
+  const uint32_t pixelBytes =
+      static_cast<uint32_t>(image->width) * image->height * image->samplesPerPixel;
+  if (!image->AllocatePixels(pixelBytes)) return 0;
 
   const uint8_t* rest = data + kHeader;
   const size_t restSize = size - kHeader;

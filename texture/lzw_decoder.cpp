@@ -58,7 +58,11 @@ inline uint32_t AppendString(uint8_t* out, uint32_t pos, uint32_t outSize, const
                              uint32_t length) {
   const uint32_t room = outSize - pos;
   if (room >= kLzwCopySlack && length <= room - kLzwCopySlack) {
-    CopyInBlocks(out + pos, string, length);
+    // Most strings fit in the first block; the loop then exits at once.
+    std::memcpy(out + pos, string, kLzwCopySlack);
+    for (uint32_t i = kLzwCopySlack; i < length; i += kLzwCopySlack) {
+      std::memcpy(out + pos + i, string + i, kLzwCopySlack);
+    }
     return length;
   }
   if (length > room) length = room;
@@ -67,8 +71,7 @@ inline uint32_t AppendString(uint8_t* out, uint32_t pos, uint32_t outSize, const
 }
 
 // Stores the string of prefix plus the first byte of `firstOf` (a table
-// string) as entry `at`. The arena
-// leaves room for the block moves past every string.
+// string) as entry `at`.
 inline void StoreString(int32_t* entryBits, uint8_t** entryBytes, StringArena* arena, int32_t at,
                         int32_t prefix, const uint8_t* firstOf) {
   const uint32_t length = static_cast<uint32_t>(entryBits[prefix]) >> 3;
@@ -76,30 +79,28 @@ inline void StoreString(int32_t* entryBits, uint8_t** entryBytes, StringArena* a
   // string's, so reading a string back is never held up by a later store.
   const int32_t slot = static_cast<int32_t>(length + kLzwCopySlack) & -kLzwCopySlack;
   uint8_t* string = arena->Allocate(slot);
+  const uint8_t* prefixBytes = entryBytes[prefix];
 #ifdef __SSE2__
-  if (length < kLzwCopySlack) {
-    // One 16-byte store: the string is often read back at once as the next
-    // prefix, and a read that spans two earlier stores would stall.
-    const __m128i position =
-        _mm_cmpeq_epi8(_mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15),
-                       _mm_set1_epi8(static_cast<char>(length)));
-    const __m128i prefixBytes =
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(entryBytes[prefix]));
-    // The first byte spread over all 16 lanes, taken from the string's own
-    // block rather than through a scalar, which the compiler may spill as a byte.
-    __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(firstOf));
-    first = _mm_unpacklo_epi8(first, first);
-    first = _mm_shuffle_epi32(_mm_unpacklo_epi16(first, first), 0);
-    const __m128i joined =
-        _mm_or_si128(_mm_andnot_si128(position, prefixBytes), _mm_and_si128(position, first));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(string), joined);
-    entryBytes[at] = string;
-    entryBits[at] = entryBits[prefix] + 8;
-    return;
-  }
-#endif
-  CopyInBlocks(string, entryBytes[prefix], length);
+  // Every 16-byte block of the string is written by one store, the block
+  // holding the appended byte included: strings are often read back right
+  // away, block by block, and a read spanning two stores would stall.
+  const uint32_t lastBlock = length & ~static_cast<uint32_t>(kLzwCopySlack - 1);
+  CopyInBlocks(string, prefixBytes, lastBlock);
+  const __m128i position =
+      _mm_cmpeq_epi8(_mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15),
+                     _mm_set1_epi8(static_cast<char>(length - lastBlock)));
+  // The first byte spread over all 16 lanes, taken from the string's own
+  // block rather than through a scalar, which the compiler may spill as a byte.
+  __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(firstOf));
+  first = _mm_unpacklo_epi8(first, first);
+  first = _mm_shuffle_epi32(_mm_unpacklo_epi16(first, first), 0);
+  const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(prefixBytes + lastBlock));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(string + lastBlock),
+                   _mm_or_si128(_mm_andnot_si128(position, block), _mm_and_si128(position, first)));
+#else
+  CopyInBlocks(string, prefixBytes, length);
   string[length] = firstOf[0];
+#endif
   entryBytes[at] = string;
   entryBits[at] = entryBits[prefix] + 8;
 }
@@ -107,10 +108,8 @@ inline void StoreString(int32_t* entryBits, uint8_t** entryBytes, StringArena* a
 // Code width after entry `stored` is stored: one entry early, because the
 // encoder's table runs one entry ahead of ours.
 inline int32_t WidthAfterStoring(int32_t stored, int32_t width) {
-  if (stored == 510) return 10;
-  if (stored == 1022) return 11;
-  if (stored == 2046) return 12;
-  return width;
+  // 510, 1022 and 2046: two below the first code that needs the next width.
+  return width < kLzwMaxCodeWidth && stored + 2 == 1 << width ? width + 1 : width;
 }
 
 }  // namespace
@@ -200,6 +199,7 @@ void TiffImage::DecodeLzwStrip(const uint8_t* stripBytes, int32_t stripLength) {
   uint32_t pos = static_cast<uint32_t>(writePos);
   int32_t bits = 0;
   int32_t width = 9;
+  uint32_t mask = static_cast<uint32_t>(codeMasks[width]);
   int32_t next = kFirstFreeCode;
   int32_t previous = -1;  // no previous string yet: only a literal may follow
 
@@ -207,8 +207,7 @@ void TiffImage::DecodeLzwStrip(const uint8_t* stripBytes, int32_t stripLength) {
     // A strip without an end code ends where its data ends; a full buffer
     // ends it too, since nothing more could be written.
     if (bits + width > stripBits || pos >= outSize) break;
-    int32_t code = static_cast<int32_t>(
-        CodeAt(data, length, bits, width, static_cast<uint32_t>(codeMasks[width])));
+    int32_t code = static_cast<int32_t>(CodeAt(data, length, bits, width, mask));
     bits += width;
     if (code == static_cast<int32_t>(endCode)) break;
     if (code == static_cast<int32_t>(clearCode)) {
@@ -216,9 +215,9 @@ void TiffImage::DecodeLzwStrip(const uint8_t* stripBytes, int32_t stripLength) {
       ResetLzwTable();
       next = nextCode;
       width = codeWidth;
+      mask = static_cast<uint32_t>(codeMasks[width]);
       if (bits + width > stripBits) break;
-      code = static_cast<int32_t>(
-          CodeAt(data, length, bits, width, static_cast<uint32_t>(codeMasks[width])));
+      code = static_cast<int32_t>(CodeAt(data, length, bits, width, mask));
       bits += width;
       if (code == static_cast<int32_t>(endCode)) break;
       previous = -1;
@@ -229,28 +228,36 @@ void TiffImage::DecodeLzwStrip(const uint8_t* stripBytes, int32_t stripLength) {
       if (code >= 256) break;
       pos += AppendString(out, pos, outSize, entryBytes[code], 1);
       previous = code;
-    } else if (code < next) {
-      const uint8_t* string = entryBytes[code];
+      continue;
+    }
+    const uint8_t* string;
+    if (code < next) {
+      string = entryBytes[code];
       pos += AppendString(out, pos, outSize, string, static_cast<uint32_t>(entryBits[code]) >> 3);
-      if (next <= kLastStoredCode) {
-        StoreString(entryBits, entryBytes, &arena, next, previous, string);
-        width = WidthAfterStoring(next, width);
-        ++next;
+      if (next > kLastStoredCode) {  // full: nothing is stored until a clear code
+        previous = code;
+        continue;
       }
+      StoreString(entryBits, entryBytes, &arena, next, previous, string);
       previous = code;
     } else {
       // Not in the table yet: the previous string plus its own first byte.
       // A code beyond next is taken the same way; the string written is the
       // one stored, so it becomes the previous string.
       if (next > kLastStoredCode) break;  // a full table has no such entry
-      const uint8_t* string = entryBytes[previous];
+      string = entryBytes[previous];
       const uint32_t prefixLength = static_cast<uint32_t>(entryBits[previous]) >> 3;
       pos += AppendString(out, pos, outSize, string, prefixLength);
       if (pos < outSize) out[pos++] = string[0];
       StoreString(entryBits, entryBytes, &arena, next, previous, string);
-      width = WidthAfterStoring(next, width);
-      previous = next++;
+      previous = next;
     }
+    const int32_t widened = WidthAfterStoring(next, width);
+    if (widened != width) {
+      width = widened;
+      mask = static_cast<uint32_t>(codeMasks[width]);
+    }
+    ++next;
   }
   // Block moves may have written up to 15 bytes past the output: clear them,
   // the bytes past writePos are zero.
@@ -374,9 +381,7 @@ void TiffImage::UndoHorizontalPredictorRows(int32_t firstRow, int32_t rowCount) 
 std::vector<uint8_t> DecodeLzwBytes(const uint8_t* stripBytes, int32_t stripLength,
                                     uint32_t outSize) {
   auto image = std::make_unique<TiffImage>();
-  image->pixelBytes = outSize < kMaxPixelBytes ? outSize : kMaxPixelBytes;
-  image->pixels = new uint8_t[image->pixelBytes]();
-  image->writePos = 0;
+  if (!image->AllocatePixels(outSize < kMaxPixelBytes ? outSize : kMaxPixelBytes)) return {};
   image->SetUpLzwTable();
   image->DecodeLzwStrip(stripBytes, stripLength);
   image->ReleaseLzwTable();

@@ -6,7 +6,9 @@
 #include "texture/tiff_image.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -25,22 +27,30 @@ constexpr uint32_t kCompressionLzw = 5;
 // Longest strip the decoder looks at: bitPos must stay a signed 32-bit count.
 constexpr int64_t kMaxStripLength = INT32_MAX / 8;
 
-// Reads the whole stream straight into bytes; returns false when a read
-// fails before the end.
-bool ReadWholeFile(FILE* file, std::vector<uint8_t>* bytes) {
+// The whole file in memory, read without clearing the buffer first.
+struct FileBytes {
+  std::unique_ptr<uint8_t[]> data;
   size_t size = 0;
+};
+
+// Reads the whole stream; returns false when a read fails before the end.
+bool ReadWholeFile(FILE* file, FileBytes* bytes) {
+  size_t capacity = 0;
   if (std::fseek(file, 0, SEEK_END) == 0) {
     const long end = std::ftell(file);
-    if (end > 0) size = static_cast<size_t>(end);
+    if (end > 0) capacity = static_cast<size_t>(end);
     std::rewind(file);
   }
-  bytes->resize(size + 1);  // one more, to see the end of the file
-  size_t got = std::fread(bytes->data(), 1, bytes->size(), file);
-  while (got == bytes->size()) {  // the file is longer than it said: keep reading
-    bytes->resize(bytes->size() * 2);
-    got += std::fread(bytes->data() + got, 1, bytes->size() - got, file);
+  capacity += 1;  // one more, to see the end of the file
+  bytes->data.reset(new uint8_t[capacity]);
+  bytes->size = std::fread(bytes->data.get(), 1, capacity, file);
+  while (bytes->size == capacity) {  // the file is longer than it said: keep reading
+    std::unique_ptr<uint8_t[]> larger(new uint8_t[capacity * 2]);
+    std::memcpy(larger.get(), bytes->data.get(), bytes->size);
+    bytes->data = std::move(larger);
+    capacity *= 2;
+    bytes->size += std::fread(bytes->data.get() + bytes->size, 1, capacity - bytes->size, file);
   }
-  bytes->resize(got);
   return !std::ferror(file);
 }
 
@@ -170,8 +180,19 @@ TiffImage::~TiffImage() {
   if (file) std::fclose(file);
 }
 
+bool TiffImage::AllocatePixels(uint32_t size) {
+  FreePixels();
+  // calloc: a large buffer comes as fresh zero pages from the system, so
+  // parts no strip fills cost nothing to clear.
+  pixels = static_cast<uint8_t*>(std::calloc(size > 0 ? size : 1, 1));
+  if (!pixels) return false;
+  pixelBytes = size;
+  writePos = 0;
+  return true;
+}
+
 void TiffImage::FreePixels() {
-  delete[] pixels;
+  std::free(pixels);
   pixels = nullptr;
   pixelBytes = 0;
 }
@@ -184,7 +205,7 @@ bool TiffImage::LoadTiff(const char* path) {
     failure = TiffLoadFailure::kCannotOpen;
     return false;
   }
-  std::vector<uint8_t> bytes;
+  FileBytes bytes;
   const bool readAll = ReadWholeFile(file, &bytes);
   std::fclose(file);
   file = nullptr;
@@ -193,7 +214,7 @@ bool TiffImage::LoadTiff(const char* path) {
     return false;
   }
 
-  reader = ByteReader{bytes.data(), bytes.size(), 0, false};
+  reader = ByteReader{bytes.data.get(), bytes.size, 0, false};
   reader.ReadU16(&byteOrderMark);
   if (byteOrderMark != kTiffLittleEndianMark) {
     std::printf("\n\n\t\tNot a tif_file!!!");
@@ -265,11 +286,12 @@ bool TiffImage::ReadImageData() {
     height = 0;
     return false;
   }
-  pixelBytes = static_cast<uint32_t>(size);
-  // Not cleared here: strips fill the buffer from the front, and whatever
-  // they leave unfilled is zeroed at the end.
-  pixels = new uint8_t[pixelBytes];
-  writePos = 0;
+  if (!AllocatePixels(static_cast<uint32_t>(size))) {
+    failure = TiffLoadFailure::kUnsupportedSize;  // no memory for it
+    width = 0;
+    height = 0;
+    return false;
+  }
   // The predictor works row by row, so rows that the strips have completed
   // are undone while they are still in the cache; the result is the same as
   // one pass over the whole buffer at the end.
@@ -311,7 +333,6 @@ bool TiffImage::ReadImageData() {
     }
     if (lzw) ReleaseLzwTable();
   }
-  std::memset(pixels + writePos, 0, pixelBytes - writePos);  // what no strip filled
   // Rows past the last decoded byte are all zero, and the predictor leaves a
   // zero row zero: only a row the strips began needs undoing, so a huge image
   // that a tiny file barely fills costs no pass over its empty rows.
@@ -350,8 +371,9 @@ void TiffImage::ReleaseLzwTable() {
 
 void TiffImage::ClearLzwEntries() {
   // Entries from nextCode on never hold a string, so only those below it
-  // need clearing.
+  // need clearing; afterwards none from 258 on does.
   const int32_t end = std::min(std::max(nextCode, 258), kLzwTableSize);
   for (int32_t i = 258; i < end; ++i) entryBytes[i] = nullptr;
+  nextCode = 258;
   arena.Reset();
 }

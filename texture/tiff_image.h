@@ -107,9 +107,9 @@ class TiffImage {
   // fields as they were.
   void ReadIfdEntry();
 
-  // Sizes, allocates and fills pixels from the strips (zero where none fills), undoes
-  // the predictor. Returns false, with width and height set to 0, when the
-  // image has a side of 0 or less or exceeds kMaxPixelBytes.
+  // Sizes, allocates and fills pixels from the strips (zero where no strip
+  // fills), then undoes the predictor. Returns false, with width and height
+  // set to 0, when the image has a side of 0 or less or exceeds kMaxPixelBytes.
   bool ReadImageData();
 
   // Decodes one LZW strip of stripLength bytes, appending to pixels at
@@ -160,6 +160,9 @@ class TiffImage {
   // strip); entries from nextCode on hold none, so only those below are touched.
   void ClearLzwEntries();
 
+  // Makes pixels a zeroed buffer of size bytes (any earlier one is freed),
+  // with writePos 0; false when there is no memory for it.
+  bool AllocatePixels(uint32_t size);
   // Frees pixels and sets pixelBytes to 0.
   void FreePixels();
 
@@ -196,7 +199,7 @@ class TiffImage {
   int32_t bitPos;                    // bit position of the next code in stripData
   uint32_t clearCode;                // 256
   uint32_t endCode;                  // 257
-  uint8_t* pixels;                   // owned, pixelBytes long, null until ReadImageData sizes it
+  uint8_t* pixels;                   // owned (AllocatePixels, freed by FreePixels), pixelBytes long
   uint32_t pixelBytes;               // width x height x samplesPerPixel, <= kMaxPixelBytes
   int32_t writePos;                  // next byte of pixels the decoder writes, 0 .. pixelBytes
   int32_t nextCode;                  // entry the next new string goes to, 258 .. 4095
@@ -208,7 +211,8 @@ class TiffImage {
 };
 
 // Decodes one LZW strip on its own into at most outSize bytes, as a strip
-// of an image whose pixel buffer is outSize long; returns the bytes written.
+// of an image whose pixel buffer is outSize long; returns the bytes written
+// (at most 256 MiB).
 // Made for tests and fuzzing of the decoder on plain byte buffers.
 std::vector<uint8_t> DecodeLzwBytes(const uint8_t* stripBytes, int32_t stripLength,
                                     uint32_t outSize);

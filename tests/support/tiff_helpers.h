@@ -19,8 +19,9 @@ struct TiffLayout {
   bool bigEndian = false;  // "MM" byte order instead of "II"
 };
 
-// Writes pixels (height rows of width x samples bytes) as a little-endian
-// TIFF through libtiff. Returns false when libtiff refuses.
+// Writes pixels (height rows of width x samples bytes) as a TIFF through
+// libtiff, little-endian unless layout.bigEndian. Returns false when libtiff
+// refuses or pixels is too short.
 bool WriteTiffWithLibtiff(const std::string& path, const TiffLayout& layout,
                           const std::vector<uint8_t>& pixels);
 

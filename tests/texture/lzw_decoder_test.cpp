@@ -101,8 +101,7 @@ TEST(LzwDecoder, FullTableStopsGrowingAndStaysAtTwelveBits) {
   tail.Put(257, 12);
   Bytes full = expected;
   auto image = std::make_unique<TiffImage>();
-  image->pixelBytes = 1 << 20;
-  image->pixels = new uint8_t[image->pixelBytes]();
+  ASSERT_TRUE(image->AllocatePixels(1 << 20));
   image->SetUpLzwTable();
   const Bytes ended = tail.Finish();
   image->DecodeLzwStrip(ended.data(), static_cast<int32_t>(ended.size()));
@@ -163,8 +162,7 @@ TEST(LzwDecoder, OutputStopsAtTheEndOfTheBuffer) {
 
 TEST(LzwDecoder, EveryStripStartsAtNineBitsAndOutputRunsOn) {
   auto image = std::make_unique<TiffImage>();
-  image->pixelBytes = 8;
-  image->pixels = new uint8_t[8]();
+  ASSERT_TRUE(image->AllocatePixels(8));
   image->SetUpLzwTable();
   const Bytes first = NineBitStrip({256, 65, 66, 258, 257});
   const Bytes second = NineBitStrip({256, 67, 258, 257});
@@ -181,9 +179,9 @@ TEST(Predictor, ThreeAndFourSamplesSumEachSampleOnItsOwn) {
   rgb.width = 3;
   rgb.height = 2;
   rgb.samplesPerPixel = 3;
-  rgb.pixelBytes = 18;
-  rgb.pixels = new uint8_t[18]{200, 1, 2, 100, 1,   2,   10, 1, 2,  //
-                               5,   6, 7, 250, 250, 250, 1,  1, 1};
+  const Bytes rgbStored{200, 1, 2, 100, 1, 2, 10, 1, 2, 5, 6, 7, 250, 250, 250, 1, 1, 1};
+  ASSERT_TRUE(rgb.AllocatePixels(18));
+  std::copy(rgbStored.begin(), rgbStored.end(), rgb.pixels);
   rgb.UndoHorizontalPredictor();
   EXPECT_EQ(Bytes(rgb.pixels, rgb.pixels + 18),
             (Bytes{200, 1, 2, 44, 2, 4, 54, 3, 6, 5, 6, 7, 255, 0, 1, 0, 1, 2}));
@@ -192,8 +190,9 @@ TEST(Predictor, ThreeAndFourSamplesSumEachSampleOnItsOwn) {
   rgba.width = 2;
   rgba.height = 1;
   rgba.samplesPerPixel = 4;
-  rgba.pixelBytes = 8;
-  rgba.pixels = new uint8_t[8]{10, 20, 30, 255, 1, 1, 1, 1};
+  const Bytes rgbaStored{10, 20, 30, 255, 1, 1, 1, 1};
+  ASSERT_TRUE(rgba.AllocatePixels(8));
+  std::copy(rgbaStored.begin(), rgbaStored.end(), rgba.pixels);
   rgba.UndoHorizontalPredictor();
   EXPECT_EQ(Bytes(rgba.pixels, rgba.pixels + 8), (Bytes{10, 20, 30, 255, 11, 21, 31, 0}));
 }
