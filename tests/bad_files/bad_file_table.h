@@ -3,6 +3,7 @@
 // feed those files to sv-inspect and to the demo.
 #pragma once
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,11 @@ struct BadFile {
   std::string text;    // expected text, with \n and \t already turned into bytes
   int demoExit;        // the demo's exit code with this file as its model or texture
 };
+
+// Test output names a row by its file.
+inline void PrintTo(const BadFile& row, std::ostream* out) {
+  *out << row.file;
+}
 
 // Every row of the table at `path`; comment lines (#) and blank lines are
 // skipped. A malformed row becomes a row with an empty file name, which the
