@@ -146,6 +146,7 @@ TiffImage::TiffImage()
       entryValue(0),
       entryCountInIfd(0),
       failure(TiffLoadFailure::kNone),
+      maxPixelBytes(kMaxPixelBytes),
       width(0),
       height(0),
       samplesPerPixel(0),
@@ -280,7 +281,7 @@ bool TiffImage::ReadImageData() {
   if (samplesPerPixel != 3 && samplesPerPixel != 4) return true;
   const uint64_t size =
       static_cast<uint64_t>(width > 0 ? width : 0) * (height > 0 ? height : 0) * samplesPerPixel;
-  if (size == 0 || size > kMaxPixelBytes) {
+  if (size == 0 || size > std::min(maxPixelBytes, kMaxPixelBytes)) {
     failure = TiffLoadFailure::kUnsupportedSize;
     width = 0;
     height = 0;
@@ -333,7 +334,14 @@ bool TiffImage::ReadImageData() {
     }
     if (lzw) ReleaseLzwTable();
   }
-  if (undoPredictor) UndoHorizontalPredictorRows(rowsUndone, height - rowsUndone);
+  // Rows past the last decoded byte are all zero, and the predictor leaves a
+  // zero row zero: only a row the strips began needs undoing, so a huge image
+  // that a tiny file barely fills costs no pass over its empty rows.
+  if (undoPredictor) {
+    const int32_t rowsBegun =
+        static_cast<int32_t>((static_cast<uint64_t>(writePos) + rowBytes - 1) / rowBytes);
+    UndoHorizontalPredictorRows(rowsUndone, rowsBegun - rowsUndone);
+  }
   return true;
 }
 

@@ -96,7 +96,7 @@ class TiffImage {
 
   // Reads the file at path. Returns false when it cannot be opened, is not a
   // little-endian TIFF (then prints "\n\n\t\tNot a tif_file!!!" to standard
-  // output), or names an image of size 0 or more than kMaxPixelBytes; width,
+  // output), or names an image of size 0 or more than maxPixelBytes; width,
   // height are then 0 and pixels null. Returns true otherwise, also when
   // the samples per pixel give no buffer or parts of the file are missing
   // (what no strip filled stays zero).
@@ -109,7 +109,7 @@ class TiffImage {
 
   // Sizes, allocates and fills pixels from the strips (zero where no strip
   // fills), then undoes the predictor. Returns false, with width and height
-  // set to 0, when the image has a side of 0 or less or exceeds kMaxPixelBytes.
+  // set to 0, when the image has a side of 0 or less or exceeds maxPixelBytes.
   bool ReadImageData();
 
   // Decodes one LZW strip of stripLength bytes, appending to pixels at
@@ -178,6 +178,7 @@ class TiffImage {
   uint32_t entryValue;      // the value field taken whole, little-endian
   int16_t entryCountInIfd;  // entries in the first directory; <= 0 reads none
   TiffLoadFailure failure;  // why LoadTiff returned false, kNone after success
+  uint32_t maxPixelBytes;   // largest image accepted: kMaxPixelBytes unless lowered before LoadTiff
 
   // Values from the file (0 when the tag is absent)
   int32_t width;                  // pixels per row

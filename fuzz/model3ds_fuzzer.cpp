@@ -1,0 +1,106 @@
+// Fuzz harness for the 3DS reader and everything a loaded mesh goes through
+// before the first frame: the bytes are read as a model with and without
+// texture coordinates, every mesh is checked with ValidateMesh, and every
+// sound mesh gets its face and vertex normals, its edge list and both
+// silhouette walks, once with a light and eye read raw from the input's last
+// 24 bytes (any float, NaN and infinities included) and once with a light and
+// eye placed near the mesh by the input, where silhouettes actually occur.
+// Load3dsScene is ReadWholeFile plus Load3dsSceneFromBytes; the harness calls
+// the latter directly so no file is written per input.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "model/load3ds.h"
+#include "shadow/edges.h"
+#include "shadow/normals.h"
+#include "shadow/shadow_volume.h"
+
+namespace {
+
+// A property the code promises was broken: stop so the fuzzer keeps the input.
+void Require(bool condition) {
+  if (!condition) __builtin_trap();
+}
+
+// Six floats from 24 bytes.
+void ReadFloats(const uint8_t* bytes, float out[6]) {
+  std::memcpy(out, bytes, 6 * sizeof(float));
+}
+
+// Both silhouette walks of one light and eye; every quad visited is a live
+// record, visited in increasing order, and no record is in both classes.
+void WalkBothClasses(const ShadowVolume& volume, const MeshObject& object, const float le[6]) {
+  int32_t lastSeparating = -1;
+  int32_t separatingCount = 0;
+  volume.VisitShadowQuads(le[0], le[1], le[2], le[3], le[4], le[5], true,
+                          [&](int32_t i, const Vec3&, const Vec3&, const Vec3&, const Vec3&) {
+                            Require(i > lastSeparating && i < object.edgeCount);
+                            lastSeparating = i;
+                            ++separatingCount;
+                          });
+  int32_t last = -1;
+  int32_t count = 0;
+  volume.VisitShadowQuads(le[0], le[1], le[2], le[3], le[4], le[5], false,
+                          [&](int32_t i, const Vec3&, const Vec3&, const Vec3&, const Vec3&) {
+                            Require(i > last && i < object.edgeCount);
+                            last = i;
+                            ++count;
+                          });
+  Require(separatingCount + count <= object.edgeCount);
+}
+
+void ExerciseMesh(MeshObject* object, const uint8_t* data, size_t size) {
+  ComputeFaceNormals(object);
+  ComputeVertexNormals(object);
+  BuildEdgeList(object);
+  Require(object->edgeCount >= 0 && object->edgeCount <= 3 * object->faceCount);
+
+  ShadowVolume volume;
+  volume.BindVertexArray(object->vertices, object->vertexCount, sizeof(Vec3), 0);
+  volume.BindEdgeArray(object->edges, object->edgeCount, sizeof(EdgeRecord), 0);
+  volume.SetExtrusion(3000.0f);
+
+  float raw[6] = {20.0f, 20.0f, 70.0f, 0.0f, 0.0f, 200.0f};
+  if (size >= 24) ReadFloats(data + size - 24, raw);
+  WalkBothClasses(volume, *object, raw);
+
+  // Light and eye near the mesh: vertex 0 plus small offsets from the input.
+  if (object->vertexCount > 0 && size >= 6) {
+    const Vec3 v = object->vertices[0];
+    const uint8_t* b = data + size - 6;
+    const float near[6] = {
+        v.x + static_cast<int8_t>(b[0]),     v.y + static_cast<int8_t>(b[1]),
+        v.z + static_cast<int8_t>(b[2]),     v.x + 4 * static_cast<int8_t>(b[3]),
+        v.y + 4 * static_cast<int8_t>(b[4]), v.z + 4 * static_cast<int8_t>(b[5])};
+    WalkBothClasses(volume, *object, near);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  for (int readTexCoords : {1, 0}) {
+    Scene* scene = Load3dsSceneFromBytes(data, size, readTexCoords);
+    if (scene == nullptr) {
+      Require(size < 2 || data[0] != 0x4D || data[1] != 0x4D);
+      continue;
+    }
+    Require(scene->objectCount >= 0 && scene->objectCount <= kMaxObjects);
+    Require(scene->materialCount >= 0 && scene->materialCount <= kMaxMaterials);
+    for (int i = 0; i < scene->objectCount; ++i) {
+      MeshObject* object = scene->objects[i];
+      Require(readTexCoords == 1 || object->texCoords == nullptr);
+      const MeshDefect defect = ValidateMesh(*object);
+      if (defect.face >= 0) {
+        Require(!DescribeMeshDefect("fuzz.3ds", defect).empty());
+        continue;
+      }
+      // The real program preprocesses only the first mesh; every sound one
+      // is fair game for the same code.
+      if (readTexCoords == 1) ExerciseMesh(object, data, size);
+    }
+    FreeScene(scene);
+  }
+  return 0;
+}

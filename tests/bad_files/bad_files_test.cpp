@@ -1,0 +1,85 @@
+// Every malformed file of tests/data/bad/ through the real sv-inspect: it must
+// end by exit (never a signal: no crash, no sanitizer abort in the sanitizer
+// build), with the exit code and the message the table gives. One test per
+// file, named after it. The table also holds the demo's outcome for each file,
+// for the test that runs the demo on them.
+#include <dirent.h>
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/bad_files/bad_file_table.h"
+
+namespace {
+
+const std::string kBadDir = SV_BAD_FILES_DIR;
+
+std::vector<BadFile> Table() {
+  return LoadBadFileTable(kBadDir + "/outcomes.tsv");
+}
+
+// A test name from a file name: letters and digits, the rest '_'.
+std::string TestName(const ::testing::TestParamInfo<BadFile>& info) {
+  std::string name = info.param.file.empty() ? "malformed_row" : info.param.file;
+  for (char& c : name) {
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  }
+  return name + "_" + std::to_string(info.index);
+}
+
+class BadFileThroughInspect : public ::testing::TestWithParam<BadFile> {};
+
+TEST_P(BadFileThroughInspect, ExitsWithTheDocumentedCodeAndMessage) {
+  const BadFile& row = GetParam();
+  ASSERT_FALSE(row.file.empty()) << "malformed table row: " << row.text;
+  ASSERT_TRUE(row.reader == "model" || row.reader == "texture") << row.reader;
+  const RunResult run =
+      RunProgram({SV_INSPECT_PATH, row.reader, kBadDir + "/" + row.file}, "", ::testing::TempDir());
+  ASSERT_TRUE(run.exited) << "sv-inspect ended by signal " << run.signal << "\n" << run.err;
+  EXPECT_EQ(run.exitCode, row.inspectExit) << run.out << run.err;
+  const std::string& stream = row.stream == "out" ? run.out : run.err;
+  EXPECT_NE(stream.find(row.text), std::string::npos)
+      << "expected on standard " << (row.stream == "out" ? "output" : "error") << ": " << row.text
+      << "\ngot:\n"
+      << stream;
+  // A failure is one line on standard error naming the file; a success says nothing there.
+  if (row.inspectExit == 2) {
+    EXPECT_NE(run.err.find(row.file), std::string::npos) << run.err;
+  } else {
+    EXPECT_EQ(run.err, "");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(AllBadFiles, BadFileThroughInspect, ::testing::ValuesIn(Table()),
+                         TestName);
+
+// The table and the folder agree: every data file has exactly one row and
+// every row a file, so a file added without its outcome (or a row left
+// behind) fails here.
+TEST(BadFileTable, ListsEveryFileOfTheFolderOnce) {
+  const std::vector<BadFile> rows = Table();
+  ASSERT_GT(rows.size(), 40u);
+  std::set<std::string> inFolder;
+  DIR* dir = opendir(kBadDir.c_str());
+  ASSERT_NE(dir, nullptr);
+  while (const dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    const size_t dot = name.rfind('.');
+    const std::string ext = dot == std::string::npos ? "" : name.substr(dot);
+    if (ext == ".3ds" || ext == ".tif") inFolder.insert(name);
+  }
+  closedir(dir);
+  std::multiset<std::string> inTable;
+  for (const BadFile& row : rows) inTable.insert(row.file);
+  for (const std::string& name : inFolder) {
+    EXPECT_EQ(inTable.count(name), 1u) << name << " must have exactly one row in outcomes.tsv";
+  }
+  for (const std::string& name : inTable) {
+    EXPECT_EQ(inFolder.count(name), 1u) << name << " is in the table but not in the folder";
+  }
+}
+
+}  // namespace
