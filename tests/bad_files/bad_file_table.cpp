@@ -1,8 +1,5 @@
-// Reading the bad-file table and running a program with captured output.
+// Reading the bad-file table.
 #include "tests/bad_files/bad_file_table.h"
-
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -36,13 +33,6 @@ std::vector<std::string> SplitTabs(const std::string& line) {
   return fields;
 }
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 }  // namespace
 
 std::vector<BadFile> LoadBadFileTable(const std::string& path) {
@@ -60,31 +50,4 @@ std::vector<BadFile> LoadBadFileTable(const std::string& path) {
                            std::atoi(f[5].c_str())});
   }
   return rows;
-}
-
-RunResult RunProgram(const std::vector<std::string>& argv, const std::string& workDir,
-                     const std::string& scratchDir) {
-  const std::string base = scratchDir + "/run-" + std::to_string(getpid());
-  const std::string outPath = base + ".out", errPath = base + ".err";
-  std::fflush(nullptr);
-  const pid_t child = fork();
-  if (child == 0) {
-    if (!std::freopen(outPath.c_str(), "wb", stdout) ||
-        !std::freopen(errPath.c_str(), "wb", stderr) ||
-        (!workDir.empty() && chdir(workDir.c_str()) != 0)) {
-      _exit(127);
-    }
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execv(args[0], args.data());
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  RunResult result{WIFEXITED(status), WIFEXITED(status) ? WEXITSTATUS(status) : -1,
-                   WIFSIGNALED(status) ? WTERMSIG(status) : 0, ReadAll(outPath), ReadAll(errPath)};
-  std::remove(outPath.c_str());
-  std::remove(errPath.c_str());
-  return result;
 }

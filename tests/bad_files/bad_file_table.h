@@ -1,6 +1,5 @@
-// The table of malformed files (tests/data/bad/outcomes.tsv) and a runner
-// that starts a program and reports how it ended, shared by the tests that
-// feed those files to sv-inspect and to the demo.
+// The table of malformed files (tests/data/bad/outcomes.tsv), shared by the
+// tests that feed those files to sv-inspect and to the demo.
 #pragma once
 
 #include <ostream>
@@ -26,17 +25,3 @@ inline void PrintTo(const BadFile& row, std::ostream* out) {
 // skipped. A malformed row becomes a row with an empty file name, which the
 // tests report as a failure.
 std::vector<BadFile> LoadBadFileTable(const std::string& path);
-
-// How a child process ended.
-struct RunResult {
-  bool exited;      // ended by exit, not by a signal
-  int exitCode;     // when exited
-  int signal;       // when not exited
-  std::string out;  // its standard output
-  std::string err;  // its standard error
-};
-
-// Runs argv[0] with the arguments in `workDir` (empty: the current one),
-// capturing both output streams through files in `scratchDir`.
-RunResult RunProgram(const std::vector<std::string>& argv, const std::string& workDir,
-                     const std::string& scratchDir);

@@ -1,17 +1,20 @@
-// Every malformed file of tests/data/bad/ through the real sv-inspect: it must
-// end by exit (never a signal: no crash, no sanitizer abort in the sanitizer
-// build), with the exit code and the message the table gives. One test per
-// file, named after it. The table also holds the demo's outcome for each file,
-// for the test that runs the demo on them.
+// Every malformed file of tests/data/bad/ through the real sv-inspect and
+// through the real demo, headless: each must end by exit (never a signal: no
+// crash, no sanitizer abort in the sanitizer build), with the exit code and
+// the message the table gives. One test per file and program, named after the
+// file.
 #include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <filesystem>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "tests/bad_files/bad_file_table.h"
+#include "tests/e2e/demo_runner.h"
 
 namespace {
 
@@ -36,9 +39,9 @@ TEST_P(BadFileThroughInspect, ExitsWithTheDocumentedCodeAndMessage) {
   const BadFile& row = GetParam();
   ASSERT_FALSE(row.file.empty()) << "malformed table row: " << row.text;
   ASSERT_TRUE(row.reader == "model" || row.reader == "texture") << row.reader;
-  const RunResult run =
-      RunProgram({SV_INSPECT_PATH, row.reader, kBadDir + "/" + row.file}, "", ::testing::TempDir());
-  ASSERT_TRUE(run.exited) << "sv-inspect ended by signal " << run.signal << "\n" << run.err;
+  const DemoRun run = RunInScratchFolder(SV_INSPECT_PATH, {row.reader, kBadDir + "/" + row.file});
+  ASSERT_LT(run.exitCode, 128) << "sv-inspect ended by signal " << run.exitCode - 128 << "\n"
+                               << run.err;
   EXPECT_EQ(run.exitCode, row.inspectExit) << run.out << run.err;
   const std::string& stream = row.stream == "out" ? run.out : run.err;
   EXPECT_NE(stream.find(row.text), std::string::npos)
@@ -55,6 +58,43 @@ TEST_P(BadFileThroughInspect, ExitsWithTheDocumentedCodeAndMessage) {
 
 INSTANTIATE_TEST_SUITE_P(AllBadFiles, BadFileThroughInspect, ::testing::ValuesIn(Table()),
                          TestName);
+
+// The demo with the bad file as its model (and the shipped texture) or as its
+// texture (and the shipped model), for two frames. An unusable model stops it
+// before the loop with one line on standard error naming "shadow2.3DS"; every
+// other file lets it run and close normally.
+class BadFileThroughDemo : public ::testing::TestWithParam<BadFile> {};
+
+TEST_P(BadFileThroughDemo, EndsWithTheDocumentedCode) {
+  const BadFile& row = GetParam();
+  ASSERT_FALSE(row.file.empty()) << "malformed table row: " << row.text;
+  const std::string folder = MakeScratchFolder();
+  ASSERT_FALSE(folder.empty());
+  const std::string target = folder + (row.reader == "model" ? "/shadow2.3DS" : "/txt.tif");
+  std::error_code error;
+  std::filesystem::copy_file(kBadDir + "/" + row.file, target,
+                             std::filesystem::copy_options::overwrite_existing, error);
+  ASSERT_FALSE(error) << target << ": " << error.message();
+
+  const DemoRun run = RunProgram(SV_DEMO_PATH, {"--headless", "--frames", "2"}, folder);
+  ASSERT_LT(run.exitCode, 128) << "the demo ended by signal " << run.exitCode - 128 << "\n"
+                               << run.err;
+  EXPECT_EQ(run.exitCode, row.demoExit) << run.err;
+  std::vector<std::string> messages;
+  std::istringstream lines(run.err);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("title: ", 0) != 0) messages.push_back(line);
+  }
+  if (row.demoExit == 2) {
+    ASSERT_EQ(messages.size(), 1u) << run.err;
+    EXPECT_EQ(messages[0].rfind("shadow2.3DS: ", 0), 0u) << messages[0];
+  } else {
+    EXPECT_TRUE(messages.empty()) << run.err;
+  }
+  if (!HasFailure()) RemoveScratchFolder(folder);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllBadFiles, BadFileThroughDemo, ::testing::ValuesIn(Table()), TestName);
 
 // The table and the folder agree: every data file has exactly one row and
 // every row a file, so a file added without its outcome (or a row left
