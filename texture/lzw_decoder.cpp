@@ -25,22 +25,26 @@ constexpr bool kLittleEndianHost = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
 // the TiffImage operations and the decode loop, which keeps its state in
 // locals so that the byte writes into the pixels do not force it back to memory.
 
+constexpr int32_t kClearCode = 256;
+constexpr int32_t kEndCode = 257;
+
 // The code of `width` bits at bit `bitPos` of the strip, most significant bit
-// first; bytes past the strip's end read as zero.
-inline uint32_t CodeAt(const uint8_t* data, int32_t length, int32_t bitPos, int32_t width,
-                       uint32_t mask) {
+// first; bytes past the strip's end read as zero. Away from the strip's end
+// one 8-byte load holds the whole code: shifting its bits up past the ones
+// already read and back down by 64 - width needs no mask.
+inline uint32_t CodeAt(const uint8_t* data, int32_t length, int32_t bitPos, int32_t width) {
   const int32_t byteIndex = bitPos >> 3;
-  uint32_t window = 0;
-  if (byteIndex + 4 <= length) {
-    std::memcpy(&window, data + byteIndex, 4);
-    if (kLittleEndianHost) window = TiffImage::SwapBytes32(window);
+  uint64_t window = 0;
+  if (byteIndex + 8 <= length) {
+    std::memcpy(&window, data + byteIndex, 8);
+    if (kLittleEndianHost) window = __builtin_bswap64(window);
   } else {
-    for (int32_t i = 0; i < 4; ++i) {
-      const uint32_t byte = byteIndex + i < length ? data[byteIndex + i] : 0;
-      window |= byte << (24 - 8 * i);
+    for (int32_t i = 0; i < 8; ++i) {
+      const uint64_t byte = byteIndex + i < length ? data[byteIndex + i] : 0;
+      window |= byte << (56 - 8 * i);
     }
   }
-  return (window >> (32 - (bitPos & 7) - width)) & mask;
+  return static_cast<uint32_t>((window << (bitPos & 7)) >> (64 - width));
 }
 
 // Copies `length` bytes in 16-byte moves, which may read and write up to 15
@@ -70,16 +74,19 @@ inline uint32_t AppendString(uint8_t* out, uint32_t pos, uint32_t outSize, const
   return length;
 }
 
-// Stores the string of prefix plus the first byte of `firstOf` (a table
-// string) as entry `at`.
-inline void StoreString(int32_t* entryBits, uint8_t** entryBytes, StringArena* arena, int32_t at,
-                        int32_t prefix, const uint8_t* firstOf) {
-  const uint32_t length = static_cast<uint32_t>(entryBits[prefix]) >> 3;
-  // Whole 16-byte slots: a string's block moves then never overlap the next
-  // string's, so reading a string back is never held up by a later store.
-  const int32_t slot = static_cast<int32_t>(length + kLzwCopySlack) & -kLzwCopySlack;
-  uint8_t* string = arena->Allocate(slot);
-  const uint8_t* prefixBytes = entryBytes[prefix];
+#ifdef __SSE2__
+// 16 bytes read from kLaneSelect + 15 - n are 0xFF in lane n and 0 elsewhere:
+// one load gives the blend mask for "byte n of the block".
+constexpr uint8_t kLaneSelect[31] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF,
+                                     0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+#endif
+
+// Writes a prefix string of `length` bytes plus the first byte of `firstOf`
+// (a table string) to `string`, a fresh arena slot of whole 16-byte blocks:
+// a string's block moves then never overlap the next string's, so reading a
+// string back is never held up by a later store.
+inline void WriteStoredString(uint8_t* string, const uint8_t* prefixBytes, uint32_t length,
+                              const uint8_t* firstOf) {
 #ifdef __SSE2__
   // Every 16-byte block of the string is written by one store, the block
   // holding the appended byte included: strings are often read back right
@@ -87,8 +94,7 @@ inline void StoreString(int32_t* entryBits, uint8_t** entryBytes, StringArena* a
   const uint32_t lastBlock = length & ~static_cast<uint32_t>(kLzwCopySlack - 1);
   CopyInBlocks(string, prefixBytes, lastBlock);
   const __m128i position =
-      _mm_cmpeq_epi8(_mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15),
-                     _mm_set1_epi8(static_cast<char>(length - lastBlock)));
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(kLaneSelect + 15 - (length - lastBlock)));
   // The first byte spread over all 16 lanes, taken from the string's own
   // block rather than through a scalar, which the compiler may spill as a byte.
   __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(firstOf));
@@ -101,6 +107,21 @@ inline void StoreString(int32_t* entryBits, uint8_t** entryBytes, StringArena* a
   CopyInBlocks(string, prefixBytes, length);
   string[length] = firstOf[0];
 #endif
+}
+
+// The arena slot for a stored string of `length` bytes plus one: whole
+// 16-byte blocks (see WriteStoredString).
+inline int32_t SlotSize(uint32_t length) {
+  return static_cast<int32_t>(length + kLzwCopySlack) & -kLzwCopySlack;
+}
+
+// Stores the string of prefix plus the first byte of `firstOf` (a table
+// string) as entry `at`.
+inline void StoreString(int32_t* entryBits, uint8_t** entryBytes, StringArena* arena, int32_t at,
+                        int32_t prefix, const uint8_t* firstOf) {
+  const uint32_t length = static_cast<uint32_t>(entryBits[prefix]) >> 3;
+  uint8_t* string = arena->Allocate(SlotSize(length));
+  WriteStoredString(string, entryBytes[prefix], length, firstOf);
   entryBytes[at] = string;
   entryBits[at] = entryBits[prefix] + 8;
 }
@@ -129,6 +150,13 @@ uint8_t* StringArena::AllocateInNextBlock(int32_t size) {
   return current_;
 }
 
+uint8_t* StringArena::TakeRoom(int32_t size, uint8_t** end) {
+  uint8_t* room = Allocate(size);
+  *end = current_ + kBlockSize;
+  used_ = kBlockSize;
+  return room;
+}
+
 void StringArena::Reset() {
   currentBlock_ = 0;
   current_ = nullptr;
@@ -146,8 +174,7 @@ uint32_t TiffImage::SwapBytes32(uint32_t x) {
 }
 
 uint32_t TiffImage::ReadLzwCode() {
-  const uint32_t code = CodeAt(stripData, stripLength, bitPos, codeWidth,
-                               static_cast<uint32_t>(codeMasks[codeWidth]));
+  const uint32_t code = CodeAt(stripData, stripLength, bitPos, codeWidth);
   bitPos += codeWidth;
   return code;
 }
@@ -183,8 +210,8 @@ void TiffImage::WriteLzwStringPlusFirst(int32_t prefixCode, int32_t firstByteCod
 }
 
 void TiffImage::DecodeLzwStrip(const uint8_t* stripBytes, int32_t stripLength) {
-  clearCode = 256;
-  endCode = 257;
+  clearCode = kClearCode;
+  endCode = kEndCode;
   nextCode = kFirstFreeCode;
   stripData = stripBytes;
   this->stripLength = stripLength > 0 ? stripLength : 0;
@@ -199,64 +226,79 @@ void TiffImage::DecodeLzwStrip(const uint8_t* stripBytes, int32_t stripLength) {
   uint32_t pos = static_cast<uint32_t>(writePos);
   int32_t bits = 0;
   int32_t width = 9;
-  uint32_t mask = static_cast<uint32_t>(codeMasks[width]);
   int32_t next = kFirstFreeCode;
-  int32_t previous = -1;  // no previous string yet: only a literal may follow
+  // The previous code's string, kept here rather than looked up again; null
+  // at the start of the strip and after a clear code, when only a literal
+  // may follow.
+  const uint8_t* previous = nullptr;
+  uint32_t previousLength = 0;
+  // Arena room this loop carves new strings from, [room, roomEnd): the
+  // cursor stays in a register, where the arena's own counter would be
+  // stored and reloaded around every byte written to the pixels.
+  uint8_t* room = nullptr;
+  uint8_t* roomEnd = nullptr;
 
   for (;;) {
     // A strip without an end code ends where its data ends; a full buffer
     // ends it too, since nothing more could be written.
     if (bits + width > stripBits || pos >= outSize) break;
-    int32_t code = static_cast<int32_t>(CodeAt(data, length, bits, width, mask));
+    int32_t code = static_cast<int32_t>(CodeAt(data, length, bits, width));
     bits += width;
-    if (code == static_cast<int32_t>(endCode)) break;
-    if (code == static_cast<int32_t>(clearCode)) {
-      nextCode = next;  // tells ResetLzwTable which entries hold strings
-      ResetLzwTable();
-      next = nextCode;
-      width = codeWidth;
-      mask = static_cast<uint32_t>(codeMasks[width]);
-      if (bits + width > stripBits) break;
-      code = static_cast<int32_t>(CodeAt(data, length, bits, width, mask));
-      bits += width;
-      if (code == static_cast<int32_t>(endCode)) break;
-      previous = -1;
-    }
-    if (previous < 0) {
-      // Start of the strip or just after a clear code: only the literal
-      // entries hold strings, anything else names nothing.
-      if (code >= 256) break;
-      pos += AppendString(out, pos, outSize, entryBytes[code], 1);
-      previous = code;
+    // One test keeps the rare cases off the common path: the clear and end
+    // codes, and the first code of a table.
+    if (static_cast<uint32_t>(code - kClearCode) < 2 || !previous) {
+      if (code == kEndCode) break;
+      if (code == kClearCode) {
+        nextCode = next;  // tells ResetLzwTable which entries hold strings
+        ResetLzwTable();
+        next = nextCode;
+        width = codeWidth;
+        room = roomEnd = nullptr;  // the arena starts over
+        if (bits + width > stripBits) break;
+        code = static_cast<int32_t>(CodeAt(data, length, bits, width));
+        bits += width;
+      }
+      // Only the literal entries hold strings now: an end code, a second
+      // clear code or anything above names nothing and ends the strip.
+      if (code >= kClearCode) break;
+      previous = entryBytes[code];
+      previousLength = 1;
+      pos += AppendString(out, pos, outSize, previous, 1);
       continue;
     }
     const uint8_t* string;
+    uint32_t stringLength;
     if (code < next) {
       string = entryBytes[code];
-      pos += AppendString(out, pos, outSize, string, static_cast<uint32_t>(entryBits[code]) >> 3);
+      stringLength = static_cast<uint32_t>(entryBits[code]) >> 3;
+      pos += AppendString(out, pos, outSize, string, stringLength);
       if (next > kLastStoredCode) {  // full: nothing is stored until a clear code
-        previous = code;
+        previous = string;
+        previousLength = stringLength;
         continue;
       }
-      StoreString(entryBits, entryBytes, &arena, next, previous, string);
-      previous = code;
     } else {
       // Not in the table yet: the previous string plus its own first byte.
       // A code beyond next is taken the same way; the string written is the
       // one stored, so it becomes the previous string.
       if (next > kLastStoredCode) break;  // a full table has no such entry
-      string = entryBytes[previous];
-      const uint32_t prefixLength = static_cast<uint32_t>(entryBits[previous]) >> 3;
-      pos += AppendString(out, pos, outSize, string, prefixLength);
-      if (pos < outSize) out[pos++] = string[0];
-      StoreString(entryBits, entryBytes, &arena, next, previous, string);
-      previous = next;
+      pos += AppendString(out, pos, outSize, previous, previousLength);
+      if (pos < outSize) out[pos++] = previous[0];
+      string = nullptr;  // set below to the stored string
+      stringLength = previousLength + 1;
     }
-    const int32_t widened = WidthAfterStoring(next, width);
-    if (widened != width) {
-      width = widened;
-      mask = static_cast<uint32_t>(codeMasks[width]);
-    }
+    // Entry `next`: the previous string plus the first byte of this one
+    // (for a code not yet in the table, the previous string's own first byte).
+    const int32_t slot = SlotSize(previousLength);
+    if (roomEnd - room < slot) room = arena.TakeRoom(slot, &roomEnd);
+    uint8_t* stored = room;
+    room += slot;
+    WriteStoredString(stored, previous, previousLength, string ? string : previous);
+    entryBytes[next] = stored;
+    entryBits[next] = static_cast<int32_t>(previousLength + 1) * 8;
+    previous = string ? string : stored;
+    previousLength = stringLength;
+    width = WidthAfterStoring(next, width);
     ++next;
   }
   // Block moves may have written up to 15 bytes past the output: clear them,

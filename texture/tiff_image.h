@@ -43,6 +43,11 @@ class StringArena {
     }
     return AllocateInNextBlock(size);
   }
+  // For a loop that carves strings itself with the cursor in a register:
+  // returns room for at least `size` bytes (1 .. kBlockSize), the rest of
+  // the current block or a fresh one, and sets *end to its end. The room
+  // counts as used until Reset(); it has the same slack as Allocate's.
+  uint8_t* TakeRoom(int32_t size, uint8_t** end);
   void Reset();
   void Release();  // frees every block
 
