@@ -201,6 +201,7 @@ TiffImage::TiffImage()
       endCode(0),
       pixels(nullptr),
       pixelBytes(0),
+      pixelsMappedBytes(0),
       writePos(0),
       nextCode(0),
       entryBits(),
@@ -216,11 +217,43 @@ TiffImage::~TiffImage() {
   if (file) std::fclose(file);
 }
 
+namespace {
+
+constexpr size_t kHugePageBytes = size_t{2} << 20;
+// Buffers from this size on are mapped in huge pages where the system has them.
+constexpr size_t kHugePageBufferBytes = size_t{4} << 20;
+
+// A zeroed mapping of at least size bytes starting on a huge-page boundary,
+// marked for transparent huge pages; its length (size rounded up to whole
+// huge pages) in *mappedBytes. Null when the mapping fails. A 48 MiB texture
+// then costs 24 page faults instead of 12,288, and the kernel clears each
+// huge page in one go; where huge pages are off, the advice changes nothing.
+uint8_t* MapHugePageBuffer(size_t size, size_t* mappedBytes) {
+  const size_t length = (size + kHugePageBytes - 1) & ~(kHugePageBytes - 1);
+  // Map one huge page more and trim, so that the buffer starts on a boundary.
+  const size_t spare = length + kHugePageBytes;
+  void* mapped = mmap(nullptr, spare, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (mapped == MAP_FAILED) return nullptr;
+  const uintptr_t start = reinterpret_cast<uintptr_t>(mapped);
+  const uintptr_t aligned = (start + kHugePageBytes - 1) & ~(kHugePageBytes - 1);
+  if (aligned > start) munmap(mapped, aligned - start);
+  const size_t tail = start + spare - (aligned + length);
+  if (tail > 0) munmap(reinterpret_cast<void*>(aligned + length), tail);
+#ifdef MADV_HUGEPAGE
+  madvise(reinterpret_cast<void*>(aligned), length, MADV_HUGEPAGE);
+#endif
+  *mappedBytes = length;
+  return reinterpret_cast<uint8_t*>(aligned);
+}
+
+}  // namespace
+
 bool TiffImage::AllocatePixels(uint32_t size) {
   FreePixels();
-  // calloc: a large buffer comes as fresh zero pages from the system, so
-  // parts no strip fills cost nothing to clear.
-  pixels = static_cast<uint8_t*>(std::calloc(size > 0 ? size : 1, 1));
+  // Fresh zero pages from the system, so parts no strip fills cost nothing
+  // to clear: a mapping in huge pages for a large buffer, else calloc.
+  if (size >= kHugePageBufferBytes) pixels = MapHugePageBuffer(size, &pixelsMappedBytes);
+  if (!pixels) pixels = static_cast<uint8_t*>(std::calloc(size > 0 ? size : 1, 1));
   if (!pixels) return false;
   pixelBytes = size;
   writePos = 0;
@@ -228,8 +261,12 @@ bool TiffImage::AllocatePixels(uint32_t size) {
 }
 
 void TiffImage::FreePixels() {
-  std::free(pixels);
+  if (pixelsMappedBytes > 0)
+    munmap(pixels, pixelsMappedBytes);
+  else
+    std::free(pixels);
   pixels = nullptr;
+  pixelsMappedBytes = 0;
   pixelBytes = 0;
 }
 

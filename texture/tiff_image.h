@@ -207,6 +207,7 @@ class TiffImage {
   uint32_t endCode;                  // 257
   uint8_t* pixels;                   // owned (AllocatePixels, freed by FreePixels), pixelBytes long
   uint32_t pixelBytes;               // width x height x samplesPerPixel, <= kMaxPixelBytes
+  size_t pixelsMappedBytes;          // length of pixels' own mapping; 0 when they come from calloc
   int32_t writePos;                  // next byte of pixels the decoder writes, 0 .. pixelBytes
   int32_t nextCode;                  // entry the next new string goes to, 258 .. 4095
   int32_t entryBits[kLzwTableSize];  // length of each entry's string in bits
