@@ -1,9 +1,13 @@
 // The reader against libtiff: files written by libtiff in every layout the
 // program accepts must decode to exactly the bytes libtiff itself decodes.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/tiff_helpers.h"
@@ -148,6 +152,37 @@ TEST_F(TiffReaderPeer, FileRewrittenByTiffcp) {
   ASSERT_TRUE(image->LoadTiff(copy.c_str()));
   ASSERT_EQ(image->pixelBytes, reference.size());
   EXPECT_TRUE(std::equal(reference.begin(), reference.end(), image->pixels));
+}
+
+// A file that cannot be mapped, here a pipe, is read instead, with the same
+// result; a large image (its pixels in their own mapping) and a small one.
+TEST_F(TiffReaderPeer, FileThatCannotBeMappedIsRead) {
+  const TiffLayout layouts[] = {{1024, 1024, 4, 5, 2, 0}, {37, 23, 3, 5, 1, 5}};
+  for (const TiffLayout& layout : layouts) {
+    SCOPED_TRACE(layout.width);
+    const std::string path = ScratchPath("mappable.tif");
+    ASSERT_TRUE(WriteTiffWithLibtiff(
+        path, layout, VariedPixels(layout.width, layout.height, layout.samples, 13)));
+    const std::vector<uint8_t> reference = DecodeTiffWithLibtiff(path);
+    const std::vector<uint8_t> file = ReadBytes(path);
+
+    const std::string pipe = ScratchPath("pipe.tif");
+    std::remove(pipe.c_str());
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    std::thread writer([&] {
+      FILE* out = std::fopen(pipe.c_str(), "wb");
+      if (!out) return;
+      std::fwrite(file.data(), 1, file.size(), out);
+      std::fclose(out);
+    });
+    auto image = std::make_unique<TiffImage>();
+    const bool loaded = image->LoadTiff(pipe.c_str());
+    writer.join();
+    std::remove(pipe.c_str());
+    ASSERT_TRUE(loaded);
+    ASSERT_EQ(image->pixelBytes, reference.size());
+    EXPECT_TRUE(std::equal(reference.begin(), reference.end(), image->pixels));
+  }
 }
 
 }  // namespace
