@@ -166,18 +166,7 @@ def lzw_encode(data, end_code=True, clear_first=True):
             width += 1
     if end_code:
         put(257, width)
-    acc = 0
-    nbits = 0
-    out = bytearray()
-    for code, bits in out_bits:
-        acc = (acc << bits) | code
-        nbits += bits
-        while nbits >= 8:
-            nbits -= 8
-            out.append((acc >> nbits) & 0xFF)
-    if nbits:
-        out.append((acc << (8 - nbits)) & 0xFF)
-    return bytes(out)
+    return raw_codes(out_bits)
 
 
 def raw_codes(codes_and_widths):
