@@ -7,6 +7,7 @@
 // allocated with new (zero-initialised), arrays with new[].
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 constexpr int kMaxObjects = 1024;   // capacity of Scene::objects
@@ -31,6 +32,9 @@ struct Face {
   int32_t index0;
   int32_t index1;
   int32_t index2;
+
+  // The three corners as an indexable list, in the file's order.
+  std::array<int32_t, 3> Corners() const { return {index0, index1, index2}; }
 };
 
 // One edge of one triangle, with the off-edge vertex of that triangle and
