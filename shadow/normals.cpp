@@ -2,8 +2,9 @@
 // was tuned with, so results are bit-for-bit reproducible across runs.
 #include "shadow/normals.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
-#include <initializer_list>
 
 namespace {
 
@@ -20,16 +21,16 @@ void ComputeFaceNormals(MeshObject* object) {
   const int32_t faceCount = object->faceCount > 0 ? object->faceCount : 0;
   Vec3* normals = new Vec3[faceCount];
   for (int32_t f = 0; f < faceCount; ++f) {
-    const Face& face = object->faces[f];
+    const std::array<int32_t, 3> corners = object->faces[f].Corners();
     normals[f] = Vec3{0.0f, 0.0f, 0.0f};
     // A face naming a vertex the mesh does not have has no geometry to speak of.
-    if (!InMesh(face.index0, object->vertexCount) || !InMesh(face.index1, object->vertexCount) ||
-        !InMesh(face.index2, object->vertexCount)) {
+    if (!std::all_of(corners.begin(), corners.end(),
+                     [&](int32_t index) { return InMesh(index, object->vertexCount); })) {
       continue;
     }
-    const Vec3 p = object->vertices[face.index0];
-    const Vec3 q = object->vertices[face.index1];
-    const Vec3 r = object->vertices[face.index2];
+    const Vec3 p = object->vertices[corners[0]];
+    const Vec3 q = object->vertices[corners[1]];
+    const Vec3 r = object->vertices[corners[2]];
     const Vec3 a{p.x - q.x, p.y - q.y, p.z - q.z};
     const Vec3 b{p.x - r.x, p.y - r.y, p.z - r.z};
     const Vec3 n{a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
@@ -54,9 +55,8 @@ void ComputeVertexNormals(MeshObject* object) {
   }
   if (object->faceNormals != nullptr) {
     for (int32_t f = 0; f < object->faceCount; ++f) {
-      const Face& face = object->faces[f];
       const Vec3 n = object->faceNormals[f];
-      for (int32_t index : {face.index0, face.index1, face.index2}) {
+      for (int32_t index : object->faces[f].Corners()) {
         if (!InMesh(index, vertexCount)) continue;
         normals[index].x += n.x;
         normals[index].y += n.y;

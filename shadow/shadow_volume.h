@@ -12,14 +12,28 @@
 // another thread walks.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 
 #include "model/scene.h"
+#include "shadow/silhouette.h"
+
+// Extrusion of a new ShadowVolume, until the scene's set-up chooses its own.
+constexpr float kInitialExtrusion = 10000.0f;
+
+// Red, green and blue of every shadow quad: the frame's blending turns it into
+// the darkening of a shadowed pixel.
+constexpr float kShadowGrey = 0.52f;
+
+// The two classes a walk sorts silhouette quads into, by the side of the
+// quad's plane on which the eye lies; an eye in the plane is in neither.
+enum class QuadClass {
+  kSeparating,  // the plane separates the eye from the edge's faces (first shadow pass)
+  kFacing,      // the eye lies on the faces' side (second shadow pass)
+};
 
 class ShadowVolume {
  public:
-  float extrusion = 10000.0f;             // extruded point's distance from the light / original's
+  float extrusion = kInitialExtrusion;    // extruded point's distance from the light / original's
   bool vertexArrayBound = false;          // true once BindVertexArray has run
   const Vec3* vertexArray = nullptr;      // vertex 0: bound base + byte offset
   int32_t vertexArrayCount = 0;           // vertices in the bound array
@@ -47,113 +61,64 @@ class ShadowVolume {
   }
 
   // Calls visit(recordIndex, v0, v1, v0Extruded, v1Extruded) (int32_t, then four
-  // const Vec3&) for every quad DrawShadowQuads would emit with these
-  // arguments, in walk order. A record is a silhouette edge when the
-  // off-edge vertices of both its faces lie strictly on the same side of the
-  // plane through the light and the edge; its quad is visited when the eye
-  // lies strictly on the other side of that plane (separating) or strictly on
-  // the faces' side (!separating). Visits nothing unless both arrays are bound.
+  // const Vec3&) for every quad of class `which` that DrawShadowQuads would
+  // emit, in walk order. A record is a silhouette edge when the off-edge
+  // vertices of both its faces lie strictly on the same side of the plane
+  // through the light and the edge. Visits nothing unless both arrays are bound.
+  template <typename Visit>
+  void VisitShadowQuads(Vec3 light, Vec3 eye, QuadClass which, Visit&& visit) const;
+
+  // The same walk for callers holding loose coordinates: `separating` selects
+  // QuadClass::kSeparating, otherwise kFacing.
   template <typename Visit>
   void VisitShadowQuads(float lightX, float lightY, float lightZ, float eyeX, float eyeY,
-                        float eyeZ, bool separating, Visit&& visit) const;
+                        float eyeZ, bool separating, Visit&& visit) const {
+    VisitShadowQuads(Vec3{lightX, lightY, lightZ}, Vec3{eyeX, eyeY, eyeZ}, ClassOf(separating),
+                     visit);
+  }
 
-  // Emits glColor3f(0.52, 0.52, 0.52) and the six glVertex3f calls V0, V1,
-  // V0', V0', V1', V1 of every quad VisitShadowQuads visits. The caller has
-  // opened glBegin(GL_TRIANGLES) and closes it afterwards.
+  // Emits glColor3f(kShadowGrey x 3) and the six glVertex3f calls V0, V1, V0',
+  // V0', V1', V1 of every quad VisitShadowQuads visits. The caller has opened
+  // glBegin(GL_TRIANGLES) and closes it afterwards.
+  void DrawShadowQuads(Vec3 light, Vec3 eye, QuadClass which) const;
+
+  // The same, for the frame's loose coordinates: `separating` selects
+  // QuadClass::kSeparating, otherwise kFacing.
   void DrawShadowQuads(float lightX, float lightY, float lightZ, float eyeX, float eyeY, float eyeZ,
-                       bool separating) const;
+                       bool separating) const {
+    DrawShadowQuads(Vec3{lightX, lightY, lightZ}, Vec3{eyeX, eyeY, eyeZ}, ClassOf(separating));
+  }
 
  private:
-  // Bit k of the result is set when record first + k (0 <= k < count <= 64)
-  // names only bound vertices and is a silhouette edge as seen from the light.
-  // Uses the processor's vector instructions when the arrays are packed.
-  uint64_t SilhouetteMask(int64_t first, int count, const Vec3& light) const;
-
-  // The plane through the light and a record's edge, and the plane function
-  // at the two off-edge vertices, in the float32 order the walk is defined by.
-  struct EdgePlane {
-    Vec3 n;           // (V0 - L) x (V1 - L), not normalised
-    float nDotLight;  // n . L
-    float f2;         // n . V2 - n . L
-    float f3;         // n . V3 - n . L
-  };
-  static EdgePlane PlaneOf(const Vec3& light, const Vec3& v0, const Vec3& v1, const Vec3& v2,
-                           const Vec3& v3) {
-    EdgePlane p;
-    const Vec3 a{v0.x - light.x, v0.y - light.y, v0.z - light.z};
-    const Vec3 b{v1.x - light.x, v1.y - light.y, v1.z - light.z};
-    p.n = Vec3{a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-    p.nDotLight = p.n.x * light.x + p.n.y * light.y + p.n.z * light.z;
-    p.f2 = (p.n.x * v2.x + p.n.y * v2.y + p.n.z * v2.z) - p.nDotLight;
-    p.f3 = (p.n.x * v3.x + p.n.y * v3.y + p.n.z * v3.z) - p.nDotLight;
-    return p;
+  static QuadClass ClassOf(bool separating) {
+    return separating ? QuadClass::kSeparating : QuadClass::kFacing;
   }
 
-  // Index of the lowest set bit of a non-zero mask.
-  static int LowestSetBit(uint64_t mask) {
-#if defined(__GNUC__) || defined(__clang__)
-    return __builtin_ctzll(mask);
-#else
-    int k = 0;
-    while (((mask >> k) & 1u) == 0) ++k;
-    return k;
-#endif
-  }
-
-  // +1 above the plane, 0 on it, -1 below it or not a number.
-  static int Sign(float value) {
-    return value > 0.0f ? 1 : value == 0.0f ? 0 : -1;
-  }
-
-  // Both off-edge vertices strictly on one side of the plane.
-  static bool IsSilhouette(float f2, float f3) {
-    const int s2 = Sign(f2);
-    return s2 != 0 && s2 == Sign(f3);
-  }
-
-  // Every index of the record names a bound vertex (negative ones never do).
-  bool Covers(const EdgeRecord& edge) const {
-    const uint32_t count = vertexArrayCount > 0 ? static_cast<uint32_t>(vertexArrayCount) : 0u;
-    return static_cast<uint32_t>(edge.edgeStart) < count &&
-           static_cast<uint32_t>(edge.edgeEnd) < count &&
-           static_cast<uint32_t>(edge.opposite) < count &&
-           static_cast<uint32_t>(edge.neighbourOpposite) < count;
-  }
-
-  const EdgeRecord& Record(int64_t i) const {
-    return *reinterpret_cast<const EdgeRecord*>(reinterpret_cast<const char*>(edgeArray) +
-                                                static_cast<ptrdiff_t>(edgeArrayStride) * i);
-  }
-
-  const Vec3& Vertex(int32_t index) const {
-    return *reinterpret_cast<const Vec3*>(reinterpret_cast<const char*>(vertexArray) +
-                                          static_cast<ptrdiff_t>(vertexArrayStride) * index);
+  EdgeWalkArrays Arrays() const {
+    return EdgeWalkArrays{vertexArray, vertexArrayCount, vertexArrayStride, edgeArray,
+                          edgeArrayStride};
   }
 };
 
 template <typename Visit>
-void ShadowVolume::VisitShadowQuads(float lightX, float lightY, float lightZ, float eyeX,
-                                    float eyeY, float eyeZ, bool separating, Visit&& visit) const {
+void ShadowVolume::VisitShadowQuads(Vec3 light, Vec3 eye, QuadClass which, Visit&& visit) const {
   if (!vertexArrayBound || !edgeArrayBound) return;
-  const Vec3 light{lightX, lightY, lightZ};
+  const EdgeWalkArrays arrays = Arrays();
   // Silhouettes are few: find them 64 records at a time, then classify and
   // extrude only those, in record order.
   for (int64_t first = 0; first < edgeArrayCount; first += 64) {
     const int count = static_cast<int>(edgeArrayCount - first < 64 ? edgeArrayCount - first : 64);
-    const uint64_t silhouettes = SilhouetteMask(first, count, light);
-    for (uint64_t rest = silhouettes; rest != 0; rest &= rest - 1) {
-      const int k = LowestSetBit(rest);
-      const int32_t i = static_cast<int32_t>(first + k);
-      const EdgeRecord& edge = Record(i);
-      const Vec3& v0 = Vertex(edge.edgeStart);
-      const Vec3& v1 = Vertex(edge.edgeEnd);
-      const EdgePlane plane =
-          PlaneOf(light, v0, v1, Vertex(edge.opposite), Vertex(edge.neighbourOpposite));
-      const Vec3& n = plane.n;
-      const int sEye = Sign((n.x * eyeX + n.y * eyeY + n.z * eyeZ) - plane.nDotLight);
+    for (uint64_t rest = SilhouetteMask(arrays, first, count, light); rest != 0; rest &= rest - 1) {
+      const int32_t i = static_cast<int32_t>(first + LowestSetBit(rest));
+      const EdgeRecord& edge = arrays.Record(i);
+      const Vec3& v0 = arrays.Vertex(edge.edgeStart);
+      const Vec3& v1 = arrays.Vertex(edge.edgeEnd);
+      const EdgePlane plane = PlaneThrough(light, v0, v1);
+      const int eyeSide = SideOf(plane, eye);
       // An eye in the quad's plane sees it edge-on: neither class.
-      if (sEye == 0) continue;
-      if ((sEye != Sign(plane.f2)) != separating) continue;
+      if (eyeSide == 0) continue;
+      const bool separated = eyeSide != SideOf(plane, arrays.Vertex(edge.opposite));
+      if (separated != (which == QuadClass::kSeparating)) continue;
       visit(i, v0, v1, ExtrudePoint(light, v0, extrusion), ExtrudePoint(light, v1, extrusion));
     }
   }

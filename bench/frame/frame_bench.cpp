@@ -66,7 +66,7 @@ void BM_Lighting(benchmark::State& state) {
     SetLightAmbient(0, 0, 0);
     float sum = 0;
     for (int f = 0; f < mesh.faceCount; ++f) {
-      for (int32_t v : {mesh.faces[f].index0, mesh.faces[f].index1, mesh.faces[f].index2}) {
+      for (int32_t v : mesh.faces[f].Corners()) {
         float r, g, b;
         const Vec3& n = mesh.vertexNormals[v];
         const Vec3& p = mesh.vertices[v];
@@ -86,9 +86,9 @@ void BM_Silhouettes(benchmark::State& state) {
   int quads = 0;
   for (auto _ : state) {
     quads = 0;
-    for (bool separating : {true, false})
+    for (QuadClass which : {QuadClass::kSeparating, QuadClass::kFacing})
       volume.VisitShadowQuads(
-          light.x, light.y, light.z, eye.x, eye.y, eye.z, separating,
+          light, eye, which,
           [&](int32_t, const Vec3&, const Vec3&, const Vec3&, const Vec3&) { ++quads; });
     benchmark::DoNotOptimize(quads);
   }

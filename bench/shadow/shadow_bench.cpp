@@ -72,9 +72,9 @@ void BM_SilhouetteWalk(benchmark::State& state) {
   int64_t quads = 0;
   for (auto _ : state) {
     float sink = 0.0f;
-    for (bool separating : {true, false}) {
+    for (QuadClass which : {QuadClass::kSeparating, QuadClass::kFacing}) {
       volume.VisitShadowQuads(
-          light.x, light.y, light.z, eye.x, eye.y, eye.z, separating,
+          light, eye, which,
           [&](int32_t, const Vec3& v0, const Vec3&, const Vec3& v0x, const Vec3&) {
             sink += v0.x + v0x.y;
             ++quads;

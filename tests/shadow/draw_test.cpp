@@ -58,7 +58,7 @@ TEST(DrawShadowQuads, EmitsOneGreyColourAndTwoTrianglesPerQuad) {
   for (bool separating : {true, false}) {
     std::vector<std::vector<Vec3>> quads;
     volume.VisitShadowQuads(
-        light.x, light.y, light.z, eye.x, eye.y, eye.z, separating,
+        light, eye, separating ? QuadClass::kSeparating : QuadClass::kFacing,
         [&](int32_t, const Vec3& v0, const Vec3& v1, const Vec3& v0x, const Vec3& v1x) {
           quads.push_back({v0, v1, v0x, v1x});
         });

@@ -27,7 +27,7 @@ struct Quad {
 std::vector<Quad> Collect(const ShadowVolume& volume, Vec3 light, Vec3 eye, bool separating) {
   std::vector<Quad> quads;
   volume.VisitShadowQuads(
-      light.x, light.y, light.z, eye.x, eye.y, eye.z, separating,
+      light, eye, separating ? QuadClass::kSeparating : QuadClass::kFacing,
       [&](int32_t record, const Vec3& v0, const Vec3& v1, const Vec3& v0x, const Vec3& v1x) {
         quads.push_back(Quad{record, v0, v1, v0x, v1x});
       });
