@@ -24,18 +24,17 @@ void SetLightAmbient(float red, float green, float blue) {
   lightParams.ambient[2] = blue;
 }
 
-void LightVertex(float nx, float ny, float nz, float px, float py, float pz, float& red,
-                 float& green, float& blue) {
+void LightVertex(Vec3 normal, Vec3 position, float& red, float& green, float& blue) {
   const LightParams& light = lightParams;
   // Vertex normals are unnormalised averages, so normalise here.
-  const float n = std::sqrt(nx * nx + ny * ny + nz * nz);
-  // D runs from the light to the vertex: a face turned towards the light has
-  // its (back-pointing) normal along D and a positive cosine.
-  const float dx = px - light.position.x;
-  const float dy = py - light.position.y;
-  const float dz = pz - light.position.z;
-  const float d = std::sqrt(dx * dx + dy * dy + dz * dz);
-  const float cosine = (dx / d) * (nx / n) + (dy / d) * (ny / n) + (dz / d) * (nz / n);
+  const float n = std::sqrt(normal.x * normal.x + normal.y * normal.y + normal.z * normal.z);
+  // The ray runs from the light to the vertex: a face turned towards the light
+  // has its (back-pointing) normal along the ray and a positive cosine.
+  const Vec3 ray{position.x - light.position.x, position.y - light.position.y,
+                 position.z - light.position.z};
+  const float d = std::sqrt(ray.x * ray.x + ray.y * ray.y + ray.z * ray.z);
+  const float cosine = (ray.x / d) * (normal.x / n) + (ray.y / d) * (normal.y / n) +
+                       (ray.z / d) * (normal.z / n);
   // Shifted so the light fades out before grazing incidence (cosine 0.1,
   // about 84 degrees); 0.99 at most.
   const float t = (cosine - 0.1f) * 1.1f;
@@ -56,4 +55,9 @@ void LightVertex(float nx, float ny, float nz, float px, float py, float pz, flo
   red = out[0];
   green = out[1];
   blue = out[2];
+}
+
+void LightVertex(float nx, float ny, float nz, float px, float py, float pz, float& red,
+                 float& green, float& blue) {
+  LightVertex(Vec3{nx, ny, nz}, Vec3{px, py, pz}, red, green, blue);
 }

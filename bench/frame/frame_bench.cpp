@@ -68,9 +68,7 @@ void BM_Lighting(benchmark::State& state) {
     for (int f = 0; f < mesh.faceCount; ++f) {
       for (int32_t v : mesh.faces[f].Corners()) {
         float r, g, b;
-        const Vec3& n = mesh.vertexNormals[v];
-        const Vec3& p = mesh.vertices[v];
-        LightVertex(n.x, n.y, n.z, p.x, p.y, p.z, r, g, b);
+        LightVertex(mesh.vertexNormals[v], mesh.vertices[v], r, g, b);
         sum += r;
       }
     }
