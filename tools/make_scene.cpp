@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/mesh_writer.h"
-#include "tests/support/tiff_helpers.h"
+#include "tools/mesh_writer.h"
 #include "tools/scene_geometry.h"
+#include "tools/tiff_writer.h"
 
 namespace {
 

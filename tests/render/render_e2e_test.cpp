@@ -18,8 +18,8 @@
 #include <gtest/gtest.h>
 
 #include "demo_run.h"
-#include "tests/support/chunk_writer.h"
 #include "tests/support/tiff_helpers.h"
+#include "tools/chunk_writer.h"
 
 namespace {
 

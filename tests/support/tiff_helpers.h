@@ -1,30 +1,14 @@
-// Writing and decoding TIFF files with libtiff, for tests and benchmarks that
-// need real TIFF files and an independent decoding of them, and for
-// tools/make-scene, which writes the shipped texture with it. No GoogleTest here.
+// Decoding TIFF files with libtiff, for tests and benchmarks that need an
+// independent decoding of the files they write (the writer, which make-scene
+// uses too, lives in tools/tiff_writer.h and comes with this header).
+// No GoogleTest here: the benchmarks link it.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-// How a test image is stored. compression is a libtiff COMPRESSION_* value
-// (1 none, 5 LZW); predictor 1 none, 2 horizontal differencing; rowsPerStrip
-// 0 lets libtiff choose (about 8 KiB per strip).
-struct TiffLayout {
-  int width = 1;
-  int height = 1;
-  int samples = 3;  // 3 RGB or 4 RGBA, 8 bits each
-  int compression = 1;
-  int predictor = 1;
-  int rowsPerStrip = 0;
-  bool bigEndian = false;  // "MM" byte order instead of "II"
-};
-
-// Writes pixels (height rows of width x samples bytes) as a TIFF through
-// libtiff, little-endian unless layout.bigEndian. Returns false when libtiff
-// refuses or pixels is too short.
-bool WriteTiffWithLibtiff(const std::string& path, const TiffLayout& layout,
-                          const std::vector<uint8_t>& pixels);
+#include "tools/tiff_writer.h"
 
 // libtiff's own decoding of the first image: TIFFReadEncodedStrip over every
 // strip, one after another. Empty when libtiff cannot read the file.

@@ -1,9 +1,9 @@
 // Writes a one-object 3DS model: the main chunk, the editor data, one named
 // object holding one triangle mesh with its vertex list, optional texture
 // coordinates, optional local matrix and face list. Used by tools/make-scene
-// for the shipped model and by the render tests for their test-made models;
-// the chunk-level pieces also serve the 3DS reader's tests, which build
-// files of their own shape.
+// for the shipped model and by the tests for their test-made models; the
+// chunk-level pieces also serve the 3DS reader's tests, which build files of
+// their own shape.
 // Limits: counts and face indices are stored as the format's 16-bit values,
 // so meshes must stay under 65536 vertices and faces; no materials.
 #pragma once
@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "model/scene.h"
-#include "tests/support/chunk_writer.h"
+#include "tools/chunk_writer.h"
 
 // Writes a vertex list chunk (0x4110): the count, then x, y, z of each.
 void WriteVertexList(ChunkWriter& w, const std::vector<Vec3>& vertices);

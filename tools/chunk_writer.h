@@ -1,5 +1,5 @@
-// ChunkWriter: builds 3DS chunk files in memory, for the tests and for
-// tools/make-scene (which writes the shipped model with it).
+// ChunkWriter: builds 3DS chunk files in memory, for tools/make-scene (which
+// writes the shipped model with it) and for the tests' hand-made files.
 //
 // A chunk is opened with Begin(id) and closed with End(), which patches the
 // chunk's length (header included, sub-chunks included) in place; chunks nest.
@@ -19,7 +19,6 @@
 //
 // Limits: no checks that the chunks make sense; End() with no open chunk and
 // Truncate() to a size beyond the end cuts nothing. Lengths are 32-bit like the format's.
-// No GoogleTest dependency: tools link this library too.
 #pragma once
 
 #include <cstddef>

@@ -1,5 +1,5 @@
 // ChunkWriter: a little-endian byte builder with nested 3DS chunk headers.
-#include "tests/support/chunk_writer.h"
+#include "tools/chunk_writer.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,5 +1,5 @@
 // The one-object 3DS model writer; see mesh_writer.h.
-#include "tests/support/mesh_writer.h"
+#include "tools/mesh_writer.h"
 
 void WriteVertexList(ChunkWriter& w, const std::vector<Vec3>& vertices) {
   w.Begin(0x4110);
