@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "tests/bad_files/bad_file_table.h"
-#include "tests/e2e/demo_runner.h"
+#include "tests/support/demo_runner.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/demo_runner.h"
+#include "tests/support/demo_runner.h"
 #include "tests/support/png_reader.h"
 
 namespace {

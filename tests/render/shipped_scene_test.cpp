@@ -19,7 +19,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/e2e/demo_runner.h"
+#include "tests/support/demo_runner.h"
 #include "tools/scene_geometry.h"
 
 namespace {

@@ -1,8 +1,6 @@
 // Byte-level TIFF and LZW builders for the reader's tests.
 #include "tests/texture/handmade_tiff.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -125,10 +123,4 @@ uint16_t FieldTypeOfTag(const std::vector<uint8_t>& file, uint16_t tag) {
       return static_cast<uint16_t>(file[p + 2] | file[p + 3] << 8);
   }
   return 0;
-}
-
-std::string ScratchPath(const std::string& name) {
-  const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
-  std::string prefix = info ? std::string(info->test_suite_name()) + "." + info->name() + "." : "";
-  return testing::TempDir() + prefix + name;
 }

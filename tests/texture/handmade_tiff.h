@@ -62,5 +62,3 @@ std::vector<uint8_t> ReadBytes(const std::string& path);
 // little-endian file's bytes; 0 when absent.
 uint16_t FieldTypeOfTag(const std::vector<uint8_t>& file, uint16_t tag);
 
-// A fresh scratch file name under the test temp folder.
-std::string ScratchPath(const std::string& name);

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/demo_runner.h"
+#include "tests/support/demo_runner.h"
 #include "tests/support/png_reader.h"
 #include "tests/support/tiff_helpers.h"
 #include "tests/texture/handmade_tiff.h"

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/scratch.h"
 #include "tests/support/tiff_helpers.h"
 #include "tests/texture/handmade_tiff.h"
 #include "texture/tiff_image.h"

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/scratch.h"
 #include "tests/support/tiff_helpers.h"
 #include "tests/texture/handmade_tiff.h"
 #include "texture/tiff_image.h"

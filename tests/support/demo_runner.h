@@ -9,22 +9,13 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/scratch.h"
+
 struct DemoRun {
   int exitCode = -1;  // the exit status; 128 + signal when killed
   std::string out;    // standard output
   std::string err;    // standard error
 };
-
-// A new empty folder under the test's temporary directory, its name starting
-// with `tag` and made unique by mkdtemp; "" when it cannot be made.
-std::string MakeEmptyScratchFolder(const std::string& tag = "sv-e2e");
-
-// A new folder as MakeEmptyScratchFolder makes, with copies of "shadow2.3DS"
-// and "txt.tif" from the build's scene folder when present.
-std::string MakeScratchFolder();
-
-// Removes a scratch folder and everything in it.
-void RemoveScratchFolder(const std::string& folder);
 
 // Runs `program` with `args` in `folder`; `unset` names variables removed
 // from the environment, `set` adds or replaces some.

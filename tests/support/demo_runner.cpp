@@ -1,14 +1,11 @@
 // Process plumbing for the end-to-end tests: fork, redirect, chdir, exec,
 // wait. POSIX only, like the rest of the Linux build.
-#include "tests/e2e/demo_runner.h"
+#include "tests/support/demo_runner.h"
 
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -21,37 +18,7 @@ std::string ReadFile(const std::string& path) {
   return text.str();
 }
 
-void CopyIfPresent(const std::string& from, const std::string& to) {
-  std::ifstream in(from, std::ios::binary);
-  if (!in) return;
-  std::ofstream out(to, std::ios::binary);
-  out << in.rdbuf();
-}
-
 }  // namespace
-
-std::string MakeEmptyScratchFolder(const std::string& tag) {
-  const char* base = std::getenv("TEST_TMPDIR");
-  std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/" + tag + "-XXXXXX";
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  if (mkdtemp(name.data()) == nullptr) return "";
-  return std::string(name.data());
-}
-
-std::string MakeScratchFolder() {
-  const std::string folder = MakeEmptyScratchFolder();
-  if (folder.empty()) return folder;
-  for (const char* file : {"shadow2.3DS", "txt.tif"}) {
-    CopyIfPresent(std::string(SV_SCENE_DIR) + "/" + file, folder + "/" + file);
-  }
-  return folder;
-}
-
-void RemoveScratchFolder(const std::string& folder) {
-  std::error_code ignored;
-  if (!folder.empty()) std::filesystem::remove_all(folder, ignored);
-}
 
 DemoRun RunProgram(const std::string& program, const std::vector<std::string>& args,
                    const std::string& folder, const std::vector<std::string>& unset,
