@@ -4,82 +4,12 @@
 #include <algorithm>
 #include <cmath>
 
-#include <gtest/gtest.h>
-
 #include "render/lighting.h"
-#include "tests/support/mesh_writer.h"
-
-namespace {
-
-// Removes the scratch folders after a run in which every test passed; after a
-// failure they stay for a look at the captures.
-class ScratchFolders : public ::testing::Environment {
- public:
-  void TearDown() override {
-    if (!::testing::UnitTest::GetInstance()->Passed()) return;
-    for (const std::string& folder : folders) RemoveScratchFolder(folder);
-  }
-  std::vector<std::string> folders;
-};
-
-ScratchFolders* const scratchFolders =
-    static_cast<ScratchFolders*>(::testing::AddGlobalTestEnvironment(new ScratchFolders));
-
-}  // namespace
-
-std::string ScratchFolder(const std::string& name) {
-  const std::string folder = MakeEmptyScratchFolder("render-e2e-" + name);
-  EXPECT_FALSE(folder.empty()) << "no scratch folder for " << name;
-  scratchFolders->folders.push_back(folder);
-  return folder;
-}
 
 DemoRun RunDemo(const std::string& folder, const std::vector<std::string>& arguments) {
   std::vector<std::string> args = {"--headless"};
   args.insert(args.end(), arguments.begin(), arguments.end());
   return RunProgram(SHADOW_VOLUME_PATH, args, folder);
-}
-
-bool WriteTestModel(const std::string& path, const TestMesh& mesh) {
-  MeshFileLayout layout;
-  layout.objectName = "TestMesh";
-  return WriteMeshModel(path, layout, mesh.vertices, mesh.texCoords, mesh.faces);
-}
-
-void AddWall(TestMesh& mesh, const TestWall& wall) {
-  const int base = static_cast<int>(mesh.vertices.size());
-  const int side = wall.n + 1;
-  for (int j = 0; j <= wall.n; ++j) {
-    for (int i = 0; i <= wall.n; ++i) {
-      mesh.vertices.push_back(Vec3{wall.x0 + wall.cell * i, wall.y0 + wall.cell * j, wall.z});
-      mesh.texCoords.push_back(
-          TexCoord{static_cast<float>(i) / wall.n, static_cast<float>(j) / wall.n});
-    }
-  }
-  for (int j = 0; j < wall.n; ++j) {
-    for (int i = 0; i < wall.n; ++i) {
-      const int a = base + j * side + i, b = a + 1, c = a + side + 1, d = a + side;
-      mesh.faces.push_back(Face{a, b, c});
-      mesh.faces.push_back(Face{a, c, d});
-    }
-  }
-}
-
-void AddBox(TestMesh& mesh, Vec3 low, Vec3 high) {
-  const int base = static_cast<int>(mesh.vertices.size());
-  for (int k = 0; k < 8; ++k) {
-    mesh.vertices.push_back(
-        Vec3{(k & 1) ? high.x : low.x, (k & 2) ? high.y : low.y, (k & 4) ? high.z : low.z});
-    if (!mesh.texCoords.empty()) mesh.texCoords.push_back(TexCoord{0.5f, 0.5f});
-  }
-  // Corner k has bit 0 for x, bit 1 for y, bit 2 for z; each side's corners
-  // are listed counter-clockwise seen from outside.
-  const int sides[6][4] = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4},
-                           {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
-  for (const auto& s : sides) {
-    mesh.faces.push_back(Face{base + s[0], base + s[1], base + s[2]});
-    mesh.faces.push_back(Face{base + s[0], base + s[2], base + s[3]});
-  }
 }
 
 namespace {

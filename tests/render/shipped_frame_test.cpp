@@ -103,13 +103,7 @@ struct ShadowQuads {
   std::vector<Triangle> firstPass, secondPass;
 
   ShadowQuads(const SceneMesh& scene, Vec3 light, Vec3 eye) {
-    MeshObject* mesh = new MeshObject();
-    mesh->vertexCount = static_cast<int32_t>(scene.vertices.size());
-    mesh->faceCount = static_cast<int32_t>(scene.faces.size());
-    mesh->vertices = new Vec3[scene.vertices.size()];
-    std::copy(scene.vertices.begin(), scene.vertices.end(), mesh->vertices);
-    mesh->faces = new Face[scene.faces.size()];
-    std::copy(scene.faces.begin(), scene.faces.end(), mesh->faces);
+    MeshObject* mesh = NewMesh(scene.vertices, scene.faces);
     BuildEdgeList(mesh);
     ShadowVolume volume;
     volume.BindVertexArray(mesh->vertices, mesh->vertexCount, sizeof(Vec3), 0);

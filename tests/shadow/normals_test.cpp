@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "shadow/normals.h"
-#include "tests/shadow/test_meshes.h"
+#include "tests/support/test_meshes.h"
 
 namespace {
 

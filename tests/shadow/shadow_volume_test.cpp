@@ -15,7 +15,7 @@
 
 #include "shadow/edges.h"
 #include "shadow/shadow_volume.h"
-#include "tests/shadow/test_meshes.h"
+#include "tests/support/test_meshes.h"
 
 namespace {
 

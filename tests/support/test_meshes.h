@@ -1,12 +1,15 @@
-// Meshes for the shadow tests and benchmarks: closed, consistently wound
-// boxes, tori and spheres, each with shared vertices or with texture seams
-// (coinciding positions under different indices), and a random generator of
-// nasty small meshes. Every mesh is a MeshObject made with new/new[]; release
-// it with FreeMeshObject.
+// The tests' meshes, in two forms. As MeshObjects, for the shadow tests,
+// the render tests' shadow rules and the benchmarks: closed, consistently
+// wound boxes, tori and spheres, each with shared vertices or with texture
+// seams (coinciding positions under different indices), and a random
+// generator of nasty small meshes; each is made with new/new[], release it
+// with FreeMeshObject. As TestMeshes, for models written to 3DS files for the
+// real demo: a tessellated wall and boxes, written through tools' mesh writer.
 #pragma once
 
 #include <cstdint>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "model/scene.h"
@@ -38,3 +41,30 @@ MeshObject* MakeRandomMesh(std::mt19937& rng);
 // A copy of a closed mesh with its faces shuffled, each face's slots rotated,
 // some faces repeated and some reversed: the same positions, messier topology.
 MeshObject* MakeScrambledCopy(const MeshObject& mesh, std::mt19937& rng);
+
+// A mesh to write as a test model: vertices, faces, optional texture
+// coordinates (one per vertex when not empty).
+struct TestMesh {
+  std::vector<Vec3> vertices;
+  std::vector<Face> faces;
+  std::vector<TexCoord> texCoords;
+};
+
+// Writes `mesh` as the one object of a 3DS file at `path`.
+bool WriteTestModel(const std::string& path, const TestMesh& mesh);
+
+// A flat wall facing the viewer at depth z, from (x0, y0) with n x n square
+// cells of size `cell`, each split along the diagonal from its lower-left to
+// its upper-right corner, counter-clockwise seen from +z. Texture coordinates
+// run from 0 to 1 across it. Open: its border casts no shadow quads.
+struct TestWall {
+  float x0 = -60.0f;
+  float y0 = -60.0f;
+  float cell = 2.0f;
+  int n = 60;
+  float z = -40.0f;
+};
+void AddWall(TestMesh& mesh, const TestWall& wall);
+
+// A closed box from `low` to `high`, counter-clockwise seen from outside.
+void AddBox(TestMesh& mesh, Vec3 low, Vec3 high);
