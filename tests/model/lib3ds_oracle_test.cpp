@@ -3,13 +3,11 @@
 // mesh vertices, faces and texture coordinates as lib3ds reads from them, and
 // files that lib3ds writes from random meshes and materials must read back
 // as written. Every prefix of a real file must load without fault.
-#include <dirent.h>
 #include <unistd.h>
 
 #include <lib3ds/file.h>
 #include <lib3ds/material.h>
 #include <lib3ds/mesh.h>
-#include <strings.h>
 
 #include <algorithm>
 #include <cstring>
@@ -21,30 +19,13 @@
 #include <gtest/gtest.h>
 
 #include "model/load3ds.h"
+#include "tests/support/assimp_models.h"
+#include "tests/support/scratch.h"
 
 namespace {
 
 using ScenePtr = std::unique_ptr<Scene, void (*)(Scene*)>;
 using Lib3dsPtr = std::unique_ptr<Lib3dsFile, void (*)(Lib3dsFile*)>;
-
-const std::string kModels = ASSIMP_MODELS_DIR;
-
-// Every 3DS file of the package: the .3ds/.3DS files of its 3DS folder, and
-// testFormatDetection there, a 3DS file without an extension.
-std::vector<std::string> Assimp3dsFiles() {
-  std::vector<std::string> files;
-  std::string folder = kModels + "/3DS";
-  DIR* dir = opendir(folder.c_str());
-  if (dir == nullptr) return files;
-  while (dirent* entry = readdir(dir)) {
-    std::string name = entry->d_name;
-    bool is3ds = name.size() > 4 && strcasecmp(name.c_str() + name.size() - 4, ".3ds") == 0;
-    if (is3ds || name == "testFormatDetection") files.push_back(folder + "/" + name);
-  }
-  closedir(dir);
-  std::sort(files.begin(), files.end());
-  return files;
-}
 
 // Compares the meshes of one file as both readers see them. lib3ds keeps its
 // meshes sorted by name, so they are matched by name, in file order among
@@ -106,8 +87,9 @@ void ExpectSameMeshes(const std::string& path, const Scene& scene, Lib3dsFile& o
 }
 
 TEST(Load3dsOracle, AssimpTestModelsReadAsLib3dsReadsThem) {
+  if (const std::string why = AssimpModelsMissing(); !why.empty()) GTEST_SKIP() << why;
   std::vector<std::string> files = Assimp3dsFiles();
-  ASSERT_GE(files.size(), 10u) << "assimp-testmodels is not installed (scripts/setup-deps)";
+  ASSERT_GE(files.size(), 10u) << AssimpModelPath("3DS");
   for (const std::string& path : files) {
     ScenePtr scene(Load3dsScene(path.c_str(), 1), FreeScene);
     Lib3dsPtr oracle(lib3ds_file_load(path.c_str()), lib3ds_file_free);
@@ -119,7 +101,8 @@ TEST(Load3dsOracle, AssimpTestModelsReadAsLib3dsReadsThem) {
 
 // The package's empty file is no 3DS file to either reader.
 TEST(Load3dsOracle, EmptyFileIsRejectedByBothReaders) {
-  std::string path = kModels + "/invalid/empty.3ds";
+  if (const std::string why = AssimpModelsMissing(); !why.empty()) GTEST_SKIP() << why;
+  std::string path = AssimpModelPath("invalid/empty.3ds");
   ASSERT_EQ(access(path.c_str(), R_OK), 0) << path;
   EXPECT_EQ(Load3dsScene(path.c_str(), 1), nullptr);
   EXPECT_EQ(lib3ds_file_load(path.c_str()), nullptr);
@@ -128,8 +111,9 @@ TEST(Load3dsOracle, EmptyFileIsRejectedByBothReaders) {
 // Every prefix of a real file loads; what comes back is consistent, and in
 // the sanitizer build nothing is touched out of bounds.
 TEST(Load3dsOracle, EveryPrefixOfARealFileLoadsSafely) {
+  if (const std::string why = AssimpModelsMissing(); !why.empty()) GTEST_SKIP() << why;
   std::vector<uint8_t> bytes;
-  std::string path = kModels + "/3DS/cubes_with_alpha.3DS";
+  std::string path = AssimpModelPath("3DS/cubes_with_alpha.3DS");
   ASSERT_TRUE(ReadWholeFile(path.c_str(), &bytes, nullptr)) << path;
   ScenePtr whole(Load3dsSceneFromBytes(bytes.data(), bytes.size(), 1), FreeScene);
   ASSERT_NE(whole, nullptr);
@@ -162,8 +146,7 @@ TEST(Load3dsOracle, FilesWrittenByLib3dsRoundTrip) {
   std::mt19937 rng(20261207);
   std::uniform_real_distribution<float> coordinate(-1000.0f, 1000.0f);
   std::uniform_real_distribution<float> unit(0.0f, 1.0f);
-  std::string path =
-      std::string(::testing::TempDir()) + "/" + std::to_string(getpid()) + "-lib3ds.3ds";
+  const std::string path = ScratchPath("lib3ds.3ds");
 
   for (int round = 0; round < 8; ++round) {
     SCOPED_TRACE(round);

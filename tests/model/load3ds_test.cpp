@@ -4,7 +4,6 @@
 // naming missing vertices). Run under the sanitizer build, every case also
 // checks that nothing is read or written out of bounds.
 #include <dirent.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstring>
@@ -15,8 +14,9 @@
 #include <gtest/gtest.h>
 
 #include "model/load3ds.h"
-#include "tests/support/chunk_writer.h"
-#include "tests/support/mesh_writer.h"
+#include "tests/support/scratch.h"
+#include "tools/chunk_writer.h"
+#include "tools/mesh_writer.h"
 
 namespace {
 
@@ -116,10 +116,6 @@ int OpenDescriptorCount() {
   return count;
 }
 
-std::string TempPath(const char* name) {
-  return std::string(::testing::TempDir()) + "/" + std::to_string(getpid()) + "-" + name;
-}
-
 TEST(Load3dsHeader, RejectsFilesThatDoNotStartWithTheMainChunk) {
   EXPECT_EQ(LoadRaw({}), nullptr);
   EXPECT_EQ(LoadRaw({0x4D}), nullptr);
@@ -127,14 +123,14 @@ TEST(Load3dsHeader, RejectsFilesThatDoNotStartWithTheMainChunk) {
   EXPECT_EQ(LoadRaw({0x3D, 0x3D, 6, 0, 0, 0}), nullptr);
 
   // Through the file system: no descriptor is left open on any path.
-  std::string bad = TempPath("bitmap-header.3ds");
+  std::string bad = ScratchPath("bitmap-header.3ds");
   ChunkWriter notModel;
   notModel.Raw("BM\x06\0\0\0", 6);
   ASSERT_TRUE(notModel.Save(bad.c_str()));
   int before = OpenDescriptorCount();
   EXPECT_EQ(Load3dsScene(bad.c_str(), 1), nullptr);
-  EXPECT_EQ(Load3dsScene(TempPath("no-such-file.3ds").c_str(), 1), nullptr);
-  std::string good = TempPath("bare-main.3ds");
+  EXPECT_EQ(Load3dsScene(ScratchPath("no-such-file.3ds").c_str(), 1), nullptr);
+  std::string good = ScratchPath("bare-main.3ds");
   ChunkWriter bare;
   bare.Begin(0x4D4D);
   bare.End();

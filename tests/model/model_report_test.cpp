@@ -1,10 +1,6 @@
 // sv-inspect model, the real binary, on real files: its summary line agrees
 // with lib3ds, and a file that is missing or no 3DS file gives exit code 2
 // and exactly one line on standard error that names the file.
-#include <dirent.h>
-#include <strings.h>
-#include <unistd.h>
-
 #include <lib3ds/file.h>
 #include <lib3ds/material.h>
 #include <lib3ds/mesh.h>
@@ -16,8 +12,9 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/e2e/demo_runner.h"
-#include "tests/support/chunk_writer.h"
+#include "tests/support/assimp_models.h"
+#include "tests/support/demo_runner.h"
+#include "tools/chunk_writer.h"
 
 namespace {
 
@@ -36,19 +33,10 @@ std::vector<std::string> Lines(const std::string& text) {
 TEST(InspectModel, PrintsOneRecordPerObjectAndMaterialAgreeingWithLib3ds) {
   // Every 3DS file of the package: its .3ds/.3DS files and testFormatDetection,
   // a 3DS file without an extension.
-  const std::string folder = std::string(ASSIMP_MODELS_DIR) + "/3DS/";
-  std::vector<std::string> names;
-  if (DIR* dir = opendir(folder.c_str())) {
-    while (dirent* entry = readdir(dir)) {
-      std::string name = entry->d_name;
-      bool is3ds = name.size() > 4 && strcasecmp(name.c_str() + name.size() - 4, ".3ds") == 0;
-      if (is3ds || name == "testFormatDetection") names.push_back(name);
-    }
-    closedir(dir);
-  }
-  ASSERT_GE(names.size(), 10u) << "assimp-testmodels is not installed (scripts/setup-deps)";
-  for (const std::string& name : names) {
-    std::string path = folder + name;
+  if (const std::string why = AssimpModelsMissing(); !why.empty()) GTEST_SKIP() << why;
+  const std::vector<std::string> files = Assimp3dsFiles();
+  ASSERT_GE(files.size(), 10u) << AssimpModelPath("3DS");
+  for (const std::string& path : files) {
     SCOPED_TRACE(path);
     DemoRun run = Inspect({"model", path});
     ASSERT_EQ(run.exitCode, 0) << run.err;
@@ -84,8 +72,9 @@ TEST(InspectModel, PrintsOneRecordPerObjectAndMaterialAgreeingWithLib3ds) {
 }
 
 TEST(InspectModel, ShowsWhatTheReaderMadeOfAKnownFile) {
+  if (const std::string why = AssimpModelsMissing(); !why.empty()) GTEST_SKIP() << why;
   // cube_with_diffuse_texture.3DS: one 32-vertex box and one textured material.
-  std::string path = std::string(ASSIMP_MODELS_DIR) + "/3DS/cube_with_diffuse_texture.3DS";
+  std::string path = AssimpModelPath("3DS/cube_with_diffuse_texture.3DS");
   DemoRun run = Inspect({"model", path});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   std::vector<std::string> lines = Lines(run.out);
@@ -114,8 +103,7 @@ TEST(InspectModel, EscapesNamesSoEachRecordKeepsItsLine) {
   w.Begin(0x4110);
   w.U16(0);
   w.EndAll();
-  std::string path =
-      std::string(::testing::TempDir()) + "/" + std::to_string(getpid()) + "-named.3ds";
+  const std::string path = ScratchPath("named.3ds");
   ASSERT_TRUE(w.Save(path.c_str()));
   DemoRun run = Inspect({"model", path});
   std::remove(path.c_str());
@@ -128,9 +116,10 @@ TEST(InspectModel, EscapesNamesSoEachRecordKeepsItsLine) {
 }
 
 TEST(InspectModel, UnreadableOrForeignFilesExitWithCodeTwoAndOneLine) {
-  std::string missing = std::string(::testing::TempDir()) + "/no-such-model.3ds";
-  std::string foreign = std::string(ASSIMP_MODELS_DIR) + "/3DS/test.png";
-  std::string empty = std::string(ASSIMP_MODELS_DIR) + "/invalid/empty.3ds";
+  if (const std::string why = AssimpModelsMissing(); !why.empty()) GTEST_SKIP() << why;
+  std::string missing = ScratchPath("no-such-model.3ds");
+  std::string foreign = AssimpModelPath("3DS/test.png");
+  std::string empty = AssimpModelPath("invalid/empty.3ds");
   for (const std::string& path : {missing, foreign, empty}) {
     DemoRun run = Inspect({"model", path});
     EXPECT_EQ(run.exitCode, 2) << path;
