@@ -15,7 +15,6 @@ class SurfacelessGl {
     if (getPlatformDisplay == nullptr) return;
     display_ = getPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
     if (display_ == EGL_NO_DISPLAY || !eglInitialize(display_, nullptr, nullptr)) return;
-    initialised_ = true;
     if (!eglBindAPI(EGL_OPENGL_API)) return;
     const EGLint want[] = {EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT, EGL_SURFACE_TYPE, EGL_PBUFFER_BIT,
                            EGL_NONE};
@@ -26,12 +25,14 @@ class SurfacelessGl {
     if (context_ == EGL_NO_CONTEXT) return;
     ok_ = eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, context_) == EGL_TRUE;
   }
+  // The display stays initialised until the process ends, as in the demo:
+  // terminating the last one unloads Mesa's driver, and a block the driver
+  // allocated once and keeps in its static data would then show as a leak.
   ~SurfacelessGl() {
     if (context_ != EGL_NO_CONTEXT) {
       eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
       eglDestroyContext(display_, context_);
     }
-    if (initialised_) eglTerminate(display_);
     eglReleaseThread();
   }
   SurfacelessGl(const SurfacelessGl&) = delete;
@@ -42,6 +43,5 @@ class SurfacelessGl {
  private:
   EGLDisplay display_ = EGL_NO_DISPLAY;
   EGLContext context_ = EGL_NO_CONTEXT;
-  bool initialised_ = false;
   bool ok_ = false;
 };
