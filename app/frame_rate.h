@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "app/platform/win32.h"
+#include "platform/win32.h"
 
 struct FrameRateState {
   float frameCount = 0;         // frames since the last title update

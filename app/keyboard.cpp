@@ -2,7 +2,7 @@
 // Nothing moves here; the end-of-frame motion step reads the flags.
 #include "app/keyboard.h"
 
-#include "app/platform/win32.h"
+#include "platform/win32.h"
 
 KeyState keyState;
 

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <string>
 
-#include "app/platform/platform.h"
-#include "app/platform/run_options.h"
+#include "platform/platform.h"
+#include "platform/run_options.h"
 #include "app/win_main.h"
 
 int main(int argc, char** argv) {

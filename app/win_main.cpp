@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "app/keyboard.h"
-#include "app/platform/platform.h"
+#include "platform/platform.h"
 #include "render/frame.h"
 #include "render/scene_setup.h"
 

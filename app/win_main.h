@@ -3,7 +3,7 @@
 // waiting, and key messages passed to the keyboard handlers.
 #pragma once
 
-#include "app/platform/win32.h"
+#include "platform/win32.h"
 
 // The application window; set once, right after it is created.
 extern HWND MainWindow;

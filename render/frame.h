@@ -5,7 +5,7 @@
 // texel x min(1, S x lit + 0.12), S = 0.52 in a shadow and 1 elsewhere.
 #pragma once
 
-#include "app/platform/win32.h"
+#include "platform/win32.h"
 
 // The frame's fixed values.
 constexpr float kLightRadius = 210.0f;     // model units

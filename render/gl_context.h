@@ -3,7 +3,7 @@
 // stencil, a 45-degree perspective from 15 to 1000 units.
 #pragma once
 
-#include "app/platform/win32.h"
+#include "platform/win32.h"
 
 struct GlContextState {
   HWND window = nullptr;             // the window given to InitOpenGL

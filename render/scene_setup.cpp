@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/platform/platform.h"
+#include "platform/platform.h"
 #include "model/load3ds.h"
 #include "render/camera.h"
 #include "render/gl_context.h"

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "app/platform/win32.h"
+#include "platform/win32.h"
 #include "model/scene.h"
 #include "shadow/shadow_volume.h"
 #include "texture/tiff_image.h"

@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/platform/platform.h"
+#include "platform/platform.h"
 #include "render/camera.h"
 #include "render/frame.h"
 #include "render/lighting.h"

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "app/platform/platform.h"
+#include "platform/platform.h"
 #include "app/win_main.h"
 #include "render/gl_context.h"
 #include "render/scene_setup.h"

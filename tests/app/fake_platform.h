@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/platform/win32.h"
+#include "platform/win32.h"
 
 struct FakePlatform {
   std::vector<std::string> calls;  // "Name(arguments)" per call, in order

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "app/keyboard.h"
-#include "app/platform/platform.h"
-#include "app/platform/win32.h"
+#include "platform/platform.h"
+#include "platform/win32.h"
 #include "app/win_main.h"
 #include "render/gl_context.h"
 #include "tests/support/png_reader.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/platform/run_options.h"
+#include "platform/run_options.h"
 
 namespace {
 

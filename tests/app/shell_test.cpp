@@ -10,7 +10,7 @@
 
 #include "app/frame_rate.h"
 #include "app/keyboard.h"
-#include "app/platform/platform.h"
+#include "platform/platform.h"
 #include "app/win_main.h"
 #include "render/gl_context.h"
 #include "tests/app/fake_platform.h"

@@ -1,7 +1,7 @@
 // Command-line parsing for shadow_volume. Every value is checked completely
 // (no trailing characters, no overflow) so a typo is a usage error, never a
 // silently different run.
-#include "app/platform/run_options.h"
+#include "platform/run_options.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,6 +1,6 @@
 // PNG output for the frame captures: one libpng write per file, errors
 // reported through libpng's setjmp convention and turned into a message.
-#include "app/platform/png_writer.h"
+#include "platform/png_writer.h"
 
 #include <png.h>
 

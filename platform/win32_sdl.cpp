@@ -20,9 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "app/platform/platform.h"
-#include "app/platform/png_writer.h"
-#include "app/platform/win32.h"
+#include "platform/platform.h"
+#include "platform/png_writer.h"
+#include "platform/win32.h"
 
 // The handle records. Windows keep their SDL window and the attributes of
 // the GL format it was made with; a device context belongs to one window.

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/platform/platform.h"
+#include "platform/platform.h"
 
 enum class RunAction {
   kRun,             // options parsed; start the program

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/platform/win32.h"
+#include "platform/win32.h"
 
 // One scripted key event: queued as the key message of a real key press right
 // before frame `frame` (1-based) is drawn.
