@@ -122,8 +122,8 @@ bool ParseKeyScript(const std::string& script, std::vector<ScriptedKey>* keys, s
     start = end + 1;
     ++itemNumber;
   }
-  std::stable_sort(parsed.begin(), parsed.end(),
-                   [](const ScriptedKey& a, const ScriptedKey& b) { return a.frame < b.frame; });
+  // One stable sort of the whole list: events of one frame keep the order of
+  // the options and, within one script, the script's order.
   keys->insert(keys->end(), parsed.begin(), parsed.end());
   std::stable_sort(keys->begin(), keys->end(),
                    [](const ScriptedKey& a, const ScriptedKey& b) { return a.frame < b.frame; });

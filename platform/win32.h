@@ -37,22 +37,23 @@ using LPVOID = void*;
 constexpr BOOL FALSE = 0;
 constexpr BOOL TRUE = 1;
 
-// ---- Handles: distinct opaque pointer types, as with Windows' STRICT ----
-struct HWND__;
-struct HDC__;
-struct HGLRC__;
-struct HINSTANCE__;
-struct HICON__;
-struct HBRUSH__;
-struct HMENU__;
-using HWND = HWND__*;
-using HDC = HDC__*;
-using HGLRC = HGLRC__*;
-using HINSTANCE = HINSTANCE__*;
-using HICON = HICON__*;
+// ---- Handles: distinct opaque pointer types, as with Windows' STRICT. The
+// records behind them are the implementation's own. ----
+struct WindowRecord;
+struct DeviceContextRecord;
+struct RenderingContextRecord;
+struct InstanceRecord;
+struct IconRecord;
+struct BrushRecord;
+struct MenuRecord;
+using HWND = WindowRecord*;
+using HDC = DeviceContextRecord*;
+using HGLRC = RenderingContextRecord*;
+using HINSTANCE = InstanceRecord*;
+using HICON = IconRecord*;
 using HCURSOR = HICON;
-using HBRUSH = HBRUSH__*;
-using HMENU = HMENU__*;
+using HBRUSH = BrushRecord*;
+using HMENU = MenuRecord*;
 using HGDIOBJ = void*;
 
 using WNDPROC = LRESULT (*)(HWND, UINT, WPARAM, LPARAM);
@@ -178,13 +179,16 @@ constexpr DWORD PFD_SUPPORT_OPENGL = 0x00000020;
 constexpr BYTE PFD_TYPE_RGBA = 0;
 constexpr BYTE PFD_MAIN_PLANE = 0;
 
-// Virtual-key codes (letters and digits are their upper-case ASCII codes).
-constexpr WPARAM VK_BACK = 0x08;
+// Virtual-key codes: every code the key translation produces, by its Windows
+// name (letters and digits are their upper-case ASCII codes and have none).
+constexpr WPARAM VK_BACK = 0x08;  // Backspace
 constexpr WPARAM VK_TAB = 0x09;
-constexpr WPARAM VK_RETURN = 0x0D;
-constexpr WPARAM VK_SHIFT = 0x10;
-constexpr WPARAM VK_CONTROL = 0x11;
-constexpr WPARAM VK_MENU = 0x12;  // Alt
+constexpr WPARAM VK_RETURN = 0x0D;   // Enter, also on the keypad
+constexpr WPARAM VK_SHIFT = 0x10;    // either Shift
+constexpr WPARAM VK_CONTROL = 0x11;  // either Ctrl
+constexpr WPARAM VK_MENU = 0x12;     // either Alt
+constexpr WPARAM VK_PAUSE = 0x13;
+constexpr WPARAM VK_CAPITAL = 0x14;  // Caps Lock
 constexpr WPARAM VK_ESCAPE = 0x1B;
 constexpr WPARAM VK_SPACE = 0x20;
 constexpr WPARAM VK_PRIOR = 0x21;  // Page Up
@@ -195,12 +199,52 @@ constexpr WPARAM VK_LEFT = 0x25;
 constexpr WPARAM VK_UP = 0x26;
 constexpr WPARAM VK_RIGHT = 0x27;
 constexpr WPARAM VK_DOWN = 0x28;
+constexpr WPARAM VK_SNAPSHOT = 0x2C;  // Print Screen
 constexpr WPARAM VK_INSERT = 0x2D;
 constexpr WPARAM VK_DELETE = 0x2E;
+constexpr WPARAM VK_LWIN = 0x5B;
+constexpr WPARAM VK_RWIN = 0x5C;
+constexpr WPARAM VK_APPS = 0x5D;  // the menu key
+constexpr WPARAM VK_NUMPAD0 = 0x60;
+constexpr WPARAM VK_NUMPAD1 = 0x61;
+constexpr WPARAM VK_NUMPAD2 = 0x62;
+constexpr WPARAM VK_NUMPAD3 = 0x63;
+constexpr WPARAM VK_NUMPAD4 = 0x64;
+constexpr WPARAM VK_NUMPAD5 = 0x65;
+constexpr WPARAM VK_NUMPAD6 = 0x66;
+constexpr WPARAM VK_NUMPAD7 = 0x67;
+constexpr WPARAM VK_NUMPAD8 = 0x68;
+constexpr WPARAM VK_NUMPAD9 = 0x69;
+constexpr WPARAM VK_MULTIPLY = 0x6A;  // keypad *
+constexpr WPARAM VK_ADD = 0x6B;       // keypad +
+constexpr WPARAM VK_SUBTRACT = 0x6D;  // keypad -
+constexpr WPARAM VK_DECIMAL = 0x6E;   // keypad .
+constexpr WPARAM VK_DIVIDE = 0x6F;    // keypad /
 constexpr WPARAM VK_F1 = 0x70;
+constexpr WPARAM VK_F2 = 0x71;
+constexpr WPARAM VK_F3 = 0x72;
 constexpr WPARAM VK_F4 = 0x73;
+constexpr WPARAM VK_F5 = 0x74;
+constexpr WPARAM VK_F6 = 0x75;
+constexpr WPARAM VK_F7 = 0x76;
+constexpr WPARAM VK_F8 = 0x77;
+constexpr WPARAM VK_F9 = 0x78;
 constexpr WPARAM VK_F10 = 0x79;
+constexpr WPARAM VK_F11 = 0x7A;
 constexpr WPARAM VK_F12 = 0x7B;
+constexpr WPARAM VK_NUMLOCK = 0x90;
+constexpr WPARAM VK_SCROLL = 0x91;      // Scroll Lock
+constexpr WPARAM VK_OEM_1 = 0xBA;       // ; on a US layout
+constexpr WPARAM VK_OEM_PLUS = 0xBB;    // =
+constexpr WPARAM VK_OEM_COMMA = 0xBC;   // ,
+constexpr WPARAM VK_OEM_MINUS = 0xBD;   // -
+constexpr WPARAM VK_OEM_PERIOD = 0xBE;  // .
+constexpr WPARAM VK_OEM_2 = 0xBF;       // / on a US layout
+constexpr WPARAM VK_OEM_3 = 0xC0;       // ` on a US layout
+constexpr WPARAM VK_OEM_4 = 0xDB;       // [ on a US layout
+constexpr WPARAM VK_OEM_5 = 0xDC;       // \ on a US layout
+constexpr WPARAM VK_OEM_6 = 0xDD;       // ] on a US layout
+constexpr WPARAM VK_OEM_7 = 0xDE;       // ' on a US layout
 
 // ---- The services ----
 

@@ -26,8 +26,8 @@
 
 // The handle records. Windows keep their SDL window and the attributes of
 // the GL format it was made with; a device context belongs to one window.
-struct HDC__ {
-  HWND__* window = nullptr;
+struct DeviceContextRecord {
+  WindowRecord* window = nullptr;
 };
 
 // The SDL GL attributes one pixel format stands for.
@@ -38,7 +38,7 @@ struct GlFormat {
   int stencilBits = 0;   // 0 or 8
 };
 
-struct HWND__ {
+struct WindowRecord {
   SDL_Window* sdlWindow = nullptr;
   WNDPROC procedure = nullptr;
   std::string title;
@@ -52,21 +52,21 @@ struct HWND__ {
   GlFormat sdlFormat;        // GL attributes of the current SDL window
   uint64_t configStamp = 0;  // GL-config generation the SDL window was made in
   int pixelFormat = 0;       // index given by SetPixelFormat; 0 = none yet
-  HDC__ deviceContext;
+  DeviceContextRecord deviceContext;
 };
 
-struct HGLRC__ {
+struct RenderingContextRecord {
   SDL_GLContext context = nullptr;
-  HWND__* window = nullptr;  // the window it was made for
+  WindowRecord* window = nullptr;  // the window it was made for
 };
 
-struct HINSTANCE__ {
+struct InstanceRecord {
   int unused;
 };
-struct HICON__ {
+struct IconRecord {
   int unused;
 };
-struct HBRUSH__ {
+struct BrushRecord {
   int unused;
 };
 
@@ -83,8 +83,8 @@ struct PlatformState {
   bool videoReady = false;
   std::string failure;  // reason of the last failure
   std::vector<WindowClass> classes;
-  std::vector<std::unique_ptr<HWND__>> windows;  // every window ever made
-  std::vector<std::unique_ptr<HGLRC__>> contexts;
+  std::vector<std::unique_ptr<WindowRecord>> windows;  // every window ever made
+  std::vector<std::unique_ptr<RenderingContextRecord>> contexts;
   std::deque<MSG> posted;  // PostQuitMessage, --frames close
   std::deque<MSG> input;   // translated SDL events, scripted keys
   uint32_t presentedFrames = 0;
@@ -92,6 +92,11 @@ struct PlatformState {
   bool scriptHeld[256] = {};   // scripted keys currently down
   uint32_t virtualNow = 1;     // the virtual clock, ms
   uint64_t configStamp = 0;    // bumped by every GL window made
+  // The stock objects: only their addresses mean anything.
+  InstanceRecord instance{};
+  IconRecord stockIcon{};
+  IconRecord stockCursor{};
+  BrushRecord whiteBrush{};
 };
 
 // The one state record, made on first use.
@@ -99,11 +104,6 @@ PlatformState& State() {
   static PlatformState state;
   return state;
 }
-
-HINSTANCE__ theInstance{};
-HICON__ stockIcon{};
-HICON__ stockCursor{};
-HBRUSH__ whiteBrush{};
 
 // Keeps `reason` for PlatformFailureReason (the caller then returns its
 // failure value).
@@ -198,7 +198,7 @@ void SetGlAttributes(const GlFormat& format) {
 
 // Makes (or remakes) the window's SDL window with `format`; the old one, if
 // any, is destroyed only once the new one exists.
-bool MakeSdlWindow(HWND__* window, const GlFormat& format) {
+bool MakeSdlWindow(WindowRecord* window, const GlFormat& format) {
   SetGlAttributes(format);
   SDL_Window* made = SDL_CreateWindow(
       window->title.c_str(), window->x, window->y, window->clientWidth, window->clientHeight,
@@ -266,18 +266,23 @@ LPARAM KeyLParam(bool down, bool wasDown, bool alt) {
   return static_cast<LPARAM>(static_cast<int32_t>(bits));
 }
 
+// A message as the queues hold it: stamped with the clock, no cursor position.
+MSG MakeMessage(HWND window, UINT code, WPARAM wParam = 0, LPARAM lParam = 0) {
+  MSG message{};
+  message.hwnd = window;
+  message.message = code;
+  message.wParam = wParam;
+  message.lParam = lParam;
+  message.time = timeGetTime();
+  return message;
+}
+
 // The message of one key event: the system form with Alt held, for F10 and
 // for Alt itself, as Windows sends them.
 MSG KeyMessage(HWND window, WPARAM virtualKey, bool down, bool wasDown, bool alt) {
   bool system = alt || virtualKey == VK_F10 || virtualKey == VK_MENU;
-  MSG message{};
-  message.hwnd = window;
-  message.message =
-      down ? (system ? WM_SYSKEYDOWN : WM_KEYDOWN) : (system ? WM_SYSKEYUP : WM_KEYUP);
-  message.wParam = virtualKey;
-  message.lParam = KeyLParam(down, wasDown || !down, alt);
-  message.time = timeGetTime();
-  return message;
+  UINT code = down ? (system ? WM_SYSKEYDOWN : WM_KEYDOWN) : (system ? WM_SYSKEYUP : WM_KEYUP);
+  return MakeMessage(window, code, virtualKey, KeyLParam(down, wasDown || !down, alt));
 }
 
 // The one key table: SDL key codes of the non-character keys and their
@@ -286,31 +291,33 @@ struct KeyPair {
   SDL_Keycode sdl;
   WPARAM virtualKey;
 };
+// clang-format off
 constexpr KeyPair kKeyTable[] = {
-    {SDLK_BACKSPACE, 0x08},    {SDLK_TAB, 0x09},          {SDLK_RETURN, 0x0D},
-    {SDLK_KP_ENTER, 0x0D},     {SDLK_LSHIFT, 0x10},       {SDLK_RSHIFT, 0x10},
-    {SDLK_LCTRL, 0x11},        {SDLK_RCTRL, 0x11},        {SDLK_LALT, 0x12},
-    {SDLK_RALT, 0x12},         {SDLK_PAUSE, 0x13},        {SDLK_CAPSLOCK, 0x14},
-    {SDLK_ESCAPE, 0x1B},       {SDLK_SPACE, 0x20},        {SDLK_PAGEUP, 0x21},
-    {SDLK_PAGEDOWN, 0x22},     {SDLK_END, 0x23},          {SDLK_HOME, 0x24},
-    {SDLK_LEFT, 0x25},         {SDLK_UP, 0x26},           {SDLK_RIGHT, 0x27},
-    {SDLK_DOWN, 0x28},         {SDLK_PRINTSCREEN, 0x2C},  {SDLK_INSERT, 0x2D},
-    {SDLK_DELETE, 0x2E},       {SDLK_LGUI, 0x5B},         {SDLK_RGUI, 0x5C},
-    {SDLK_APPLICATION, 0x5D},  {SDLK_KP_0, 0x60},         {SDLK_KP_1, 0x61},
-    {SDLK_KP_2, 0x62},         {SDLK_KP_3, 0x63},         {SDLK_KP_4, 0x64},
-    {SDLK_KP_5, 0x65},         {SDLK_KP_6, 0x66},         {SDLK_KP_7, 0x67},
-    {SDLK_KP_8, 0x68},         {SDLK_KP_9, 0x69},         {SDLK_KP_MULTIPLY, 0x6A},
-    {SDLK_KP_PLUS, 0x6B},      {SDLK_KP_MINUS, 0x6D},     {SDLK_KP_PERIOD, 0x6E},
-    {SDLK_KP_DIVIDE, 0x6F},    {SDLK_F1, 0x70},           {SDLK_F2, 0x71},
-    {SDLK_F3, 0x72},           {SDLK_F4, 0x73},           {SDLK_F5, 0x74},
-    {SDLK_F6, 0x75},           {SDLK_F7, 0x76},           {SDLK_F8, 0x77},
-    {SDLK_F9, 0x78},           {SDLK_F10, 0x79},          {SDLK_F11, 0x7A},
-    {SDLK_F12, 0x7B},          {SDLK_NUMLOCKCLEAR, 0x90}, {SDLK_SCROLLLOCK, 0x91},
-    {SDLK_SEMICOLON, 0xBA},    {SDLK_EQUALS, 0xBB},       {SDLK_COMMA, 0xBC},
-    {SDLK_MINUS, 0xBD},        {SDLK_PERIOD, 0xBE},       {SDLK_SLASH, 0xBF},
-    {SDLK_BACKQUOTE, 0xC0},    {SDLK_LEFTBRACKET, 0xDB},  {SDLK_BACKSLASH, 0xDC},
-    {SDLK_RIGHTBRACKET, 0xDD}, {SDLK_QUOTE, 0xDE},
+    {SDLK_BACKSPACE, VK_BACK},     {SDLK_TAB, VK_TAB},              {SDLK_RETURN, VK_RETURN},
+    {SDLK_KP_ENTER, VK_RETURN},    {SDLK_LSHIFT, VK_SHIFT},         {SDLK_RSHIFT, VK_SHIFT},
+    {SDLK_LCTRL, VK_CONTROL},      {SDLK_RCTRL, VK_CONTROL},        {SDLK_LALT, VK_MENU},
+    {SDLK_RALT, VK_MENU},          {SDLK_PAUSE, VK_PAUSE},          {SDLK_CAPSLOCK, VK_CAPITAL},
+    {SDLK_ESCAPE, VK_ESCAPE},      {SDLK_SPACE, VK_SPACE},          {SDLK_PAGEUP, VK_PRIOR},
+    {SDLK_PAGEDOWN, VK_NEXT},      {SDLK_END, VK_END},              {SDLK_HOME, VK_HOME},
+    {SDLK_LEFT, VK_LEFT},          {SDLK_UP, VK_UP},                {SDLK_RIGHT, VK_RIGHT},
+    {SDLK_DOWN, VK_DOWN},          {SDLK_PRINTSCREEN, VK_SNAPSHOT}, {SDLK_INSERT, VK_INSERT},
+    {SDLK_DELETE, VK_DELETE},      {SDLK_LGUI, VK_LWIN},            {SDLK_RGUI, VK_RWIN},
+    {SDLK_APPLICATION, VK_APPS},   {SDLK_KP_0, VK_NUMPAD0},         {SDLK_KP_1, VK_NUMPAD1},
+    {SDLK_KP_2, VK_NUMPAD2},       {SDLK_KP_3, VK_NUMPAD3},         {SDLK_KP_4, VK_NUMPAD4},
+    {SDLK_KP_5, VK_NUMPAD5},       {SDLK_KP_6, VK_NUMPAD6},         {SDLK_KP_7, VK_NUMPAD7},
+    {SDLK_KP_8, VK_NUMPAD8},       {SDLK_KP_9, VK_NUMPAD9},         {SDLK_KP_MULTIPLY, VK_MULTIPLY},
+    {SDLK_KP_PLUS, VK_ADD},        {SDLK_KP_MINUS, VK_SUBTRACT},    {SDLK_KP_PERIOD, VK_DECIMAL},
+    {SDLK_KP_DIVIDE, VK_DIVIDE},   {SDLK_F1, VK_F1},                {SDLK_F2, VK_F2},
+    {SDLK_F3, VK_F3},              {SDLK_F4, VK_F4},                {SDLK_F5, VK_F5},
+    {SDLK_F6, VK_F6},              {SDLK_F7, VK_F7},                {SDLK_F8, VK_F8},
+    {SDLK_F9, VK_F9},              {SDLK_F10, VK_F10},              {SDLK_F11, VK_F11},
+    {SDLK_F12, VK_F12},            {SDLK_NUMLOCKCLEAR, VK_NUMLOCK}, {SDLK_SCROLLLOCK, VK_SCROLL},
+    {SDLK_SEMICOLON, VK_OEM_1},    {SDLK_EQUALS, VK_OEM_PLUS},      {SDLK_COMMA, VK_OEM_COMMA},
+    {SDLK_MINUS, VK_OEM_MINUS},    {SDLK_PERIOD, VK_OEM_PERIOD},    {SDLK_SLASH, VK_OEM_2},
+    {SDLK_BACKQUOTE, VK_OEM_3},    {SDLK_LEFTBRACKET, VK_OEM_4},    {SDLK_BACKSLASH, VK_OEM_5},
+    {SDLK_RIGHTBRACKET, VK_OEM_6}, {SDLK_QUOTE, VK_OEM_7},
 };
+// clang-format on
 
 // The virtual-key code of an SDL key, 0 for keys the table does not know.
 WPARAM VirtualKeyOf(SDL_Keycode key) {
@@ -341,30 +348,20 @@ void TranslateSdlEvent(const SDL_Event& event) {
     case SDL_WINDOWEVENT: {
       HWND window = WindowOfSdlId(event.window.windowID);
       if (window == nullptr) return;
-      MSG message{};
-      message.hwnd = window;
-      message.time = timeGetTime();
       if (event.window.event == SDL_WINDOWEVENT_CLOSE) {
-        message.message = WM_CLOSE;
+        state.input.push_back(MakeMessage(window, WM_CLOSE));
       } else if (event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
-        message.message = WM_SIZE;
-        message.lParam = static_cast<LPARAM>((event.window.data1 & 0xFFFF) |
-                                             ((event.window.data2 & 0xFFFF) << 16));
-      } else {
-        return;
+        // lParam: the new client width in the low word, the height in the high.
+        const LPARAM size = static_cast<LPARAM>((event.window.data1 & 0xFFFF) |
+                                                ((event.window.data2 & 0xFFFF) << 16));
+        state.input.push_back(MakeMessage(window, WM_SIZE, 0, size));
       }
-      state.input.push_back(message);
       return;
     }
     case SDL_QUIT: {
       // A quit request from outside (signal, session end) closes the window.
       HWND window = FocusWindow();
-      if (window == nullptr) return;
-      MSG message{};
-      message.hwnd = window;
-      message.message = WM_CLOSE;
-      message.time = timeGetTime();
-      state.input.push_back(message);
+      if (window != nullptr) state.input.push_back(MakeMessage(window, WM_CLOSE));
       return;
     }
     default:
@@ -472,7 +469,7 @@ const char* PlatformFailureReason() {
 }
 
 HINSTANCE PlatformInstance() {
-  return &theInstance;
+  return &State().instance;
 }
 
 uint32_t PresentedFrameCount() {
@@ -482,15 +479,15 @@ uint32_t PresentedFrameCount() {
 // ---- Stock resources ----
 
 HICON LoadIconA(HINSTANCE instance, LPCSTR name) {
-  return instance == nullptr && name == IDI_APPLICATION ? &stockIcon : nullptr;
+  return instance == nullptr && name == IDI_APPLICATION ? &State().stockIcon : nullptr;
 }
 
 HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name) {
-  return instance == nullptr && name == IDC_ARROW ? &stockCursor : nullptr;
+  return instance == nullptr && name == IDC_ARROW ? &State().stockCursor : nullptr;
 }
 
 HGDIOBJ GetStockObject(int index) {
-  return index == WHITE_BRUSH ? &whiteBrush : nullptr;
+  return index == WHITE_BRUSH ? &State().whiteBrush : nullptr;
 }
 
 // ---- Classes and windows ----
@@ -528,7 +525,7 @@ HWND CreateWindowExA(DWORD, LPCSTR className, LPCSTR windowName, DWORD style, in
   }
   if (!EnsureVideo()) return nullptr;
 
-  auto window = std::make_unique<HWND__>();
+  auto window = std::make_unique<WindowRecord>();
   window->procedure = windowClass->procedure;
   window->title = windowName != nullptr ? windowName : "";
   bool defaultPlace = x == CW_USEDEFAULT;
@@ -617,11 +614,8 @@ LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
 }
 
 void PostQuitMessage(int exitCode) {
-  MSG message{};
-  message.message = WM_QUIT;
-  message.wParam = static_cast<WPARAM>(static_cast<intptr_t>(exitCode));
-  message.time = timeGetTime();
-  State().posted.push_back(message);
+  const WPARAM code = static_cast<WPARAM>(static_cast<intptr_t>(exitCode));
+  State().posted.push_back(MakeMessage(nullptr, WM_QUIT, code));
 }
 
 // ---- Device contexts, size, title ----
@@ -719,7 +713,7 @@ HGLRC wglCreateContext(HDC dc) {
     Fail(std::string("wglCreateContext: ") + SDL_GetError());
     return nullptr;
   }
-  auto context = std::make_unique<HGLRC__>();
+  auto context = std::make_unique<RenderingContextRecord>();
   context->context = made;
   context->window = dc->window;
   State().contexts.push_back(std::move(context));
@@ -773,11 +767,7 @@ BOOL SwapBuffers(HDC dc) {
   if (state.options.virtualClock) state.virtualNow += state.options.clockStep;
   if (state.options.frameLimit != 0 && frame == state.options.frameLimit) {
     // Exactly what the close button does: WM_CLOSE to the window.
-    MSG message{};
-    message.hwnd = window;
-    message.message = WM_CLOSE;
-    message.time = timeGetTime();
-    state.posted.push_back(message);
+    state.posted.push_back(MakeMessage(window, WM_CLOSE));
   }
   return TRUE;
 }

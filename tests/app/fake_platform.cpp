@@ -9,35 +9,35 @@
 #include "render/gl_context.h"
 #include "render/scene_setup.h"
 
-struct HWND__ {
+struct WindowRecord {
   int unused;
 };
-struct HDC__ {
+struct DeviceContextRecord {
   int unused;
 };
-struct HGLRC__ {
+struct RenderingContextRecord {
   int unused;
 };
-struct HINSTANCE__ {
+struct InstanceRecord {
   int unused;
 };
-struct HICON__ {
+struct IconRecord {
   int unused;
 };
-struct HBRUSH__ {
+struct BrushRecord {
   int unused;
 };
 
 FakePlatform fake;
 
 namespace {
-HWND__ window{};
-HDC__ dc{};
-HGLRC__ context{};
-HINSTANCE__ instance{};
-HICON__ icon{};
-HICON__ cursor{};
-HBRUSH__ brush{};
+WindowRecord window{};
+DeviceContextRecord dc{};
+RenderingContextRecord context{};
+InstanceRecord instance{};
+IconRecord icon{};
+IconRecord cursor{};
+BrushRecord brush{};
 
 void Log(const std::string& call) {
   fake.calls.push_back(call);
