@@ -6,19 +6,19 @@
 
 #include <cstdio>
 
-FrameRateState frameRate;
+#include "app/app_state.h"
 
 void UpdateFrameRate(HWND window) {
-  if (frameRate.lastUpdateTime == 0) frameRate.lastUpdateTime = timeGetTime();
-  frameRate.frameCount += 1;
-  if (frameRate.frameCount != 10) return;
-  DWORD elapsed = timeGetTime() - frameRate.lastUpdateTime;  // modulo 2^32
-  frameRate.framesPerSecond = 10000.0f / static_cast<float>(elapsed);
-  frameRate.lastUpdateTime = timeGetTime();  // a new reading, taken after the division
-  frameRate.frameCount = 0;
+  if (FrameRate.lastUpdateTime == 0) FrameRate.lastUpdateTime = timeGetTime();
+  FrameRate.frameCount += 1;
+  if (FrameRate.frameCount != 10) return;
+  DWORD elapsed = timeGetTime() - FrameRate.lastUpdateTime;  // modulo 2^32
+  FrameRate.framesPerSecond = 10000.0f / static_cast<float>(elapsed);
+  FrameRate.lastUpdateTime = timeGetTime();  // a new reading, taken after the division
+  FrameRate.frameCount = 0;
   // 20 characters hold every finite rate (at most "10000.000000") and "inf";
   // snprintf bounds the write whatever the value.
   char text[20];
-  std::snprintf(text, sizeof text, "%f", static_cast<double>(frameRate.framesPerSecond));
+  std::snprintf(text, sizeof text, "%f", static_cast<double>(FrameRate.framesPerSecond));
   SetWindowTextA(window, text);
 }

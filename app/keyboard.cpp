@@ -2,9 +2,8 @@
 // Nothing moves here; the end-of-frame motion step reads the flags.
 #include "app/keyboard.h"
 
+#include "app/app_state.h"
 #include "platform/win32.h"
-
-KeyState keyState;
 
 namespace {
 
@@ -12,25 +11,25 @@ namespace {
 bool* FlagOfKey(uintptr_t virtualKey) {
   switch (virtualKey) {
     case VK_UP:
-      return &keyState.keyUp;
+      return &Keyboard.keyUp;
     case VK_DOWN:
-      return &keyState.keyDown;
+      return &Keyboard.keyDown;
     case VK_LEFT:
-      return &keyState.keyLeft;
+      return &Keyboard.keyLeft;
     case VK_RIGHT:
-      return &keyState.keyRight;
+      return &Keyboard.keyRight;
     case VK_HOME:
-      return &keyState.keyHome;
+      return &Keyboard.keyHome;
     case VK_END:
-      return &keyState.keyEnd;
+      return &Keyboard.keyEnd;
     case VK_DELETE:
-      return &keyState.keyDelete;
+      return &Keyboard.keyDelete;
     case VK_NEXT:
-      return &keyState.keyPageDown;
+      return &Keyboard.keyPageDown;
     case VK_PRIOR:
-      return &keyState.keyPageUp;
+      return &Keyboard.keyPageUp;
     case VK_INSERT:
-      return &keyState.keyInsert;
+      return &Keyboard.keyInsert;
     default:
       return nullptr;
   }
@@ -40,7 +39,7 @@ bool* FlagOfKey(uintptr_t virtualKey) {
 
 void OnKeyDown(uintptr_t virtualKey) {
   if (virtualKey == VK_TAB) {
-    keyState.lightMode = !keyState.lightMode;
+    Keyboard.lightMode = !Keyboard.lightMode;
     return;
   }
   if (bool* flag = FlagOfKey(virtualKey)) *flag = true;

@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <string>
 
+#include "app/win_main.h"
 #include "platform/platform.h"
 #include "platform/run_options.h"
-#include "app/win_main.h"
 
 int main(int argc, char** argv) {
   PlatformOptions options;

@@ -5,12 +5,12 @@
 
 #include <cstdio>
 
+#include "app/app_state.h"
+#include "app/frame_end.h"
 #include "app/keyboard.h"
 #include "platform/platform.h"
 #include "render/frame.h"
 #include "render/scene_setup.h"
-
-HWND MainWindow = nullptr;
 
 LRESULT WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
@@ -69,7 +69,9 @@ int WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
       TranslateMessage(&message);
       DispatchMessageA(&message);
     } else {
+      // One frame: the passes, then presenting it and what follows the swap.
       RenderFrame(MainWindow);
+      FinishFrame(MainWindow);
     }
   }
 }

@@ -1,12 +1,10 @@
 // The process entry of the program proper and its window procedure: one
-// window class, one window, a message loop that draws whenever no message is
-// waiting, and key messages passed to the keyboard handlers.
+// window class, one window (MainWindow, app_state.h), a message loop that
+// draws whenever no message is waiting, and key messages passed to the
+// keyboard handlers.
 #pragma once
 
 #include "platform/win32.h"
-
-// The application window; set once, right after it is created.
-extern HWND MainWindow;
 
 // Registers "My App", opens "Shadow Volume", runs SetupScene and the loop.
 // Returns WM_QUIT's wParam; 1 (with one line on stderr giving the reason)

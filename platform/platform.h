@@ -1,7 +1,9 @@
 // The platform layer's own controls, beside the Windows-shaped services of
 // win32.h: how a run is configured (headless, scripted keys, captures, frame
-// limit, virtual clock) and why a window or context could not be made.
-// Configure before the first window is created; one thread only.
+// limit, virtual clock), why a window or context could not be made, and the
+// run's own steps around each SwapBuffers (capture, virtual clock, frame
+// limit), which the program's end-of-frame step calls where a reader sees
+// them. Configure before the first window is created; one thread only.
 #pragma once
 
 #include <cstdint>
@@ -47,3 +49,21 @@ HINSTANCE PlatformInstance();
 
 // Frames presented with SwapBuffers since ConfigurePlatform (or start).
 uint32_t PresentedFrameCount();
+
+// ---- The run's steps around SwapBuffers, in the order a frame calls them ----
+
+// Before the swap: writes every capture asked for the frame about to be
+// presented (number PresentedFrameCount() + 1), read back from the buffer the
+// frame was drawn into, as an upright RGB PNG of the drawable size. A capture
+// that cannot be written is reported on stderr and the run goes on; a device
+// context without a live window does nothing.
+void CaptureFrame(HDC dc);
+
+// After a successful swap: advances the virtual clock by its step; nothing
+// when the clock is the real one.
+void StepVirtualClock();
+
+// After a successful swap: when the frame just presented is the --frames
+// limit, posts WM_CLOSE to `window`, exactly as its close button would.
+// Nothing without a limit or before it.
+void CloseAtFrameLimit(HWND window);

@@ -303,8 +303,8 @@ HGLRC wglCreateContext(HDC dc);
 // Makes the context current on this thread (null context: none current).
 BOOL wglMakeCurrent(HDC dc, HGLRC context);
 BOOL wglDeleteContext(HGLRC context);
-// Presents the back buffer; also where captures, the frame count and the
-// --frames close request act.
+// Presents the back buffer and counts the frame as presented (see
+// PresentedFrameCount in platform.h); FALSE when the window is gone.
 BOOL SwapBuffers(HDC dc);
 
 // Milliseconds, unsigned 32-bit, wrapping; the virtual clock when set.

@@ -1,7 +1,8 @@
 // The Windows-shaped services of win32.h over SDL2: windows, the message
 // queue with key translation, pixel formats as SDL GL attributes, contexts,
-// presentation with the run's captures and frame limit, the title and the
-// millisecond clock. The only file that sees SDL.
+// presentation, the title and the millisecond clock; and the run's own steps
+// of platform.h (captures, virtual clock, frame limit). The only file that
+// sees SDL.
 //
 // Limits: one thread; one device context per window; pixel formats are the
 // layer's own table (8-bit RGB like a true-colour desktop, optional alpha and
@@ -416,8 +417,13 @@ void DestroyWindowNow(HWND window) {
   }
 }
 
+// Whether `dc` belongs to a live window that has an SDL window to draw in.
+bool HasSurface(HDC dc) {
+  return dc != nullptr && IsLive(dc->window) && dc->window->sdlWindow != nullptr;
+}
+
 // Reads the back buffer of `window` and writes it as an upright PNG.
-void Capture(HWND window, const std::string& path) {
+void WriteCapture(HWND window, const std::string& path) {
   int width = 0;
   int height = 0;
   SDL_GL_GetDrawableSize(window->sdlWindow, &width, &height);
@@ -751,25 +757,35 @@ BOOL wglDeleteContext(HGLRC context) {
 }
 
 BOOL SwapBuffers(HDC dc) {
-  PlatformState& state = State();
-  if (dc == nullptr || !IsLive(dc->window) || dc->window->sdlWindow == nullptr) return FALSE;
-  HWND window = dc->window;
-  uint32_t frame = state.presentedFrames + 1;
-  for (const CaptureRequest& capture : state.options.captures) {
-    if (capture.frame == frame) Capture(window, capture.path);
-  }
-  SDL_GL_SwapWindow(window->sdlWindow);
+  if (!HasSurface(dc)) return FALSE;
+  SDL_GL_SwapWindow(dc->window->sdlWindow);
   // A headless surface is a pbuffer, whose swap does nothing: without a flush
   // here Mesa would keep queueing every frame's commands, unrendered, and the
   // process would grow by about a megabyte per frame.
   glFlush();
-  state.presentedFrames = frame;
-  if (state.options.virtualClock) state.virtualNow += state.options.clockStep;
-  if (state.options.frameLimit != 0 && frame == state.options.frameLimit) {
-    // Exactly what the close button does: WM_CLOSE to the window.
-    state.posted.push_back(MakeMessage(window, WM_CLOSE));
-  }
+  State().presentedFrames += 1;
   return TRUE;
+}
+
+// ---- The run's steps around SwapBuffers ----
+
+void CaptureFrame(HDC dc) {
+  if (!HasSurface(dc)) return;
+  const uint32_t frame = State().presentedFrames + 1;
+  for (const CaptureRequest& capture : State().options.captures) {
+    if (capture.frame == frame) WriteCapture(dc->window, capture.path);
+  }
+}
+
+void StepVirtualClock() {
+  PlatformState& state = State();
+  if (state.options.virtualClock) state.virtualNow += state.options.clockStep;
+}
+
+void CloseAtFrameLimit(HWND window) {
+  PlatformState& state = State();
+  if (state.options.frameLimit == 0 || state.presentedFrames != state.options.frameLimit) return;
+  state.posted.push_back(MakeMessage(window, WM_CLOSE));
 }
 
 DWORD timeGetTime() {

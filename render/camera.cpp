@@ -7,9 +7,6 @@
 
 #include <GL/gl.h>
 
-Vec3 CameraPivot = {0.0f, 0.0f, 0.0f};
-Vec3 LightPosition = {20.0f, 20.0f, 70.0f};
-
 Vec3 EyeDirectionToModel(const float m[16], Vec3 d) {
   return Vec3{m[0] * d.x + m[1] * d.y + m[2] * d.z, m[4] * d.x + m[5] * d.y + m[6] * d.z,
               m[8] * d.x + m[9] * d.y + m[10] * d.z};

@@ -5,17 +5,11 @@
 // coordinates moved along the viewer's current screen axes. Motion is per
 // frame (1 unit, 1 degree, 2 units), never scaled by elapsed time.
 // Every call needs a current OpenGL context except EyeDirectionToModel and
-// EyePosition.
+// EyePosition. CameraPivot and LightPosition are declared in render_state.h.
 #pragma once
 
 #include "model/scene.h"
-
-// Sum of all camera translation steps, in model coordinates; its negation is
-// the eye's position. (0, 0, 0) at start, (0, 0, -200) after scene set-up.
-extern Vec3 CameraPivot;
-
-// The point light's position in model coordinates; starts at (20, 20, 70).
-extern Vec3 LightPosition;
+#include "render/render_state.h"
 
 // Turns a direction given in eye coordinates into model coordinates with the
 // transpose of the rotation block of the column-major modelview matrix m.
@@ -35,9 +29,3 @@ void TranslateCamera(float dx, float dy, float dz);
 void RotateCameraX(float angle);
 void RotateCameraY(float angle);
 void RotateCameraZ(float angle);
-
-// The end-of-frame motion step: one step for every key that keyState marks as
-// held. Arrows move the camera in both modes; the six other keys move the
-// light in light mode (a step, possibly zero, is added every frame) and turn
-// the camera otherwise. Opposing keys held together cancel.
-void ApplyHeldKeyMotion();

@@ -8,11 +8,10 @@
 
 #include <GL/gl.h>
 
-#include "app/frame_rate.h"
 #include "render/camera.h"
-#include "render/gl_context.h"
 #include "render/lighting.h"
-#include "render/scene_setup.h"
+#include "render/render_state.h"
+#include "shadow/shadow_volume.h"
 
 namespace {
 
@@ -183,22 +182,18 @@ void RenderFrame(HWND window) {
   glDepthMask(GL_TRUE);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 
-  const Scene* scene = sceneGlobals.scene;
-  if (scene != nullptr && scene->objectCount > 0 && sceneGlobals.shadowVolume != nullptr) {
+  const Scene* scene = LoadedScene.scene;
+  if (scene != nullptr && scene->objectCount > 0 && LoadedScene.shadowVolume != nullptr) {
     const MeshObject& mesh = *scene->objects[0];
     // The light and the eye as they stand at the start of the frame; only
     // the motion step after the swap changes them.
     const Vec3 light = LightPosition;
     const Vec3 eye = EyePosition();
     DepthPass(mesh);
-    ShadowPasses(*sceneGlobals.shadowVolume, light, eye);
+    ShadowPasses(*LoadedScene.shadowVolume, light, eye);
     LitPass(mesh, light);
     AmbientPass(clientWidth, clientHeight);
-    TexturePass(mesh, sceneGlobals.textureUploaded);
+    TexturePass(mesh, LoadedScene.textureUploaded);
     LightMarker(light);
   }
-
-  SwapBuffers(glContext.deviceContext);
-  UpdateFrameRate(window);
-  ApplyHeldKeyMotion();
 }

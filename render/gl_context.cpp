@@ -9,9 +9,6 @@
 
 #include <cstring>
 
-GlContextState glContext;
-PIXELFORMATDESCRIPTOR PixelFormatRequest;
-
 void FillPixelFormatRequest(PIXELFORMATDESCRIPTOR* request) {
   std::memset(request, 0, sizeof *request);
   request->nSize = sizeof(PIXELFORMATDESCRIPTOR);  // 40
@@ -48,27 +45,28 @@ float ClientAspectRatio(const RECT& client) {
   return height == 0.0f ? 1.0f : width / height;
 }
 
-bool InitOpenGL(HWND window) {
-  glContext.window = window;
-  glContext.deviceContext = GetDC(window);
-  FillPixelFormatRequest(&PixelFormatRequest);
+namespace {
 
-  int format = ChoosePixelFormat(glContext.deviceContext, &PixelFormatRequest);
-  if (format == 0) {
-    ReleaseOpenGL();
-    return false;
-  }
-  if (!SetPixelFormat(glContext.deviceContext, format, &PixelFormatRequest)) {
-    ReleaseOpenGL();
-    return false;
-  }
-  glContext.renderingContext = wglCreateContext(glContext.deviceContext);
-  if (glContext.renderingContext == nullptr) {
-    ReleaseOpenGL();
-    return false;
-  }
-  if (!wglMakeCurrent(glContext.deviceContext, glContext.renderingContext)) {
-    ReleaseOpenGL();
+// The part of the making that can fail: choose and set the pixel format,
+// create the rendering context (stored at once) and make it current. False
+// at the first step that fails; the later ones do not run.
+bool MakeContextCurrent() {
+  const int format = ChoosePixelFormat(GlContext.deviceContext, &PixelFormatRequest);
+  if (format == 0) return false;
+  if (!SetPixelFormat(GlContext.deviceContext, format, &PixelFormatRequest)) return false;
+  GlContext.renderingContext = wglCreateContext(GlContext.deviceContext);
+  if (GlContext.renderingContext == nullptr) return false;
+  return wglMakeCurrent(GlContext.deviceContext, GlContext.renderingContext) != FALSE;
+}
+
+}  // namespace
+
+bool InitOpenGL(HWND window) {
+  GlContext.window = window;
+  GlContext.deviceContext = GetDC(window);
+  FillPixelFormatRequest(&PixelFormatRequest);
+  if (!MakeContextCurrent()) {
+    ReleaseOpenGL();  // its result changes nothing: the context is not there either way
     return false;
   }
 
@@ -88,9 +86,9 @@ bool ReleaseOpenGL() {
   // The stored handles, not null ones: after an early failure the rendering
   // context is null, so the thread is left without a current context and
   // the deletion fails.
-  bool madeCurrent = wglMakeCurrent(glContext.deviceContext, glContext.renderingContext) != FALSE;
-  bool deleted = wglDeleteContext(glContext.renderingContext) != FALSE;
-  glContext.deviceContext = nullptr;
-  glContext.renderingContext = nullptr;
+  bool madeCurrent = wglMakeCurrent(GlContext.deviceContext, GlContext.renderingContext) != FALSE;
+  bool deleted = wglDeleteContext(GlContext.renderingContext) != FALSE;
+  GlContext.deviceContext = nullptr;
+  GlContext.renderingContext = nullptr;
   return madeCurrent && deleted;
 }

@@ -1,21 +1,12 @@
 // The OpenGL context of the application window and the fixed projection
 // every frame uses: a double-buffered RGBA format with a depth buffer and no
 // stencil, a 45-degree perspective from 15 to 1000 units.
+// The context's state, GlContext and PixelFormatRequest, is declared in
+// render_state.h.
 #pragma once
 
 #include "platform/win32.h"
-
-struct GlContextState {
-  HWND window = nullptr;             // the window given to InitOpenGL
-  HDC deviceContext = nullptr;       // GetDC(window); kept for the process's life
-  HGLRC renderingContext = nullptr;  // null before creation and after ReleaseOpenGL
-};
-
-// The program's one context state; frames present on its deviceContext.
-extern GlContextState glContext;
-
-// The pixel-format request, refilled by every InitOpenGL call.
-extern PIXELFORMATDESCRIPTOR PixelFormatRequest;
+#include "render/render_state.h"
 
 // Fills `request` with the program's format: double buffer, window target,
 // OpenGL, RGBA 5-6-5 colour, 32-bit depth, no alpha, stencil or accumulation.

@@ -1,13 +1,13 @@
-// The end-of-frame motion step: turns the held keys of keyState into camera
-// steps and light steps, once per frame after the buffer swap, so that motion
-// requested during one frame shows in the next.
+// The end-of-frame motion step: turns held keys into camera steps and light
+// steps, once per frame after the buffer swap, so that motion requested
+// during one frame shows in the next.
+#include "render/key_motion.h"
+
 #include <GL/gl.h>
 
-#include "app/keyboard.h"
 #include "render/camera.h"
 
-void ApplyHeldKeyMotion() {
-  const KeyState& keys = keyState;
+void ApplyHeldKeyMotion(const KeyState& keys) {
   if (keys.keyUp) TranslateCamera(0.0f, 0.0f, 1.0f);
   if (keys.keyDown) TranslateCamera(0.0f, 0.0f, -1.0f);
   if (keys.keyLeft) TranslateCamera(1.0f, 0.0f, 0.0f);

@@ -5,27 +5,25 @@
 
 #include <cmath>
 
-LightParams lightParams;
-
 void SetLightPosition(float x, float y, float z, float radius) {
-  lightParams.position = Vec3{x, y, z};
-  lightParams.radius = radius;
+  PointLight.position = Vec3{x, y, z};
+  PointLight.radius = radius;
 }
 
 void SetLightColour(float red, float green, float blue) {
-  lightParams.colour[0] = red;
-  lightParams.colour[1] = green;
-  lightParams.colour[2] = blue;
+  PointLight.colour[0] = red;
+  PointLight.colour[1] = green;
+  PointLight.colour[2] = blue;
 }
 
 void SetLightAmbient(float red, float green, float blue) {
-  lightParams.ambient[0] = red;
-  lightParams.ambient[1] = green;
-  lightParams.ambient[2] = blue;
+  PointLight.ambient[0] = red;
+  PointLight.ambient[1] = green;
+  PointLight.ambient[2] = blue;
 }
 
 void LightVertex(Vec3 normal, Vec3 position, float& red, float& green, float& blue) {
-  const LightParams& light = lightParams;
+  const LightParams& light = PointLight;
   // Vertex normals are unnormalised averages, so normalise here.
   const float n = std::sqrt(normal.x * normal.x + normal.y * normal.y + normal.z * normal.z);
   // The ray runs from the light to the vertex: a face turned towards the light

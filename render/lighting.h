@@ -1,20 +1,12 @@
 // Per-vertex lighting computed on the processor: one point light with a finite
-// reach. The lit pass fills the process-wide LightParams through the three
-// setters at the start of every frame and asks LightVertex for the colour of
-// each vertex it sends. Nothing here touches OpenGL; nothing clamps colours.
+// reach. The lit pass fills the process-wide PointLight (render_state.h)
+// through the three setters at the start of every frame and asks LightVertex
+// for the colour of each vertex it sends. Nothing here touches OpenGL;
+// nothing clamps colours.
 #pragma once
 
 #include "model/scene.h"
-
-struct LightParams {
-  Vec3 position;     // the light, in the mesh's model coordinates
-  float radius;      // distance at which the attenuation reaches 0, model units
-  float colour[3];   // red, green, blue of the light, 0..1
-  float ambient[3];  // red, green, blue every vertex gets at least, 0..1
-};
-
-// The program's one light. Written only by the setters below.
-extern LightParams lightParams;
+#include "render/render_state.h"
 
 // Stores the light's position and reach. A radius of 0 or less lights nothing.
 void SetLightPosition(float x, float y, float z, float radius);

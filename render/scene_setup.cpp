@@ -11,14 +11,12 @@
 #include <cstring>
 #include <string>
 
-#include "platform/platform.h"
 #include "model/load3ds.h"
+#include "platform/platform.h"
 #include "render/camera.h"
 #include "render/gl_context.h"
 #include "shadow/edges.h"
 #include "shadow/normals.h"
-
-SceneGlobals sceneGlobals;
 
 std::string DescribeUnusableModel(const Scene* scene, int openError) {
   const std::string name = kModelFileName;
@@ -51,8 +49,8 @@ static bool UploadTexture(const TiffImage& image) {
 
 SetupResult SetupScene(HWND window) {
   // The texture is read before any OpenGL context exists.
-  sceneGlobals.textureImage = new TiffImage();
-  sceneGlobals.textureImage->LoadTiff(kTextureFileName);
+  LoadedScene.textureImage = new TiffImage();
+  LoadedScene.textureImage->LoadTiff(kTextureFileName);
   if (!InitOpenGL(window)) {
     std::fprintf(stderr, "shadow_volume: no OpenGL context: %s\n", PlatformFailureReason());
     return SetupResult::kNoContext;
@@ -62,25 +60,25 @@ SetupResult SetupScene(HWND window) {
   std::FILE* probe = std::fopen(kModelFileName, "rb");
   const int openError = probe == nullptr ? (errno != 0 ? errno : ENOENT) : 0;
   if (probe != nullptr) std::fclose(probe);
-  sceneGlobals.scene = Load3dsScene(kModelFileName, 1);
-  const std::string problem = DescribeUnusableModel(sceneGlobals.scene, openError);
+  LoadedScene.scene = Load3dsScene(kModelFileName, 1);
+  const std::string problem = DescribeUnusableModel(LoadedScene.scene, openError);
   if (!problem.empty()) {
     std::fprintf(stderr, "%s\n", problem.c_str());
     return SetupResult::kModelUnusable;
   }
 
-  MeshObject* mesh = sceneGlobals.scene->objects[0];
+  MeshObject* mesh = LoadedScene.scene->objects[0];
   // Vertex normals are averaged from the face normals, so those come first.
   ComputeFaceNormals(mesh);
   ComputeVertexNormals(mesh);
   BuildEdgeList(mesh);
 
-  sceneGlobals.shadowVolume = new ShadowVolume();
-  sceneGlobals.shadowVolume->BindVertexArray(mesh->vertices, mesh->vertexCount, sizeof(Vec3), 0);
-  sceneGlobals.shadowVolume->BindEdgeArray(mesh->edges, mesh->edgeCount, sizeof(EdgeRecord), 0);
+  LoadedScene.shadowVolume = new ShadowVolume();
+  LoadedScene.shadowVolume->BindVertexArray(mesh->vertices, mesh->vertexCount, sizeof(Vec3), 0);
+  LoadedScene.shadowVolume->BindEdgeArray(mesh->edges, mesh->edgeCount, sizeof(EdgeRecord), 0);
   // Extruded silhouette points lie 3000 times as far from the light as the
   // points they come from: far beyond the far plane at 1000.
-  sceneGlobals.shadowVolume->SetExtrusion(3000.0f);
+  LoadedScene.shadowVolume->SetExtrusion(3000.0f);
 
   glEnable(GL_DEPTH_TEST);
   glDisable(GL_LIGHTING);  // vertex colours come from LightVertex
@@ -92,7 +90,7 @@ SetupResult SetupScene(HWND window) {
   // The textured fragment takes the texel's colour; light and shadow come in
   // through the blending of the frame's passes.
   glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_DECAL);
-  sceneGlobals.textureUploaded = UploadTexture(*sceneGlobals.textureImage);
+  LoadedScene.textureUploaded = UploadTexture(*LoadedScene.textureImage);
 
   // The modelview is the identity here: the eye ends at (0, 0, 200).
   TranslateCamera(0.0f, 0.0f, -200.0f);

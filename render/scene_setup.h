@@ -2,29 +2,20 @@
 // reads the texture, makes the OpenGL context, reads the model, derives the
 // first mesh's normals and edge list, binds the shadow volume, sets the fixed
 // texture state, uploads the texture and places the camera. Everything it
-// creates lives until the process ends.
+// creates lives until the process ends, in LoadedScene (render_state.h).
 #pragma once
 
 #include <string>
 
-#include "platform/win32.h"
 #include "model/scene.h"
+#include "platform/win32.h"
+#include "render/render_state.h"
 #include "shadow/shadow_volume.h"
 #include "texture/tiff_image.h"
 
 // The files the program reads from the current directory.
 constexpr const char* kModelFileName = "shadow2.3DS";
 constexpr const char* kTextureFileName = "txt.tif";
-
-// What SetupScene made, read by every frame. Written only by SetupScene.
-struct SceneGlobals {
-  TiffImage* textureImage = nullptr;     // kept with its pixels after the upload
-  Scene* scene = nullptr;                // entry 0 of objects is the mesh drawn
-  ShadowVolume* shadowVolume = nullptr;  // bound to the first mesh's arrays
-  bool textureUploaded = false;          // false: no usable texture, the mesh is drawn untextured
-};
-
-extern SceneGlobals sceneGlobals;
 
 // How SetupScene ended; each value is the exit code WinMain stops with.
 enum class SetupResult {

@@ -1,12 +1,16 @@
 // The recording platform: see fake_platform.h. Also stands in for the
-// renderer's SetupScene and RenderFrame, which WinMain calls.
+// renderer's SetupScene, RenderFrame and ApplyHeldKeyMotion, which WinMain
+// and the end-of-frame step call.
 #include "tests/app/fake_platform.h"
 
 #include <cstdio>
 
-#include "platform/platform.h"
+#include "app/app_state.h"
 #include "app/win_main.h"
+#include "platform/platform.h"
+#include "render/frame.h"
 #include "render/gl_context.h"
+#include "render/key_motion.h"
 #include "render/scene_setup.h"
 
 struct WindowRecord {
@@ -41,6 +45,10 @@ BrushRecord brush{};
 
 void Log(const std::string& call) {
   fake.calls.push_back(call);
+}
+// How a handle shows in the log: the fake's own, null, or another.
+std::string Name(const void* handle, const void* own, const char* ownName) {
+  return handle == own ? ownName : handle == nullptr ? "null" : "other";
 }
 std::string Hex(uintptr_t value) {
   char text[32];
@@ -81,6 +89,15 @@ HINSTANCE PlatformInstance() {
 }
 uint32_t PresentedFrameCount() {
   return 0;
+}
+void CaptureFrame(HDC d) {
+  Log("CaptureFrame(" + Name(d, &dc, "dc") + ")");
+}
+void StepVirtualClock() {
+  Log("StepVirtualClock");
+}
+void CloseAtFrameLimit(HWND w) {
+  Log("CloseAtFrameLimit(" + Name(w, &window, "window") + ")");
 }
 
 // ---- win32.h ----
@@ -161,6 +178,7 @@ BOOL GetClientRect(HWND, RECT* rect) {
   return TRUE;
 }
 BOOL SetWindowTextA(HWND, LPCSTR text) {
+  Log("SetWindowTextA");
   fake.titles.push_back(text);
   return TRUE;
 }
@@ -190,9 +208,9 @@ BOOL wglDeleteContext(HGLRC c) {
   Log("wglDeleteContext(" + std::string(c ? "context" : "null") + ")");
   return c != nullptr;
 }
-BOOL SwapBuffers(HDC) {
-  Log("SwapBuffers");
-  return TRUE;
+BOOL SwapBuffers(HDC d) {
+  Log("SwapBuffers(" + Name(d, &dc, "dc") + ")");
+  return fake.swapResult;
 }
 DWORD timeGetTime() {
   if (fake.clockReadings.empty()) return fake.now;
@@ -211,4 +229,7 @@ void RenderFrame(HWND) {
   Log("RenderFrame");
   // A loop that never ends would hang the test: stop it with a telling code.
   if (++fake.framesRendered > 100) PostQuitMessage(77);
+}
+void ApplyHeldKeyMotion(const KeyState& keys) {
+  Log("ApplyHeldKeyMotion(" + Name(&keys, &Keyboard, "Keyboard") + ")");
 }

@@ -1,7 +1,8 @@
 // A recording stand-in for the platform layer, so the shell's own logic
-// (WinMain's order of calls, the window procedure, the frame-rate title, the
-// context set-up) is tested without a window system: every service call is
-// logged, its result is what the test sets, and the clock is the test's.
+// (WinMain's order of calls, the window procedure, the end-of-frame step, the
+// frame-rate title, the context set-up) is tested without a window system:
+// every service call is logged, its result is what the test sets, and the
+// clock is the test's.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +22,7 @@ struct FakePlatform {
   BOOL setFormatResult = TRUE;
   bool contextFails = false;
   std::deque<BOOL> makeCurrentResults;  // consumed per call; TRUE when empty
+  BOOL swapResult = TRUE;
   RECT clientRect{0, 0, 784, 561};
   std::string failureReason = "no display here";
 

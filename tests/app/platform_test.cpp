@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "app/keyboard.h"
+#include "app/app_state.h"
+#include "app/win_main.h"
 #include "platform/platform.h"
 #include "platform/win32.h"
-#include "app/win_main.h"
 #include "render/gl_context.h"
 #include "tests/support/png_reader.h"
 
@@ -79,7 +79,7 @@ class HeadlessWindow : public ::testing::Environment {
 HWND HeadlessWindow::window = nullptr;
 
 void MakeMainCurrent() {
-  ASSERT_TRUE(wglMakeCurrent(glContext.deviceContext, glContext.renderingContext));
+  ASSERT_TRUE(wglMakeCurrent(GlContext.deviceContext, GlContext.renderingContext));
 }
 
 void PushKey(uint32_t type, SDL_Keycode key, uint16_t mod, bool repeat) {
@@ -217,7 +217,7 @@ TEST(Platform, ScriptedKeysArriveRightBeforeTheirFrame) {
     // Everything queued for this frame comes out before the queue is empty.
     ExpectMessages(Drain(), perFrame[frame - 1], "before frame " + std::to_string(frame));
     EXPECT_EQ(PresentedFrameCount(), frame - 1);
-    ASSERT_TRUE(SwapBuffers(glContext.deviceContext));
+    ASSERT_TRUE(SwapBuffers(GlContext.deviceContext));
   }
 }
 
@@ -233,7 +233,7 @@ TEST(Platform, ScriptedBurstIsHandledBeforeTheNextFrame) {
   options.keys.push_back({2, true, false, VK_HOME});
   ConfigurePlatform(options);
   MakeMainCurrent();
-  keyState = KeyState{};
+  Keyboard = KeyState{};
   std::vector<bool> lightModeAtFrame;
   std::vector<bool> homeAtFrame;
   MSG m;
@@ -242,14 +242,14 @@ TEST(Platform, ScriptedBurstIsHandledBeforeTheNextFrame) {
       TranslateMessage(&m);
       DispatchMessageA(&m);
     } else {
-      lightModeAtFrame.push_back(keyState.lightMode);
-      homeAtFrame.push_back(keyState.keyHome);
-      SwapBuffers(glContext.deviceContext);
+      lightModeAtFrame.push_back(Keyboard.lightMode);
+      homeAtFrame.push_back(Keyboard.keyHome);
+      SwapBuffers(GlContext.deviceContext);
     }
   }
   EXPECT_EQ(lightModeAtFrame, (std::vector<bool>{true, false, false}));
   EXPECT_EQ(homeAtFrame, (std::vector<bool>{false, true, true}));
-  keyState = KeyState{};
+  Keyboard = KeyState{};
 }
 
 TEST(Platform, FrameLimitClosesThroughDestroyAndQuit) {
@@ -269,6 +269,7 @@ TEST(Platform, FrameLimitClosesThroughDestroyAndQuit) {
   for (int frame = 1; frame <= 3; ++frame) {
     EXPECT_TRUE(Drain().empty()) << "frame " << frame;
     ASSERT_TRUE(SwapBuffers(dc));
+    CloseAtFrameLimit(closing);
   }
   // After frame 3: WM_CLOSE to the window, as from its close button.
   MSG m;
@@ -322,9 +323,11 @@ TEST(Platform, CaptureWritesTheNamedFrameUpright) {
   ConfigurePlatform(options);
   MakeMainCurrent();
   glDisable(GL_SCISSOR_TEST);
+  const HDC dc = GlContext.deviceContext;
   glClearColor(1, 0, 0, 1);  // frame 1: red, not captured
   glClear(GL_COLOR_BUFFER_BIT);
-  SwapBuffers(glContext.deviceContext);
+  CaptureFrame(dc);
+  SwapBuffers(dc);
   FILE* early = std::fopen(path.c_str(), "rb");
   EXPECT_EQ(early, nullptr);
   if (early != nullptr) std::fclose(early);
@@ -336,7 +339,8 @@ TEST(Platform, CaptureWritesTheNamedFrameUpright) {
   glClearColor(0, 0, 1, 1);
   glClear(GL_COLOR_BUFFER_BIT);
   glDisable(GL_SCISSOR_TEST);
-  SwapBuffers(glContext.deviceContext);
+  CaptureFrame(dc);  // before the swap: the frame is still in the back buffer
+  SwapBuffers(dc);
 
   const RgbImage image = ReadPng(path);
   ASSERT_GT(image.width, 0);
@@ -354,7 +358,8 @@ TEST(Platform, CaptureWritesTheNamedFrameUpright) {
 
   // A capture that cannot be written is reported and the run goes on.
   ::testing::internal::CaptureStderr();
-  EXPECT_TRUE(SwapBuffers(glContext.deviceContext));
+  CaptureFrame(dc);
+  EXPECT_TRUE(SwapBuffers(dc));
   std::string err = ::testing::internal::GetCapturedStderr();
   EXPECT_NE(err.find("no-such-dir/x.png"), std::string::npos) << err;
   EXPECT_EQ(PresentedFrameCount(), 3u);
@@ -369,9 +374,9 @@ TEST(Platform, VirtualClockStartsAtOneAndStepsPerPresentedFrame) {
   MakeMainCurrent();
   EXPECT_EQ(timeGetTime(), 1u);
   EXPECT_EQ(timeGetTime(), 1u);
-  SwapBuffers(glContext.deviceContext);
+  StepVirtualClock();
   EXPECT_EQ(timeGetTime(), 11u);
-  SwapBuffers(glContext.deviceContext);
+  StepVirtualClock();
   EXPECT_EQ(timeGetTime(), 21u);
   ConfigurePlatform(Headless());
   DWORD first = timeGetTime();
@@ -463,7 +468,7 @@ TEST(Platform, WindowSizeContextAndProjection) {
 
 TEST(Platform, PixelFormatRules) {
   ConfigurePlatform(Headless());
-  HDC dc = glContext.deviceContext;
+  HDC dc = GlContext.deviceContext;
   PIXELFORMATDESCRIPTOR request;
   FillPixelFormatRequest(&request);
   int chosen = ChoosePixelFormat(dc, &request);

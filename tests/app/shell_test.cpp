@@ -1,6 +1,7 @@
 // The shell's logic over the recording platform: WinMain's start sequence and
-// loop, the window procedure's table, the keyboard state, the frame-rate
-// arithmetic with a controlled clock, and the OpenGL context's call order.
+// loop, the end-of-frame step's order, the window procedure's table, the
+// keyboard state, the frame-rate arithmetic with a controlled clock, and the
+// OpenGL context's call order.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,10 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "app/app_state.h"
+#include "app/frame_end.h"
 #include "app/frame_rate.h"
 #include "app/keyboard.h"
-#include "platform/platform.h"
 #include "app/win_main.h"
+#include "platform/platform.h"
 #include "render/gl_context.h"
 #include "tests/app/fake_platform.h"
 
@@ -21,14 +24,26 @@ class ShellTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetFake();
-    keyState = KeyState{};
-    frameRate = FrameRateState{};
-    glContext = GlContextState{};
+    Keyboard = KeyState{};
+    FrameRate = FrameRateState{};
+    GlContext = GlContextState{};
+    GlContext.deviceContext = FakeDc();  // as SetupScene leaves it
     MainWindow = nullptr;
   }
 };
 
 using Calls = std::vector<std::string>;
+
+// What one frame of the loop calls: the passes, then the end-of-frame step.
+const Calls kFrame = {
+    "RenderFrame",      "CaptureFrame(dc)",          "SwapBuffers(dc)",
+    "StepVirtualClock", "CloseAtFrameLimit(window)", "ApplyHeldKeyMotion(Keyboard)"};
+
+Calls Concat(std::initializer_list<Calls> parts) {
+  Calls all;
+  for (const Calls& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
 
 TEST_F(ShellTest, WinMainRegistersCreatesShowsAndSetsUpInOrder) {
   fake.queue.push_back(FakeMessage(WM_CLOSE));
@@ -72,31 +87,32 @@ TEST_F(ShellTest, LoopHandlesEveryWaitingMessageBeforeTheNextFrame) {
 
   Calls loop(fake.calls.begin() + 9, fake.calls.end());
   const std::string peek = "PeekMessageA(null,0,0,1)";
-  EXPECT_EQ(loop, (Calls{peek,
-                         "TranslateMessage(0x100)",
-                         "DispatchMessageA(0x100)",
-                         peek,
-                         "TranslateMessage(0x100)",
-                         "DispatchMessageA(0x100)",
-                         peek,
-                         "TranslateMessage(0x101)",
-                         "DispatchMessageA(0x101)",
-                         peek,
-                         "RenderFrame",
-                         peek,
-                         "TranslateMessage(0x100)",
-                         "DispatchMessageA(0x100)",
-                         peek,
-                         "RenderFrame",
-                         peek,
-                         "TranslateMessage(0x10)",
-                         "DispatchMessageA(0x10)",
-                         "DefWindowProcA(0x10,0x0)",
-                         "PostQuitMessage(0)",
-                         peek}));
-  EXPECT_FALSE(keyState.lightMode);
-  EXPECT_FALSE(keyState.keyUp);
-  EXPECT_TRUE(keyState.keyHome);
+  EXPECT_EQ(loop, Concat({{peek, "TranslateMessage(0x100)", "DispatchMessageA(0x100)", peek,
+                           "TranslateMessage(0x100)", "DispatchMessageA(0x100)", peek,
+                           "TranslateMessage(0x101)", "DispatchMessageA(0x101)", peek},
+                          kFrame,
+                          {peek, "TranslateMessage(0x100)", "DispatchMessageA(0x100)", peek},
+                          kFrame,
+                          {peek, "TranslateMessage(0x10)", "DispatchMessageA(0x10)",
+                           "DefWindowProcA(0x10,0x0)", "PostQuitMessage(0)", peek}}));
+  EXPECT_FALSE(Keyboard.lightMode);
+  EXPECT_FALSE(Keyboard.keyUp);
+  EXPECT_TRUE(Keyboard.keyHome);
+}
+
+TEST_F(ShellTest, EndOfFrameCapturesBeforeTheSwapAndMovesAfterTheTitle) {
+  // Ten frames: the tenth sets the title, between the swap's steps and the
+  // motion.
+  for (int frame = 1; frame <= 10; ++frame) FinishFrame(FakeWindow());
+  EXPECT_EQ(Calls(fake.calls.end() - 6, fake.calls.end()),
+            (Calls{"CaptureFrame(dc)", "SwapBuffers(dc)", "StepVirtualClock",
+                   "CloseAtFrameLimit(window)", "SetWindowTextA", "ApplyHeldKeyMotion(Keyboard)"}));
+  // A swap that fails presents nothing: no clock step, no frame limit.
+  fake.calls.clear();
+  fake.swapResult = FALSE;
+  FinishFrame(FakeWindow());
+  EXPECT_EQ(fake.calls,
+            (Calls{"CaptureFrame(dc)", "SwapBuffers(dc)", "ApplyHeldKeyMotion(Keyboard)"}));
 }
 
 TEST_F(ShellTest, WmQuitEndsTheLoopWithItsCode) {
@@ -130,9 +146,9 @@ TEST_F(ShellTest, WindowProcedureHandlesKeysAndDestroyAndDefaultsTheRest) {
   HWND w = FakeWindow();
   // Key messages reach the handlers and return 0, never the default.
   EXPECT_EQ(WindowProcedure(w, WM_KEYDOWN, VK_LEFT, 0), 0);
-  EXPECT_TRUE(keyState.keyLeft);
+  EXPECT_TRUE(Keyboard.keyLeft);
   EXPECT_EQ(WindowProcedure(w, WM_KEYUP, VK_LEFT, 0), 0);
-  EXPECT_FALSE(keyState.keyLeft);
+  EXPECT_FALSE(Keyboard.keyLeft);
   EXPECT_EQ(WindowProcedure(w, WM_KEYDOWN, 'Q', 0), 0);  // ignored key, still 0
   EXPECT_TRUE(fake.calls.empty());
 
@@ -141,7 +157,7 @@ TEST_F(ShellTest, WindowProcedureHandlesKeysAndDestroyAndDefaultsTheRest) {
   for (UINT message : {WM_SYSKEYDOWN, WM_SYSKEYUP, WM_CREATE, WM_PAINT, WM_SIZE, WM_ERASEBKGND}) {
     EXPECT_EQ(WindowProcedure(w, message, VK_HOME, 0), 0x5EED) << message;
   }
-  EXPECT_FALSE(keyState.keyHome);
+  EXPECT_FALSE(Keyboard.keyHome);
   EXPECT_EQ(fake.calls.size(), 6u);
   EXPECT_EQ(fake.calls[0], "DefWindowProcA(0x104,0x24)");
 
@@ -166,46 +182,46 @@ TEST_F(ShellTest, KeyMapSetsAndClearsEachFlag) {
                          {0x21, &KeyState::keyPageUp}, {0x2D, &KeyState::keyInsert}};
   for (const Mapping& m : map) {
     OnKeyDown(m.key);
-    EXPECT_TRUE(keyState.*(m.flag)) << m.key;
+    EXPECT_TRUE(Keyboard.*(m.flag)) << m.key;
     OnKeyDown(m.key);  // a repeat changes nothing
-    EXPECT_TRUE(keyState.*(m.flag)) << m.key;
+    EXPECT_TRUE(Keyboard.*(m.flag)) << m.key;
     // Exactly one flag is set, and the mode is untouched.
     int held = 0;
-    for (const Mapping& other : map) held += keyState.*(other.flag) ? 1 : 0;
+    for (const Mapping& other : map) held += Keyboard.*(other.flag) ? 1 : 0;
     EXPECT_EQ(held, 1) << m.key;
-    EXPECT_TRUE(keyState.lightMode);
+    EXPECT_TRUE(Keyboard.lightMode);
     OnKeyUp(m.key);
-    EXPECT_FALSE(keyState.*(m.flag)) << m.key;
+    EXPECT_FALSE(Keyboard.*(m.flag)) << m.key;
   }
   // Unknown keys are ignored on press and release; so is Tab's release.
-  KeyState before = keyState;
+  KeyState before = Keyboard;
   for (WPARAM key : {WPARAM{0}, WPARAM{'A'}, VK_F1, VK_ESCAPE, WPARAM{0x2C}, WPARAM{0x126}}) {
     OnKeyDown(key);
     OnKeyUp(key);
   }
   OnKeyUp(VK_TAB);
-  EXPECT_EQ(std::memcmp(&before, &keyState, sizeof before), 0);
+  EXPECT_EQ(std::memcmp(&before, &Keyboard, sizeof before), 0);
 }
 
 TEST_F(ShellTest, TabFlipsLightModeOnEveryPressIncludingRepeats) {
-  EXPECT_TRUE(keyState.lightMode);  // starts moving the light
+  EXPECT_TRUE(Keyboard.lightMode);  // starts moving the light
   OnKeyDown(VK_TAB);
-  EXPECT_FALSE(keyState.lightMode);
+  EXPECT_FALSE(Keyboard.lightMode);
   OnKeyDown(VK_TAB);  // auto-repeat while held
-  EXPECT_TRUE(keyState.lightMode);
+  EXPECT_TRUE(Keyboard.lightMode);
   OnKeyDown(VK_TAB);
   OnKeyUp(VK_TAB);
-  EXPECT_FALSE(keyState.lightMode);  // press + 2 repeats = 3 flips; release none
+  EXPECT_FALSE(Keyboard.lightMode);  // press + 2 repeats = 3 flips; release none
   OnKeyDown(VK_TAB);
-  EXPECT_TRUE(keyState.lightMode);
+  EXPECT_TRUE(Keyboard.lightMode);
   // A held key survives mode changes.
   OnKeyDown(VK_HOME);
   OnKeyDown(VK_TAB);
-  EXPECT_TRUE(keyState.keyHome);
-  EXPECT_FALSE(keyState.lightMode);
+  EXPECT_TRUE(Keyboard.keyHome);
+  EXPECT_FALSE(Keyboard.lightMode);
   // Alt+Tab arrives as a system key, which the window procedure passes on.
   WindowProcedure(FakeWindow(), WM_SYSKEYDOWN, VK_TAB, LPARAM{1} << 29);
-  EXPECT_FALSE(keyState.lightMode);
+  EXPECT_FALSE(Keyboard.lightMode);
 }
 
 // Runs UpdateFrameRate once per listed clock reading (each used for every
@@ -223,20 +239,20 @@ TEST_F(ShellTest, FrameRateTitleEveryTenthFrameFromTheFirstCall) {
   for (int frame = 1; frame <= 9; ++frame) clock.push_back(1000 + 10 * (frame - 1));
   RunFrames(clock);
   EXPECT_TRUE(fake.titles.empty());
-  EXPECT_EQ(frameRate.lastUpdateTime, 1000u);
+  EXPECT_EQ(FrameRate.lastUpdateTime, 1000u);
   // Frame 10 at 1090: nine intervals (90 ms), divided as ten frames.
   RunFrames({1090});
   ASSERT_EQ(fake.titles.size(), 1u);
   EXPECT_EQ(fake.titles[0], "111.111115");
-  EXPECT_EQ(frameRate.frameCount, 0.0f);
-  EXPECT_EQ(frameRate.lastUpdateTime, 1090u);
+  EXPECT_EQ(FrameRate.frameCount, 0.0f);
+  EXPECT_EQ(FrameRate.lastUpdateTime, 1090u);
   // Frames 11..20, 10 ms apart: ten full intervals.
   clock.clear();
   for (int frame = 11; frame <= 20; ++frame) clock.push_back(1090 + 10 * (frame - 10));
   RunFrames(clock);
   ASSERT_EQ(fake.titles.size(), 2u);
   EXPECT_EQ(fake.titles[1], "100.000000");
-  EXPECT_EQ(frameRate.framesPerSecond, 100.0f);
+  EXPECT_EQ(FrameRate.framesPerSecond, 100.0f);
 }
 
 TEST_F(ShellTest, FrameRateTakesANewReadingAfterTheDivision) {
@@ -246,13 +262,13 @@ TEST_F(ShellTest, FrameRateTakesANewReadingAfterTheDivision) {
   fake.clockReadings = {600, 607};
   UpdateFrameRate(FakeWindow());
   EXPECT_EQ(fake.titles.back(), "100.000000");
-  EXPECT_EQ(frameRate.lastUpdateTime, 607u);
+  EXPECT_EQ(FrameRate.lastUpdateTime, 607u);
 }
 
 TEST_F(ShellTest, FrameRateEdgeValues) {
   // Ten frames within one millisecond: infinity, formatted by "%f".
   RunFrames(std::vector<uint32_t>(10, 42));
-  EXPECT_TRUE(std::isinf(frameRate.framesPerSecond));
+  EXPECT_TRUE(std::isinf(FrameRate.framesPerSecond));
   EXPECT_EQ(fake.titles.back(), "inf");
   // Ten frames in 20 s: below 1 with its leading zero.
   RunFrames(std::vector<uint32_t>(9, 42));
@@ -270,7 +286,7 @@ TEST_F(ShellTest, FrameRateAcrossTheClockWrap) {
   RunFrames(std::vector<uint32_t>(9, 0xFFFFFFF0u));
   RunFrames({24});
   EXPECT_EQ(fake.titles.back(), "250.000000");
-  EXPECT_EQ(frameRate.lastUpdateTime, 24u);
+  EXPECT_EQ(FrameRate.lastUpdateTime, 24u);
 }
 
 TEST_F(ShellTest, PixelFormatRequestBytes) {
@@ -293,9 +309,9 @@ TEST_F(ShellTest, InitOpenGLCallsInOrder) {
   EXPECT_EQ(fake.calls, (Calls{"GetDC", "ChoosePixelFormat(PixelFormatRequest)",
                                "SetPixelFormat(7,PixelFormatRequest)", "wglCreateContext",
                                "wglMakeCurrent(dc,context)", "GetClientRect"}));
-  EXPECT_EQ(glContext.window, FakeWindow());
-  EXPECT_EQ(glContext.deviceContext, FakeDc());
-  EXPECT_EQ(glContext.renderingContext, FakeContext());
+  EXPECT_EQ(GlContext.window, FakeWindow());
+  EXPECT_EQ(GlContext.deviceContext, FakeDc());
+  EXPECT_EQ(GlContext.renderingContext, FakeContext());
   EXPECT_EQ(PixelFormatRequest.cDepthBits, 32);
 }
 
@@ -306,8 +322,8 @@ TEST_F(ShellTest, InitOpenGLReleasesOnEachFailure) {
   EXPECT_FALSE(InitOpenGL(FakeWindow()));
   EXPECT_EQ(fake.calls, (Calls{"GetDC", "ChoosePixelFormat(PixelFormatRequest)",
                                "wglMakeCurrent(dc,null)", "wglDeleteContext(null)"}));
-  EXPECT_EQ(glContext.deviceContext, nullptr);
-  EXPECT_EQ(glContext.window, FakeWindow());
+  EXPECT_EQ(GlContext.deviceContext, nullptr);
+  EXPECT_EQ(GlContext.window, FakeWindow());
 
   ResetFake();
   fake.setFormatResult = FALSE;
@@ -326,15 +342,15 @@ TEST_F(ShellTest, InitOpenGLReleasesOnEachFailure) {
   EXPECT_EQ(Calls(fake.calls.end() - 3, fake.calls.end()),
             (Calls{"wglMakeCurrent(dc,context)", "wglMakeCurrent(dc,context)",
                    "wglDeleteContext(context)"}));
-  EXPECT_EQ(glContext.renderingContext, nullptr);
+  EXPECT_EQ(GlContext.renderingContext, nullptr);
 }
 
 TEST_F(ShellTest, ReleaseOpenGLIsTrueOnlyWhenBothCallsSucceed) {
-  glContext.deviceContext = FakeDc();
-  glContext.renderingContext = FakeContext();
+  GlContext.deviceContext = FakeDc();
+  GlContext.renderingContext = FakeContext();
   EXPECT_TRUE(ReleaseOpenGL());
-  glContext.deviceContext = FakeDc();
-  glContext.renderingContext = FakeContext();
+  GlContext.deviceContext = FakeDc();
+  GlContext.renderingContext = FakeContext();
   fake.makeCurrentResults = {FALSE};
   EXPECT_FALSE(ReleaseOpenGL());
   EXPECT_EQ(fake.calls.back(), "wglDeleteContext(context)");  // still attempted

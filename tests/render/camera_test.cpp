@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/keyboard.h"
+#include "render/key_motion.h"
 #include "surfaceless_gl.h"
 
 namespace {
@@ -201,20 +201,19 @@ class KeyMotionGl : public CameraGl {
  protected:
   void SetUp() override {
     CameraGl::SetUp();
-    keyState = KeyState{};
     LightPosition = Vec3{20, 20, 70};
   }
   void TearDown() override {
-    keyState = KeyState{};
     LightPosition = Vec3{20, 20, 70};
     CameraGl::TearDown();
   }
+  KeyState keys;
 };
 
 TEST_F(KeyMotionGl, NothingHeldMovesNothing) {
   float before[16], after[16];
   Modelview(before);
-  ApplyHeldKeyMotion();
+  ApplyHeldKeyMotion(keys);
   Modelview(after);
   for (int i = 0; i < 16; ++i) EXPECT_EQ(after[i], before[i]);
   EXPECT_EQ(LightPosition.x, 20.0f);
@@ -225,58 +224,58 @@ TEST_F(KeyMotionGl, NothingHeldMovesNothing) {
 
 TEST_F(KeyMotionGl, LightStepsAlongTheCurrentScreenAxes) {
   // Turn the camera first (camera mode), then move the light (light mode).
-  keyState.lightMode = false;
-  keyState.keyPageUp = true;  // roll the image clockwise
-  for (int i = 0; i < 30; ++i) ApplyHeldKeyMotion();
-  keyState = KeyState{};
+  keys.lightMode = false;
+  keys.keyPageUp = true;  // roll the image clockwise
+  for (int i = 0; i < 30; ++i) ApplyHeldKeyMotion(keys);
+  keys = KeyState{};
   const Vec3 light = LightPosition;
   EXPECT_EQ(light.x, 20.0f);  // turning leaves the light alone
 
   const Vec3 eyeBefore = ToEye(LightPosition);
-  keyState.keyHome = true;  // light mode: up on the screen
-  ApplyHeldKeyMotion();
+  keys.keyHome = true;  // light mode: up on the screen
+  ApplyHeldKeyMotion(keys);
   const Vec3 up = ToEye(LightPosition);
   EXPECT_NEAR(up.x - eyeBefore.x, 0.0f, 1e-4f);
   EXPECT_NEAR(up.y - eyeBefore.y, 2.0f, 1e-4f);
   EXPECT_NEAR(up.z - eyeBefore.z, 0.0f, 1e-4f);
 
-  keyState = KeyState{};
-  keyState.keyPageUp = true;  // light mode: away from the viewer
-  ApplyHeldKeyMotion();
+  keys = KeyState{};
+  keys.keyPageUp = true;  // light mode: away from the viewer
+  ApplyHeldKeyMotion(keys);
   const Vec3 away = ToEye(LightPosition);
   EXPECT_NEAR(away.z - up.z, -2.0f, 1e-4f);
 
-  keyState = KeyState{};
-  keyState.keyDelete = true;  // light mode: left
-  ApplyHeldKeyMotion();
+  keys = KeyState{};
+  keys.keyDelete = true;  // light mode: left
+  ApplyHeldKeyMotion(keys);
   EXPECT_NEAR(ToEye(LightPosition).x - away.x, -2.0f, 1e-4f);
 }
 
 TEST_F(KeyMotionGl, OpposingKeysCancelInBothModes) {
-  keyState.keyHome = keyState.keyEnd = true;
-  keyState.keyDelete = keyState.keyPageDown = true;
-  keyState.keyPageUp = keyState.keyInsert = true;
-  keyState.keyUp = keyState.keyDown = true;
-  ApplyHeldKeyMotion();
+  keys.keyHome = keys.keyEnd = true;
+  keys.keyDelete = keys.keyPageDown = true;
+  keys.keyPageUp = keys.keyInsert = true;
+  keys.keyUp = keys.keyDown = true;
+  ApplyHeldKeyMotion(keys);
   EXPECT_EQ(LightPosition.x, 20.0f);
   EXPECT_EQ(LightPosition.y, 20.0f);
   EXPECT_EQ(LightPosition.z, 70.0f);
   EXPECT_EQ(EyePosition().z, 200.0f);
 
-  keyState.lightMode = false;
+  keys.lightMode = false;
   float before[16], after[16];
   Modelview(before);
-  ApplyHeldKeyMotion();
+  ApplyHeldKeyMotion(keys);
   Modelview(after);
   for (int i = 0; i < 16; ++i) EXPECT_NEAR(after[i], before[i], 1e-4f) << i;
   EXPECT_EQ(LightPosition.y, 20.0f);
 }
 
 TEST_F(KeyMotionGl, ArrowsMoveTheCameraInLightModeToo) {
-  ASSERT_TRUE(keyState.lightMode);
-  keyState.keyUp = true;
-  keyState.keyLeft = true;
-  ApplyHeldKeyMotion();
+  ASSERT_TRUE(keys.lightMode);
+  keys.keyUp = true;
+  keys.keyLeft = true;
+  ApplyHeldKeyMotion(keys);
   EXPECT_EQ(EyePosition().z, 199.0f);  // forward
   EXPECT_EQ(EyePosition().x, -1.0f);   // a step (+1, 0, 0) moves the scene right
   EXPECT_EQ(LightPosition.x, 20.0f);

@@ -1,0 +1,10 @@
+// The renderer's process-wide variables with their starting values; see
+// render_state.h for who writes and reads each.
+#include "render/render_state.h"
+
+GlContextState GlContext;
+PIXELFORMATDESCRIPTOR PixelFormatRequest;
+SceneGlobals LoadedScene;
+Vec3 CameraPivot = {0.0f, 0.0f, 0.0f};
+Vec3 LightPosition = {20.0f, 20.0f, 70.0f};
+LightParams PointLight;
