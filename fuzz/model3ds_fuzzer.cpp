@@ -5,7 +5,7 @@
 // silhouette walks, once with a light and eye read raw from the input's last
 // 24 bytes (any float, NaN and infinities included) and once with a light and
 // eye placed near the mesh by the input, where silhouettes actually occur.
-// Load3dsScene is ReadWholeFile plus Load3dsSceneFromBytes; the harness calls
+// Load3dsScene is ReadWholeFile (io/) plus Load3dsSceneFromBytes; the harness calls
 // the latter directly so no file is written per input.
 #include <cstddef>
 #include <cstdint>
@@ -80,7 +80,7 @@ void ExerciseMesh(MeshObject* object, const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  for (int readTexCoords : {1, 0}) {
+  for (bool readTexCoords : {true, false}) {
     Scene* scene = Load3dsSceneFromBytes(data, size, readTexCoords);
     if (scene == nullptr) {
       Require(size < 2 || data[0] != 0x4D || data[1] != 0x4D);
@@ -90,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(scene->materialCount >= 0 && scene->materialCount <= kMaxMaterials);
     for (int i = 0; i < scene->objectCount; ++i) {
       MeshObject* object = scene->objects[i];
-      Require(readTexCoords == 1 || object->texCoords == nullptr);
+      Require(readTexCoords || object->texCoords == nullptr);
       const MeshDefect defect = ValidateMesh(*object);
       if (defect.face >= 0) {
         Require(!DescribeMeshDefect("fuzz.3ds", defect).empty());
@@ -98,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
       // The real program preprocesses only the first mesh; every sound one
       // is fair game for the same code.
-      if (readTexCoords == 1) ExerciseMesh(object, data, size);
+      if (readTexCoords) ExerciseMesh(object, data, size);
     }
     FreeScene(scene);
   }

@@ -13,22 +13,24 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <vector>
 
+#include "io/whole_file.h"
 #include "model/scene.h"
 
 // Reads the 3DS file at `path`. Texture coordinates are read only when
-// `readTexCoords` is 1. Returns a new Scene owned by the caller (release it
-// with FreeScene), or null when the file cannot be read or does not start
-// with the bytes 4D 4D. Prints nothing.
-Scene* Load3dsScene(const char* path, int readTexCoords);
+// `readTexCoords` is true. Returns a new Scene owned by the caller (release
+// it with FreeScene), or null when the file cannot be read (then *fileError,
+// when given, holds the errno code of why: also EISDIR for a directory,
+// ENOTSUP for a FIFO or device, EFBIG past 4 GiB) or does not start with the
+// bytes 4D 4D (*fileError 0). Prints nothing.
+Scene* Load3dsScene(const char* path, bool readTexCoords, int* fileError = nullptr);
 
 // The same reader over bytes already in memory (`size` bytes at `data`).
-Scene* Load3dsSceneFromBytes(const uint8_t* data, size_t size, int readTexCoords);
+Scene* Load3dsSceneFromBytes(const uint8_t* data, size_t size, bool readTexCoords);
 
-// Reads the whole file at `path` into `bytes`. On failure returns false and
-// leaves errno's code in `*errorNumber` (when not null).
-bool ReadWholeFile(const char* path, std::vector<uint8_t>* bytes, int* errorNumber);
+// What the model reader accepts of a file (io/whole_file.h): no streams, and
+// at most 4 GiB, the most a 3DS main chunk's 32-bit length can cover.
+constexpr WholeFileLimits kModelFileLimits{uint64_t{1} << 32, false};
 
 // The first face of a mesh that names a vertex the mesh does not have.
 struct MeshDefect {

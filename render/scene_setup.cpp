@@ -6,7 +6,6 @@
 
 #include <GL/gl.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -56,11 +55,8 @@ SetupResult SetupScene(HWND window) {
     return SetupResult::kNoContext;
   }
 
-  errno = 0;
-  std::FILE* probe = std::fopen(kModelFileName, "rb");
-  const int openError = probe == nullptr ? (errno != 0 ? errno : ENOENT) : 0;
-  if (probe != nullptr) std::fclose(probe);
-  LoadedScene.scene = Load3dsScene(kModelFileName, 1);
+  int openError = 0;
+  LoadedScene.scene = Load3dsScene(kModelFileName, true, &openError);
   const std::string problem = DescribeUnusableModel(LoadedScene.scene, openError);
   if (!problem.empty()) {
     std::fprintf(stderr, "%s\n", problem.c_str());

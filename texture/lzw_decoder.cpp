@@ -1,32 +1,19 @@
-// The LZW strip decoder (TIFF flavour) and the horizontal-differencing
-// predictor. Every table entry holds its whole string, so the output of a
-// code is one forward copy; the strings of entries 258 .. 4094 are carved
-// from a per-strip arena that a clear code resets. Bad strips end early:
-// a code that names no string, a strip without an end code, or output that
-// reaches the end of the pixel buffer stop the strip, and the table never
-// grows past entry 4094.
+// The LZW strip decoder. Every table entry holds its whole string, so the
+// output of a code is one forward copy (texture/lzw_copy.h); the strings of
+// entries 258 .. 4094 are carved from an arena that a clear code resets.
+#include "texture/lzw_decoder.h"
+
 #include <algorithm>
 #include <cstring>
-#include <memory>
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
-
-#include "texture/tiff_image.h"
 
 namespace {
 
+constexpr int32_t kClearCode = 256;
+constexpr int32_t kEndCode = 257;
 constexpr int32_t kFirstFreeCode = 258;
 constexpr int32_t kLastStoredCode = kLzwTableSize - 2;  // 4094: the table is full after it
 
 constexpr bool kLittleEndianHost = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
-
-// The steps of the decoder as inline functions over explicit state, shared by
-// the TiffImage operations and the decode loop, which keeps its state in
-// locals so that the byte writes into the pixels do not force it back to memory.
-
-constexpr int32_t kClearCode = 256;
-constexpr int32_t kEndCode = 257;
 
 // The code of `width` bits at bit `bitPos` of the strip, most significant bit
 // first; bytes past the strip's end read as zero. Away from the strip's end
@@ -47,83 +34,10 @@ inline uint32_t CodeAt(const uint8_t* data, int32_t length, int32_t bitPos, int3
   return static_cast<uint32_t>((window << (bitPos & 7)) >> (64 - width));
 }
 
-// Copies `length` bytes in 16-byte moves, which may read and write up to 15
-// bytes past the end: table strings carry that much readable slack, and the
-// destination must have that much room.
-inline void CopyInBlocks(uint8_t* to, const uint8_t* from, uint32_t length) {
-  for (uint32_t i = 0; i < length; i += kLzwCopySlack) std::memcpy(to + i, from + i, kLzwCopySlack);
-}
-
-// Copies a table string of `length` bytes to out[pos], cut at outSize;
-// returns the bytes it counts as written. Away from the end of the buffer
-// the string moves in 16-byte blocks: the bytes written past it are
-// overwritten by the next output, or cleared when the strip ends.
-inline uint32_t AppendString(uint8_t* out, uint32_t pos, uint32_t outSize, const uint8_t* string,
-                             uint32_t length) {
-  const uint32_t room = outSize - pos;
-  if (room >= kLzwCopySlack && length <= room - kLzwCopySlack) {
-    // Most strings fit in the first block; the loop then exits at once.
-    std::memcpy(out + pos, string, kLzwCopySlack);
-    for (uint32_t i = kLzwCopySlack; i < length; i += kLzwCopySlack) {
-      std::memcpy(out + pos + i, string + i, kLzwCopySlack);
-    }
-    return length;
-  }
-  if (length > room) length = room;
-  std::memcpy(out + pos, string, length);
-  return length;
-}
-
-#ifdef __SSE2__
-// 16 bytes read from kLaneSelect + 15 - n are 0xFF in lane n and 0 elsewhere:
-// one load gives the blend mask for "byte n of the block".
-constexpr uint8_t kLaneSelect[31] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF,
-                                     0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-#endif
-
-// Writes a prefix string of `length` bytes plus the first byte of `firstOf`
-// (a table string) to `string`, a fresh arena slot of whole 16-byte blocks:
-// a string's block moves then never overlap the next string's, so reading a
-// string back is never held up by a later store.
-inline void WriteStoredString(uint8_t* string, const uint8_t* prefixBytes, uint32_t length,
-                              const uint8_t* firstOf) {
-#ifdef __SSE2__
-  // Every 16-byte block of the string is written by one store, the block
-  // holding the appended byte included: strings are often read back right
-  // away, block by block, and a read spanning two stores would stall.
-  const uint32_t lastBlock = length & ~static_cast<uint32_t>(kLzwCopySlack - 1);
-  CopyInBlocks(string, prefixBytes, lastBlock);
-  const __m128i position =
-      _mm_loadu_si128(reinterpret_cast<const __m128i*>(kLaneSelect + 15 - (length - lastBlock)));
-  // The first byte spread over all 16 lanes, taken from the string's own
-  // block rather than through a scalar, which the compiler may spill as a byte.
-  __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(firstOf));
-  first = _mm_unpacklo_epi8(first, first);
-  first = _mm_shuffle_epi32(_mm_unpacklo_epi16(first, first), 0);
-  const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(prefixBytes + lastBlock));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(string + lastBlock),
-                   _mm_or_si128(_mm_andnot_si128(position, block), _mm_and_si128(position, first)));
-#else
-  CopyInBlocks(string, prefixBytes, length);
-  string[length] = firstOf[0];
-#endif
-}
-
 // The arena slot for a stored string of `length` bytes plus one: whole
 // 16-byte blocks (see WriteStoredString).
 inline int32_t SlotSize(uint32_t length) {
   return static_cast<int32_t>(length + kLzwCopySlack) & -kLzwCopySlack;
-}
-
-// Stores the string of prefix plus the first byte of `firstOf` (a table
-// string) as entry `at`.
-inline void StoreString(int32_t* entryBits, uint8_t** entryBytes, StringArena* arena, int32_t at,
-                        int32_t prefix, const uint8_t* firstOf) {
-  const uint32_t length = static_cast<uint32_t>(entryBits[prefix]) >> 3;
-  uint8_t* string = arena->Allocate(SlotSize(length));
-  WriteStoredString(string, entryBytes[prefix], length, firstOf);
-  entryBytes[at] = string;
-  entryBits[at] = entryBits[prefix] + 8;
 }
 
 // Code width after entry `stored` is stored: one entry early, because the
@@ -136,22 +50,20 @@ inline int32_t WidthAfterStoring(int32_t stored, int32_t width) {
 }  // namespace
 
 StringArena::~StringArena() {
-  Release();
-}
-
-uint8_t* StringArena::AllocateInNextBlock(int32_t size) {
-  if (current_) ++currentBlock_;  // the current block is full
-  if (currentBlock_ == blocks_.size()) {
-    // Zeroed once so the slack past the last string reads as defined bytes.
-    blocks_.push_back(new uint8_t[kBlockSize + kLzwCopySlack]());
-  }
-  current_ = blocks_[currentBlock_];
-  used_ = size;
-  return current_;
+  for (uint8_t* block : blocks_) delete[] block;
 }
 
 uint8_t* StringArena::TakeRoom(int32_t size, uint8_t** end) {
-  uint8_t* room = Allocate(size);
+  if (!current_ || used_ + size > kBlockSize) {
+    if (current_) ++currentBlock_;  // the current block is full
+    if (currentBlock_ == blocks_.size()) {
+      // Zeroed once so the slack past the last string reads as defined bytes.
+      blocks_.push_back(new uint8_t[kBlockSize + kLzwCopySlack]());
+    }
+    current_ = blocks_[currentBlock_];
+    used_ = 0;
+  }
+  uint8_t* room = current_ + used_;
   *end = current_ + kBlockSize;
   used_ = kBlockSize;
   return room;
@@ -163,67 +75,40 @@ void StringArena::Reset() {
   used_ = 0;
 }
 
-void StringArena::Release() {
-  for (uint8_t* block : blocks_) delete[] block;
-  blocks_.clear();
-  Reset();
-}
-
-uint32_t TiffImage::SwapBytes32(uint32_t x) {
-  return (x >> 24) | ((x >> 8) & 0x0000FF00u) | ((x << 8) & 0x00FF0000u) | (x << 24);
-}
-
-uint32_t TiffImage::ReadLzwCode() {
-  const uint32_t code = CodeAt(stripData, stripLength, bitPos, codeWidth);
-  bitPos += codeWidth;
-  return code;
-}
-
-void TiffImage::ResetLzwTable() {
-  ClearLzwEntries();
+LzwDecoder::LzwDecoder() : literalBlock_(new uint8_t[256 + kLzwCopySlack]()) {
+  // The literal entries never change, so a strip that does not open with a
+  // clear code finds them too. The slack lets them move in 16-byte blocks.
   for (int i = 0; i < 256; ++i) {
-    literalBlock[i] = static_cast<uint8_t>(i);
-    entryBits[i] = 8;
+    literalBlock_[i] = static_cast<uint8_t>(i);
+    entryBytes_[i] = literalBlock_ + i;
+    entryBits_[i] = 8;
   }
-  nextCode = kFirstFreeCode;
-  codeWidth = 9;
+  for (int i = 256; i < kLzwTableSize; ++i) {
+    entryBytes_[i] = nullptr;
+    entryBits_[i] = 0;
+  }
 }
 
-void TiffImage::AddLzwEntry(int32_t prefixCode, int32_t firstByteCode) {
-  if (nextCode > kLastStoredCode) return;  // full until the next clear code
-  StoreString(entryBits, entryBytes, &arena, nextCode, prefixCode, entryBytes[firstByteCode]);
-  codeWidth = WidthAfterStoring(nextCode, codeWidth);
-  ++nextCode;
+LzwDecoder::~LzwDecoder() {
+  delete[] literalBlock_;
 }
 
-void TiffImage::WriteLzwString(int32_t code) {
-  const uint32_t room = pixelBytes - static_cast<uint32_t>(writePos);
-  const uint32_t length = std::min(static_cast<uint32_t>(entryBits[code]) >> 3, room);
-  std::memcpy(pixels + writePos, entryBytes[code], length);
-  writePos += static_cast<int32_t>(length);
+void LzwDecoder::ClearEntries() {
+  const int32_t end = std::min(std::max(nextCode_, kFirstFreeCode), kLzwTableSize);
+  for (int32_t i = kFirstFreeCode; i < end; ++i) entryBytes_[i] = nullptr;
+  nextCode_ = kFirstFreeCode;
+  arena_.Reset();
 }
 
-void TiffImage::WriteLzwStringPlusFirst(int32_t prefixCode, int32_t firstByteCode) {
-  const uint8_t first = entryBytes[firstByteCode][0];
-  WriteLzwString(prefixCode);
-  if (static_cast<uint32_t>(writePos) < pixelBytes) pixels[writePos++] = first;
-}
-
-void TiffImage::DecodeLzwStrip(const uint8_t* stripBytes, int32_t stripLength) {
-  clearCode = kClearCode;
-  endCode = kEndCode;
-  nextCode = kFirstFreeCode;
-  stripData = stripBytes;
-  this->stripLength = stripLength > 0 ? stripLength : 0;
-  bitPos = 0;
-  codeWidth = 9;
-
-  const uint8_t* const data = stripData;
-  const int32_t length = this->stripLength;
+// The loop keeps its state in locals, so that the byte writes into the
+// output do not force it back to memory.
+void LzwDecoder::DecodeStrip(const uint8_t* strip, int32_t length, uint8_t* out, uint32_t outSize,
+                             uint32_t* outPos) {
+  ClearEntries();
+  const uint8_t* const data = strip;
+  if (length < 0) length = 0;
   const int64_t stripBits = static_cast<int64_t>(length) * 8;
-  uint8_t* const out = pixels;
-  const uint32_t outSize = pixelBytes;
-  uint32_t pos = static_cast<uint32_t>(writePos);
+  uint32_t pos = *outPos;
   int32_t bits = 0;
   int32_t width = 9;
   int32_t next = kFirstFreeCode;
@@ -234,7 +119,7 @@ void TiffImage::DecodeLzwStrip(const uint8_t* stripBytes, int32_t stripLength) {
   uint32_t previousLength = 0;
   // Arena room this loop carves new strings from, [room, roomEnd): the
   // cursor stays in a register, where the arena's own counter would be
-  // stored and reloaded around every byte written to the pixels.
+  // stored and reloaded around every byte written to the output.
   uint8_t* room = nullptr;
   uint8_t* roomEnd = nullptr;
 
@@ -249,10 +134,10 @@ void TiffImage::DecodeLzwStrip(const uint8_t* stripBytes, int32_t stripLength) {
     if (static_cast<uint32_t>(code - kClearCode) < 2 || !previous) {
       if (code == kEndCode) break;
       if (code == kClearCode) {
-        nextCode = next;  // tells ResetLzwTable which entries hold strings
-        ResetLzwTable();
-        next = nextCode;
-        width = codeWidth;
+        nextCode_ = next;  // tells ClearEntries which entries hold strings
+        ClearEntries();
+        next = kFirstFreeCode;
+        width = 9;
         room = roomEnd = nullptr;  // the arena starts over
         if (bits + width > stripBits) break;
         code = static_cast<int32_t>(CodeAt(data, length, bits, width));
@@ -261,7 +146,7 @@ void TiffImage::DecodeLzwStrip(const uint8_t* stripBytes, int32_t stripLength) {
       // Only the literal entries hold strings now: an end code, a second
       // clear code or anything above names nothing and ends the strip.
       if (code >= kClearCode) break;
-      previous = entryBytes[code];
+      previous = entryBytes_[code];
       previousLength = 1;
       pos += AppendString(out, pos, outSize, previous, 1);
       continue;
@@ -269,8 +154,8 @@ void TiffImage::DecodeLzwStrip(const uint8_t* stripBytes, int32_t stripLength) {
     const uint8_t* string;
     uint32_t stringLength;
     if (code < next) {
-      string = entryBytes[code];
-      stringLength = static_cast<uint32_t>(entryBits[code]) >> 3;
+      string = entryBytes_[code];
+      stringLength = static_cast<uint32_t>(entryBits_[code]) >> 3;
       pos += AppendString(out, pos, outSize, string, stringLength);
       if (next > kLastStoredCode) {  // full: nothing is stored until a clear code
         previous = string;
@@ -290,142 +175,33 @@ void TiffImage::DecodeLzwStrip(const uint8_t* stripBytes, int32_t stripLength) {
     // Entry `next`: the previous string plus the first byte of this one
     // (for a code not yet in the table, the previous string's own first byte).
     const int32_t slot = SlotSize(previousLength);
-    if (roomEnd - room < slot) room = arena.TakeRoom(slot, &roomEnd);
+    if (roomEnd - room < slot) room = arena_.TakeRoom(slot, &roomEnd);
     uint8_t* stored = room;
     room += slot;
     WriteStoredString(stored, previous, previousLength, string ? string : previous);
-    entryBytes[next] = stored;
-    entryBits[next] = static_cast<int32_t>(previousLength + 1) * 8;
+    entryBytes_[next] = stored;
+    entryBits_[next] = static_cast<int32_t>(previousLength + 1) * 8;
     previous = string ? string : stored;
     previousLength = stringLength;
     width = WidthAfterStoring(next, width);
     ++next;
   }
   // Block moves may have written up to 15 bytes past the output: clear them,
-  // the bytes past writePos are zero.
+  // the bytes past *outPos are zero.
   if (pos < outSize) std::memset(out + pos, 0, std::min<uint32_t>(kLzwCopySlack, outSize - pos));
-  bitPos = bits;
-  codeWidth = width;
-  nextCode = next;
-  writePos = static_cast<int32_t>(pos);
-}
-
-namespace {
-
-// Running sums kept in registers, one per sample, each wrapping in 8 bits
-// on its own. Where SSE2 is available, runs of pixels are summed a vector at a
-// time: a prefix sum over 5 RGB or 4 RGBA pixels in log steps, plus the sums
-// carried from the pixel before; the scalar loop finishes each row.
-void UndoPredictorRgb(uint8_t* pixels, size_t rows, size_t width) {
-  for (size_t row = 0; row < rows; ++row) {
-    uint8_t* p = pixels + row * width * 3;
-    size_t x = 1;
-#ifdef __SSE2__
-    // Bytes 0-14 are five pixels; byte 15 belongs to the next one and is
-    // stored back unchanged, so the row needs a sixth pixel after the five.
-    const __m128i keepLast = _mm_set_epi8(-1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
-    __m128i carry = _mm_cvtsi32_si128(p[0] | p[1] << 8 | p[2] << 16);
-    carry = _mm_or_si128(carry, _mm_slli_si128(carry, 3));
-    carry = _mm_or_si128(carry, _mm_slli_si128(carry, 6));
-    carry = _mm_or_si128(carry, _mm_slli_si128(carry, 12));
-    // Each block is loaded before the previous one is stored: its first
-    // byte is the byte 15 stored back unchanged, and loading it after the
-    // overlapping store would stall.
-    __m128i stored = x + 5 < width ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 3))
-                                   : _mm_setzero_si128();
-    for (; x + 5 < width; x += 5) {
-      uint8_t* q = p + 3 * x;
-      const __m128i next = x + 10 < width
-                               ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 15))
-                               : _mm_setzero_si128();
-      __m128i sums = _mm_add_epi8(stored, _mm_slli_si128(stored, 3));
-      sums = _mm_add_epi8(sums, _mm_slli_si128(sums, 6));
-      sums = _mm_add_epi8(sums, _mm_slli_si128(sums, 12));
-      // The block's total, its last pixel spread over the five: the carry
-      // chain from block to block is then one addition.
-      __m128i total = _mm_srli_si128(_mm_slli_si128(sums, 1), 13);
-      total = _mm_or_si128(total, _mm_slli_si128(total, 3));
-      total = _mm_or_si128(total, _mm_slli_si128(total, 6));
-      total = _mm_or_si128(total, _mm_slli_si128(total, 12));
-      const __m128i v = _mm_add_epi8(sums, carry);
-      _mm_storeu_si128(
-          reinterpret_cast<__m128i*>(q),
-          _mm_or_si128(_mm_andnot_si128(keepLast, v), _mm_and_si128(keepLast, stored)));
-      stored = next;
-      carry = _mm_add_epi8(carry, total);
-    }
-#endif
-    uint8_t r = p[3 * x - 3], g = p[3 * x - 2], b = p[3 * x - 1];
-    for (p += 3 * x; x < width; ++x, p += 3) {
-      r = static_cast<uint8_t>(r + p[0]);
-      g = static_cast<uint8_t>(g + p[1]);
-      b = static_cast<uint8_t>(b + p[2]);
-      p[0] = r;
-      p[1] = g;
-      p[2] = b;
-    }
-  }
-}
-
-void UndoPredictorRgba(uint8_t* pixels, size_t rows, size_t width) {
-  for (size_t row = 0; row < rows; ++row) {
-    uint8_t* p = pixels + row * width * 4;
-    size_t x = 1;
-#ifdef __SSE2__
-    __m128i carry = _mm_set1_epi32(
-        static_cast<int>(p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24));
-    for (; x + 4 <= width; x += 4) {
-      uint8_t* q = p + 4 * x;
-      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
-      v = _mm_add_epi8(v, _mm_slli_si128(v, 4));
-      v = _mm_add_epi8(v, _mm_slli_si128(v, 8));
-      v = _mm_add_epi8(v, carry);
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(q), v);
-      carry = _mm_shuffle_epi32(v, 0xFF);  // the last pixel in every lane
-    }
-#endif
-    uint8_t r = p[4 * x - 4], g = p[4 * x - 3], b = p[4 * x - 2], a = p[4 * x - 1];
-    for (p += 4 * x; x < width; ++x, p += 4) {
-      r = static_cast<uint8_t>(r + p[0]);
-      g = static_cast<uint8_t>(g + p[1]);
-      b = static_cast<uint8_t>(b + p[2]);
-      a = static_cast<uint8_t>(a + p[3]);
-      p[0] = r;
-      p[1] = g;
-      p[2] = b;
-      p[3] = a;
-    }
-  }
-}
-
-}  // namespace
-
-void TiffImage::UndoHorizontalPredictor() {
-  UndoHorizontalPredictorRows(0, height);
-}
-
-void TiffImage::UndoHorizontalPredictorRows(int32_t firstRow, int32_t rowCount) {
-  if (!pixels || (samplesPerPixel != 3 && samplesPerPixel != 4) || width <= 0 || firstRow < 0 ||
-      rowCount <= 0) {
-    return;
-  }
-  const size_t rowBytes = static_cast<size_t>(width) * samplesPerPixel;
-  const size_t rowsInBuffer = pixelBytes / rowBytes;
-  if (static_cast<size_t>(firstRow) >= rowsInBuffer) return;
-  const size_t rows = std::min<size_t>(rowCount, rowsInBuffer - firstRow);
-  uint8_t* first = pixels + rowBytes * firstRow;
-  if (samplesPerPixel == 3)
-    UndoPredictorRgb(first, rows, width);
-  else
-    UndoPredictorRgba(first, rows, width);
+  codeWidth_ = width;
+  nextCode_ = next;
+  *outPos = pos;
 }
 
 std::vector<uint8_t> DecodeLzwBytes(const uint8_t* stripBytes, int32_t stripLength,
                                     uint32_t outSize) {
-  auto image = std::make_unique<TiffImage>();
-  if (!image->AllocatePixels(outSize < kMaxPixelBytes ? outSize : kMaxPixelBytes)) return {};
-  image->SetUpLzwTable();
-  image->DecodeLzwStrip(stripBytes, stripLength);
-  image->ReleaseLzwTable();
-  return std::vector<uint8_t>(image->pixels, image->pixels + image->writePos);
+  constexpr uint32_t kMaxOut = 256u << 20;
+  std::vector<uint8_t> out(outSize < kMaxOut ? outSize : kMaxOut);
+  LzwDecoder decoder;
+  uint32_t written = 0;
+  decoder.DecodeStrip(stripBytes, stripLength, out.data(), static_cast<uint32_t>(out.size()),
+                      &written);
+  out.resize(written);
+  return out;
 }

@@ -1,18 +1,32 @@
 // The TIFF reader: header and first directory, strip lookup, uncompressed and
 // LZW strips into one pixel buffer, and the horizontal-differencing predictor.
-// The whole file is mapped read-only (or, where it cannot be mapped, read into
-// memory once) and every later read goes through a bounded ByteReader, so
-// strips are decoded straight from the file's bytes and a position or length
-// past the end of the file simply yields fewer bytes.
+// The whole file is mapped read-only (io/whole_file.h; where it cannot be
+// mapped, read into memory once) and every read goes through a ByteReader
+// that fails past the end, so strips are decoded straight from the file's
+// bytes and a position or length past the end of the file simply yields
+// fewer bytes.
 #include "texture/tiff_image.h"
 
 #include <sys/mman.h>
-#include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
+
+#include "io/byte_reader.h"
+#include "io/whole_file.h"
+#include "texture/lzw_decoder.h"
+#include "texture/predictor.h"
+
+// How the strip arrays of the first directory are stored: the field type
+// and count of StripOffsets and StripByteCounts (their values are the
+// image's stripOffsets and stripByteCounts).
+struct TiffStripArrays {
+  uint16_t offsetsType = 0;      // 3 SHORT, else 4-byte elements
+  uint16_t byteCountsType = 0;   // likewise
+  uint32_t byteCountsCount = 0;  // tells if the lengths array is in the entry
+};
 
 namespace {
 
@@ -28,65 +42,73 @@ constexpr uint16_t kTypeShort = 3;
 constexpr uint32_t kCompressionNone = 1;
 constexpr uint32_t kCompressionLzw = 5;
 
-// Longest strip the decoder looks at: bitPos must stay a signed 32-bit count.
+// Longest strip the decoder looks at: its bit position must stay a signed
+// 32-bit count.
 constexpr int64_t kMaxStripLength = INT32_MAX / 8;
 
-// The whole file in memory: a read-only mapping of it, or a copy read
-// without clearing the buffer first. Unmaps the mapping when destroyed.
-struct FileBytes {
-  FileBytes() = default;
-  FileBytes(const FileBytes&) = delete;
-  FileBytes& operator=(const FileBytes&) = delete;
-  ~FileBytes() {
-    if (mapped) munmap(mapped, size);
-  }
-  const uint8_t* Bytes() const { return mapped ? static_cast<const uint8_t*>(mapped) : data.get(); }
+// TIFF offsets are 32-bit: no byte of a larger file could be reached. Pipes
+// are read as files are (the texture may come from one).
+constexpr WholeFileLimits kTiffFileLimits{uint64_t{1} << 32, true};
 
-  void* mapped = nullptr;           // the mapping, or null when the file was read
-  std::unique_ptr<uint8_t[]> data;  // the copy when it was read
-  size_t size = 0;                  // bytes of the file
-};
-
-// Maps a regular, non-empty file read-only; false (nothing mapped) when it
-// is not one or the mapping fails, and the caller reads it instead. Mapping
-// spares copying the file (20 MB for a 4096 x 4096 texture) and faulting in
-// a buffer for the copy: the decoder reads the page cache directly.
-// MAP_POPULATE maps every page at once instead of one fault per few pages.
-// The descriptor may be closed afterwards; like any reader of a mapped file,
-// this one assumes nobody truncates the file while it is being decoded.
-bool MapWholeFile(FILE* file, FileBytes* bytes) {
-  struct stat status;
-  if (fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size <= 0 ||
-      static_cast<uint64_t>(status.st_size) > SIZE_MAX) {
-    return false;
+TiffLoadFailure FailureOfFile(FileFailure failure) {
+  switch (failure) {
+    case FileFailure::kNone:
+      return TiffLoadFailure::kNone;
+    case FileFailure::kCannotOpen:
+      return TiffLoadFailure::kCannotOpen;
+    case FileFailure::kDirectory:
+      return TiffLoadFailure::kDirectory;
+    case FileFailure::kFifo:  // not refused with these limits
+    case FileFailure::kDevice:
+      return TiffLoadFailure::kNotAFile;
+    case FileFailure::kTooLarge:
+      return TiffLoadFailure::kTooLarge;
+    case FileFailure::kCannotRead:
+    case FileFailure::kNoMemory:
+      return TiffLoadFailure::kCannotRead;
   }
-  const size_t size = static_cast<size_t>(status.st_size);
-  void* mapped = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fileno(file), 0);
-  if (mapped == MAP_FAILED) return false;
-  bytes->mapped = mapped;
-  bytes->size = size;
-  return true;
+  return TiffLoadFailure::kCannotRead;
 }
 
-// Reads the whole stream; returns false when a read fails before the end.
-bool ReadWholeFile(FILE* file, FileBytes* bytes) {
-  size_t capacity = 0;
-  if (std::fseek(file, 0, SEEK_END) == 0) {
-    const long end = std::ftell(file);
-    if (end > 0) capacity = static_cast<size_t>(end);
-    std::rewind(file);
+// Reads one 12-byte directory entry at the reader's cursor and keeps the
+// recognised tags in image and arrays (the last entry of a tag wins). A
+// cut-off entry sets nothing.
+void ReadIfdEntry(ByteReader& reader, TiffImage* image, TiffStripArrays* arrays) {
+  uint16_t tag = 0, type = 0;
+  uint32_t count = 0, value = 0;
+  if (!reader.ReadU16(&tag) || !reader.ReadU16(&type) || !reader.ReadU32(&count) ||
+      !reader.ReadU32(&value)) {
+    return;
   }
-  capacity += 1;  // one more, to see the end of the file
-  bytes->data.reset(new uint8_t[capacity]);
-  bytes->size = std::fread(bytes->data.get(), 1, capacity, file);
-  while (bytes->size == capacity) {  // the file is longer than it said: keep reading
-    std::unique_ptr<uint8_t[]> larger(new uint8_t[capacity * 2]);
-    std::memcpy(larger.get(), bytes->data.get(), bytes->size);
-    bytes->data = std::move(larger);
-    capacity *= 2;
-    bytes->size += std::fread(bytes->data.get() + bytes->size, 1, capacity - bytes->size, file);
+  switch (tag) {
+    case kTagImageWidth:
+      image->width = static_cast<int32_t>(value);
+      break;
+    case kTagImageLength:
+      image->height = static_cast<int32_t>(value);
+      break;
+    case kTagCompression:
+      image->compression = value;
+      break;
+    case kTagStripOffsets:
+      image->stripOffsets = static_cast<int32_t>(value);
+      image->stripCount = static_cast<int32_t>(count);
+      arrays->offsetsType = type;
+      break;
+    case kTagSamplesPerPixel:
+      image->samplesPerPixel = value;
+      break;
+    case kTagStripByteCounts:
+      image->stripByteCounts = static_cast<int32_t>(value);
+      arrays->byteCountsType = type;
+      arrays->byteCountsCount = count;
+      break;
+    case kTagPredictor:
+      image->predictor = value;
+      break;
+    default:
+      break;  // BitsPerSample, RowsPerStrip and the rest change nothing
   }
-  return !std::ferror(file);
 }
 
 // Element `index` of a strip array (offsets or byte counts) described by its
@@ -105,7 +127,7 @@ bool ReadStripArrayElement(const ByteReader& file, uint32_t value, uint16_t type
   ByteReader element = file;
   element.failed = false;
   const uint64_t position = value + static_cast<uint64_t>(elementSize) * index;
-  if (position > UINT32_MAX || !element.Seek(static_cast<uint32_t>(position))) return false;
+  if (position > UINT32_MAX || !element.Seek(position)) return false;
   if (elementSize == 2) {
     uint16_t shortValue = 0;
     if (!element.ReadU16(&shortValue)) return false;
@@ -114,110 +136,6 @@ bool ReadStripArrayElement(const ByteReader& file, uint32_t value, uint16_t type
   }
   return element.ReadU32(out);
 }
-
-}  // namespace
-
-const char* DescribeTiffLoadFailure(TiffLoadFailure failure) {
-  switch (failure) {
-    case TiffLoadFailure::kNone:
-      return "no failure";
-    case TiffLoadFailure::kCannotOpen:
-      return "cannot be opened";
-    case TiffLoadFailure::kCannotRead:
-      return "cannot be read";
-    case TiffLoadFailure::kNotLittleEndian:
-      return "is not a little-endian TIFF file";
-    case TiffLoadFailure::kUnsupportedSize:
-      return "has an image size of 0 or more than 256 MiB of pixels";
-  }
-  return "unknown failure";
-}
-
-bool ByteReader::Seek(uint32_t position) {
-  pos = position;
-  return pos <= size;
-}
-
-bool ByteReader::ReadU16(uint16_t* out) {
-  if (pos > size || size - pos < 2) {
-    failed = true;
-    return false;
-  }
-  *out = static_cast<uint16_t>(data[pos] | data[pos + 1] << 8);
-  pos += 2;
-  return true;
-}
-
-bool ByteReader::ReadU32(uint32_t* out) {
-  if (pos > size || size - pos < 4) {
-    failed = true;
-    return false;
-  }
-  *out = static_cast<uint32_t>(data[pos]) | static_cast<uint32_t>(data[pos + 1]) << 8 |
-         static_cast<uint32_t>(data[pos + 2]) << 16 | static_cast<uint32_t>(data[pos + 3]) << 24;
-  pos += 4;
-  return true;
-}
-
-size_t ByteReader::ReadUpTo(uint8_t* out, size_t n) {
-  const size_t available = pos < size ? size - pos : 0;
-  if (n > available) {
-    n = available;
-    failed = true;
-  }
-  if (n > 0) std::memcpy(out, data + pos, n);
-  pos += n;
-  return n;
-}
-
-TiffImage::TiffImage()
-    : file(nullptr),
-      byteOrderMark(0),
-      version(0),
-      firstIfdPos(0),
-      entryTag(0),
-      entryType(0),
-      entryCount(0),
-      entryValue(0),
-      entryCountInIfd(0),
-      failure(TiffLoadFailure::kNone),
-      maxPixelBytes(kMaxPixelBytes),
-      width(0),
-      height(0),
-      samplesPerPixel(0),
-      compression(0),
-      stripOffsets(0),
-      stripCount(0),
-      stripByteCounts(0),
-      predictor(0),
-      stripOffsetsType(0),
-      stripByteCountsType(0),
-      stripByteCountsCount(0),
-      codeWidth(0),
-      stripData(nullptr),
-      stripLength(0),
-      bitPos(0),
-      clearCode(0),
-      endCode(0),
-      pixels(nullptr),
-      pixelBytes(0),
-      pixelsMappedBytes(0),
-      writePos(0),
-      nextCode(0),
-      entryBits(),
-      codeMasks(),
-      entryBytes(),
-      literalBlock(nullptr) {
-  for (int n = 0; n <= kLzwMaxCodeWidth; ++n) codeMasks[n] = (1 << n) - 1;
-}
-
-TiffImage::~TiffImage() {
-  FreePixels();
-  ReleaseLzwTable();
-  if (file) std::fclose(file);
-}
-
-namespace {
 
 constexpr size_t kHugePageBytes = size_t{2} << 20;
 // Buffers from this size on are mapped in huge pages where the system has them.
@@ -248,119 +166,91 @@ uint8_t* MapHugePageBuffer(size_t size, size_t* mappedBytes) {
 
 }  // namespace
 
+const char* DescribeTiffLoadFailure(TiffLoadFailure failure) {
+  switch (failure) {
+    case TiffLoadFailure::kNone:
+      return "no failure";
+    case TiffLoadFailure::kCannotOpen:
+      return "cannot be opened";
+    case TiffLoadFailure::kCannotRead:
+      return "cannot be read";
+    case TiffLoadFailure::kNotLittleEndian:
+      return "is not a little-endian TIFF file";
+    case TiffLoadFailure::kUnsupportedSize:
+      return "has an image size of 0 or more than 256 MiB of pixels";
+    case TiffLoadFailure::kDirectory:
+      return "is a directory";
+    case TiffLoadFailure::kNotAFile:
+      return "is a device or socket, not a file";
+    case TiffLoadFailure::kTooLarge:
+      return "is larger than 4 GiB, beyond the reach of TIFF offsets";
+  }
+  return "unknown failure";
+}
+
+TiffImage::~TiffImage() {
+  FreePixels();
+}
+
 bool TiffImage::AllocatePixels(uint32_t size) {
   FreePixels();
   // Fresh zero pages from the system, so parts no strip fills cost nothing
   // to clear: a mapping in huge pages for a large buffer, else calloc.
-  if (size >= kHugePageBufferBytes) pixels = MapHugePageBuffer(size, &pixelsMappedBytes);
+  if (size >= kHugePageBufferBytes) pixels = MapHugePageBuffer(size, &pixelsMappedBytes_);
   if (!pixels) pixels = static_cast<uint8_t*>(std::calloc(size > 0 ? size : 1, 1));
   if (!pixels) return false;
   pixelBytes = size;
-  writePos = 0;
+  decodedBytes = 0;
   return true;
 }
 
 void TiffImage::FreePixels() {
-  if (pixelsMappedBytes > 0)
-    munmap(pixels, pixelsMappedBytes);
+  if (pixelsMappedBytes_ > 0)
+    munmap(pixels, pixelsMappedBytes_);
   else
     std::free(pixels);
   pixels = nullptr;
-  pixelsMappedBytes = 0;
+  pixelsMappedBytes_ = 0;
   pixelBytes = 0;
 }
 
 bool TiffImage::LoadTiff(const char* path) {
   FreePixels();
   failure = TiffLoadFailure::kNone;
-  file = std::fopen(path, "rb");
-  if (!file) {
-    failure = TiffLoadFailure::kCannotOpen;
-    return false;
-  }
-  FileBytes bytes;
-  const bool readAll = MapWholeFile(file, &bytes) || ReadWholeFile(file, &bytes);
-  std::fclose(file);
-  file = nullptr;
-  if (!readAll) {
-    failure = TiffLoadFailure::kCannotRead;
+  const FileBytes file = ReadWholeFile(path, kTiffFileLimits);
+  if (file.failure != FileFailure::kNone) {
+    failure = FailureOfFile(file.failure);
     return false;
   }
 
-  reader = ByteReader{bytes.Bytes(), bytes.size, 0, false};
+  ByteReader reader{file.data, file.size, PastEnd::kFail};
+  uint16_t byteOrderMark = 0;
   reader.ReadU16(&byteOrderMark);
   if (byteOrderMark != kTiffLittleEndianMark) {
     std::printf("\n\n\t\tNot a tif_file!!!");
     failure = TiffLoadFailure::kNotLittleEndian;
-    reader = ByteReader{};
     return false;
   }
+  uint16_t version = 0;  // not checked
+  uint32_t firstIfdPos = 0;
   reader.ReadU16(&version);
   reader.ReadU32(&firstIfdPos);
   reader.Seek(firstIfdPos);
   uint16_t count = 0;
-  if (reader.ReadU16(&count)) entryCountInIfd = static_cast<int16_t>(count);
-  for (int i = 0; i < entryCountInIfd && !reader.failed; ++i) ReadIfdEntry();
+  const int16_t entries = reader.ReadU16(&count) ? static_cast<int16_t>(count) : 0;  // <= 0: none
+  TiffStripArrays arrays;
+  for (int i = 0; i < entries && !reader.failed; ++i) ReadIfdEntry(reader, this, &arrays);
 
-  const bool sized = ReadImageData();
-  reader = ByteReader{};
-  return sized;
+  return ReadImageData(reader, arrays);
 }
 
-void TiffImage::ReadIfdEntry() {
-  uint16_t tag = 0, type = 0;
-  uint32_t count = 0, value = 0;
-  if (!reader.ReadU16(&tag) || !reader.ReadU16(&type) || !reader.ReadU32(&count) ||
-      !reader.ReadU32(&value)) {
-    return;  // a cut-off entry sets nothing
-  }
-  entryTag = tag;
-  entryType = type;
-  entryCount = count;
-  entryValue = value;
-  switch (tag) {
-    case kTagImageWidth:
-      width = static_cast<int32_t>(value);
-      break;
-    case kTagImageLength:
-      height = static_cast<int32_t>(value);
-      break;
-    case kTagCompression:
-      compression = value;
-      break;
-    case kTagStripOffsets:
-      stripOffsets = static_cast<int32_t>(value);
-      stripCount = static_cast<int32_t>(count);
-      stripOffsetsType = type;
-      break;
-    case kTagSamplesPerPixel:
-      samplesPerPixel = value;
-      break;
-    case kTagStripByteCounts:
-      stripByteCounts = static_cast<int32_t>(value);
-      stripByteCountsType = type;
-      stripByteCountsCount = count;
-      break;
-    case kTagPredictor:
-      predictor = value;
-      break;
-    default:
-      break;  // BitsPerSample, RowsPerStrip and the rest change nothing
-  }
-}
-
-bool TiffImage::ReadImageData() {
+bool TiffImage::ReadImageData(const ByteReader& file, const TiffStripArrays& arrays) {
   if (samplesPerPixel != 3 && samplesPerPixel != 4) return true;
   const uint64_t size =
       static_cast<uint64_t>(width > 0 ? width : 0) * (height > 0 ? height : 0) * samplesPerPixel;
-  if (size == 0 || size > std::min(maxPixelBytes, kMaxPixelBytes)) {
+  if (size == 0 || size > std::min(maxPixelBytes, kMaxPixelBytes) ||
+      !AllocatePixels(static_cast<uint32_t>(size))) {  // too large, or no memory for it
     failure = TiffLoadFailure::kUnsupportedSize;
-    width = 0;
-    height = 0;
-    return false;
-  }
-  if (!AllocatePixels(static_cast<uint32_t>(size))) {
-    failure = TiffLoadFailure::kUnsupportedSize;  // no memory for it
     width = 0;
     height = 0;
     return false;
@@ -370,83 +260,57 @@ bool TiffImage::ReadImageData() {
   // one pass over the whole buffer at the end.
   const bool undoPredictor = predictor == 2;
   const uint32_t rowBytes = static_cast<uint32_t>(width) * samplesPerPixel;
-  int32_t rowsUndone = 0;
+  uint32_t rowsUndone = 0;
 
   const bool lzw = compression == kCompressionLzw;
   if (lzw || compression == kCompressionNone) {
-    if (lzw) SetUpLzwTable();
-    for (int32_t i = 0; i < stripCount && static_cast<uint32_t>(writePos) < pixelBytes; ++i) {
+    std::unique_ptr<LzwDecoder> decoder(lzw ? new LzwDecoder() : nullptr);
+    ByteReader reader = file;
+    for (int32_t i = 0; i < stripCount && decodedBytes < pixelBytes; ++i) {
       uint32_t position = static_cast<uint32_t>(stripOffsets);
       uint32_t length = static_cast<uint32_t>(stripByteCounts);
       if (stripCount != 1 &&
-          (!ReadStripArrayElement(reader, static_cast<uint32_t>(stripByteCounts),
-                                  stripByteCountsType, stripByteCountsCount, i, &length) ||
-           !ReadStripArrayElement(reader, static_cast<uint32_t>(stripOffsets), stripOffsetsType,
+          (!ReadStripArrayElement(file, static_cast<uint32_t>(stripByteCounts),
+                                  arrays.byteCountsType, arrays.byteCountsCount, i, &length) ||
+           !ReadStripArrayElement(file, static_cast<uint32_t>(stripOffsets), arrays.offsetsType,
                                   static_cast<uint32_t>(stripCount), i, &position))) {
         break;  // the arrays end here, whatever the count said
       }
-      const size_t available = position < reader.size ? reader.size - position : 0;
+      const size_t available = position < file.size ? file.size - position : 0;
       const size_t stripBytes = length < available ? length : available;
       if (lzw) {
-        ClearLzwEntries();
-        DecodeLzwStrip(
-            reader.data + position,
-            static_cast<int32_t>(stripBytes < kMaxStripLength ? stripBytes : kMaxStripLength));
-        ClearLzwEntries();
+        decoder->DecodeStrip(
+            stripBytes > 0 ? file.data + position : nullptr,
+            static_cast<int32_t>(stripBytes < kMaxStripLength ? stripBytes : kMaxStripLength),
+            pixels, pixelBytes, &decodedBytes);
       } else {
         reader.Seek(position);
-        writePos += static_cast<int32_t>(reader.ReadUpTo(
-            pixels + writePos, std::min<size_t>(stripBytes, pixelBytes - writePos)));
+        decodedBytes += static_cast<uint32_t>(reader.ReadUpTo(
+            pixels + decodedBytes, std::min<size_t>(stripBytes, pixelBytes - decodedBytes)));
       }
       if (undoPredictor) {
-        const int32_t rowsDone = static_cast<int32_t>(static_cast<uint32_t>(writePos) / rowBytes);
-        UndoHorizontalPredictorRows(rowsUndone, rowsDone - rowsUndone);
+        const uint32_t rowsDone = decodedBytes / rowBytes;
+        UndoPredictorRows(rowsUndone, rowsDone - rowsUndone);
         rowsUndone = rowsDone;
       }
     }
-    if (lzw) ReleaseLzwTable();
   }
   // Rows past the last decoded byte are all zero, and the predictor leaves a
   // zero row zero: only a row the strips began needs undoing, so a huge image
   // that a tiny file barely fills costs no pass over its empty rows.
   if (undoPredictor) {
-    const int32_t rowsBegun =
-        static_cast<int32_t>((static_cast<uint64_t>(writePos) + rowBytes - 1) / rowBytes);
-    UndoHorizontalPredictorRows(rowsUndone, rowsBegun - rowsUndone);
+    const uint32_t rowsBegun =
+        static_cast<uint32_t>((static_cast<uint64_t>(decodedBytes) + rowBytes - 1) / rowBytes);
+    UndoPredictorRows(rowsUndone, rowsBegun - rowsUndone);
   }
   return true;
 }
 
-void TiffImage::SetUpLzwTable() {
-  // The slack lets short strings move in 16-byte blocks (see StringArena).
-  if (!literalBlock) literalBlock = new uint8_t[256 + kLzwCopySlack]();
-  // The literal entries are set here already, so a strip that does not open
-  // with a clear code still finds them.
-  for (int i = 0; i < 256; ++i) {
-    literalBlock[i] = static_cast<uint8_t>(i);
-    entryBytes[i] = literalBlock + i;
-    entryBits[i] = 8;
-  }
-  for (int i = 256; i < kLzwTableSize; ++i) {
-    entryBytes[i] = nullptr;
-    entryBits[i] = 0;
-  }
-  nextCode = kLzwTableSize;  // ClearLzwEntries: every entry may hold a string
-  ClearLzwEntries();
-}
-
-void TiffImage::ReleaseLzwTable() {
-  for (int i = 0; i < kLzwTableSize; ++i) entryBytes[i] = nullptr;
-  arena.Release();
-  delete[] literalBlock;
-  literalBlock = nullptr;
-}
-
-void TiffImage::ClearLzwEntries() {
-  // Entries from nextCode on never hold a string, so only those below it
-  // need clearing; afterwards none from 258 on does.
-  const int32_t end = std::min(std::max(nextCode, 258), kLzwTableSize);
-  for (int32_t i = 258; i < end; ++i) entryBytes[i] = nullptr;
-  nextCode = 258;
-  arena.Reset();
+void TiffImage::UndoPredictorRows(uint32_t firstRow, uint32_t rowCount) {
+  const size_t rowBytes = static_cast<size_t>(width) * samplesPerPixel;
+  const size_t rowsInBuffer = pixelBytes / rowBytes;
+  if (rowCount == 0 || firstRow >= rowsInBuffer) return;
+  const size_t rows = std::min<size_t>(rowCount, rowsInBuffer - firstRow);
+  UndoHorizontalPredictor(pixels + rowBytes * firstRow, rows, static_cast<size_t>(width),
+                          samplesPerPixel);
 }

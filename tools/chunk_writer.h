@@ -9,12 +9,12 @@
 // Header (a bare header with any length, nothing to close), Raw and Truncate.
 //
 //   ChunkWriter w;
-//   w.Begin(0x4D4D);                    // main
-//   w.Begin(0x3D3D);                    //   editor data
-//   w.Begin(0x4000); w.Name("Box");     //     named object
-//   w.Begin(0x4100);                    //       triangle mesh
-//   w.Begin(0x4110); w.U16(3); ...      //         vertex list
-//   w.EndAll();                         // closes all five
+//   w.Begin(kChunkMain);                          // main
+//   w.Begin(kChunkEditor);                        //   editor data
+//   w.Begin(kChunkNamedObject); w.Name("Box");    //     named object
+//   w.Begin(kChunkTriangleMesh);                  //       triangle mesh
+//   w.Begin(kChunkVertexList); w.U16(3); ...      //         vertex list
+//   w.EndAll();                                   // closes all five
 //   w.Save("box.3ds");
 //
 // Limits: no checks that the chunks make sense; End() with no open chunk and
@@ -24,6 +24,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <vector>
+
+#include "model/chunk_ids.h"  // the ids, by name, for the writers of 3DS files
 
 class ChunkWriter {
  public:

@@ -2,11 +2,8 @@
 // per line: the scene, then each object, then each material. Names are
 // printed in double quotes with '"', '\' and bytes outside printable ASCII
 // escaped (\" \\ \xHH), so every record stays on one line.
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <string>
-#include <vector>
 
 #include "model/load3ds.h"
 #include "tools/reports.h"
@@ -83,13 +80,13 @@ int InspectModel(int argc, char** argv) {
     return 64;
   }
   const char* path = argv[1];
-  std::vector<uint8_t> bytes;
-  int error = 0;
-  if (!ReadWholeFile(path, &bytes, &error)) {
-    std::fprintf(stderr, "sv-inspect: %s: cannot read: %s\n", path, std::strerror(error));
+  const FileBytes file = ReadWholeFile(path, kModelFileLimits);
+  if (file.failure != FileFailure::kNone) {
+    std::fprintf(stderr, "sv-inspect: %s: cannot read: %s\n", path,
+                 DescribeFileFailure(file, kModelFileLimits).c_str());
     return 2;
   }
-  Scene* scene = Load3dsSceneFromBytes(bytes.data(), bytes.size(), 1);
+  Scene* scene = Load3dsSceneFromBytes(file.data, file.size, true);
   if (scene == nullptr) {
     std::fprintf(stderr, "sv-inspect: %s: not a 3DS file: it does not start with the bytes 4D 4D\n",
                  path);

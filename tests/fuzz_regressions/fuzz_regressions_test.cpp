@@ -28,7 +28,7 @@ TEST(TiffFuzzRegressions, HugeBarelyFilledImageWithPredictorLoadsWithEmptyRowsZe
   ASSERT_NE(image->pixels, nullptr);
   ASSERT_EQ(image->pixelBytes, 10485760u * 8u * 3u);
   const size_t rowBytes = 10485760u * 3u;
-  const size_t rowsBegun = (static_cast<size_t>(image->writePos) + rowBytes - 1) / rowBytes;
+  const size_t rowsBegun = (static_cast<size_t>(image->decodedBytes) + rowBytes - 1) / rowBytes;
   ASSERT_LT(rowsBegun, 8u);
   size_t nonZero = 0;
   for (size_t i = rowsBegun * rowBytes; i < image->pixelBytes; ++i)
@@ -52,7 +52,7 @@ TEST(TiffFuzzRegressions, HugeImageWithOneLongRowBegunLoadsAndTheLoweredCapRefus
   ASSERT_EQ(image->samplesPerPixel, 3u);
   ASSERT_EQ(image->predictor, 2u);
   const size_t rowBytes = 10485760u * 3u;
-  const size_t decoded = static_cast<size_t>(image->writePos);
+  const size_t decoded = static_cast<size_t>(image->decodedBytes);
   ASSERT_GT(decoded, 0u);
   ASSERT_LT(decoded, rowBytes);
   // The first whole pixel after the decoded bytes, and every one after it in the row.

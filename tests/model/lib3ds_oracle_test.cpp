@@ -91,7 +91,7 @@ TEST(Load3dsOracle, AssimpTestModelsReadAsLib3dsReadsThem) {
   std::vector<std::string> files = Assimp3dsFiles();
   ASSERT_GE(files.size(), 10u) << AssimpModelPath("3DS");
   for (const std::string& path : files) {
-    ScenePtr scene(Load3dsScene(path.c_str(), 1), FreeScene);
+    ScenePtr scene(Load3dsScene(path.c_str(), true), FreeScene);
     Lib3dsPtr oracle(lib3ds_file_load(path.c_str()), lib3ds_file_free);
     ASSERT_NE(scene, nullptr) << path;
     ASSERT_NE(oracle, nullptr) << path;
@@ -104,7 +104,7 @@ TEST(Load3dsOracle, EmptyFileIsRejectedByBothReaders) {
   if (const std::string why = AssimpModelsMissing(); !why.empty()) GTEST_SKIP() << why;
   std::string path = AssimpModelPath("invalid/empty.3ds");
   ASSERT_EQ(access(path.c_str(), R_OK), 0) << path;
-  EXPECT_EQ(Load3dsScene(path.c_str(), 1), nullptr);
+  EXPECT_EQ(Load3dsScene(path.c_str(), true), nullptr);
   EXPECT_EQ(lib3ds_file_load(path.c_str()), nullptr);
 }
 
@@ -112,14 +112,15 @@ TEST(Load3dsOracle, EmptyFileIsRejectedByBothReaders) {
 // the sanitizer build nothing is touched out of bounds.
 TEST(Load3dsOracle, EveryPrefixOfARealFileLoadsSafely) {
   if (const std::string why = AssimpModelsMissing(); !why.empty()) GTEST_SKIP() << why;
-  std::vector<uint8_t> bytes;
   std::string path = AssimpModelPath("3DS/cubes_with_alpha.3DS");
-  ASSERT_TRUE(ReadWholeFile(path.c_str(), &bytes, nullptr)) << path;
-  ScenePtr whole(Load3dsSceneFromBytes(bytes.data(), bytes.size(), 1), FreeScene);
+  const FileBytes file = ReadWholeFile(path.c_str(), kModelFileLimits);
+  ASSERT_EQ(file.failure, FileFailure::kNone) << path;
+  const std::vector<uint8_t> bytes(file.data, file.data + file.size);
+  ScenePtr whole(Load3dsSceneFromBytes(bytes.data(), bytes.size(), true), FreeScene);
   ASSERT_NE(whole, nullptr);
   for (size_t size = 2; size < bytes.size(); ++size) {
     std::vector<uint8_t> prefix(bytes.begin(), bytes.begin() + size);
-    ScenePtr scene(Load3dsSceneFromBytes(prefix.data(), prefix.size(), 1), FreeScene);
+    ScenePtr scene(Load3dsSceneFromBytes(prefix.data(), prefix.size(), true), FreeScene);
     ASSERT_NE(scene, nullptr) << size;
     ASSERT_LE(scene->objectCount, whole->objectCount) << size;
     ASSERT_LE(scene->materialCount, whole->materialCount) << size;
@@ -203,7 +204,7 @@ TEST(Load3dsOracle, FilesWrittenByLib3dsRoundTrip) {
     }
     ASSERT_TRUE(lib3ds_file_save(file, path.c_str()));
 
-    ScenePtr scene(Load3dsScene(path.c_str(), 1), FreeScene);
+    ScenePtr scene(Load3dsScene(path.c_str(), true), FreeScene);
     ASSERT_NE(scene, nullptr);
     ExpectSameMeshes(path, *scene, *file);
 

@@ -4,7 +4,10 @@
 // naming missing vertices). Run under the sanitizer build, every case also
 // checks that nothing is read or written out of bounds.
 #include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -22,29 +25,29 @@ namespace {
 
 using ScenePtr = std::unique_ptr<Scene, void (*)(Scene*)>;
 
-ScenePtr Load(const ChunkWriter& w, int readTexCoords = 1) {
+ScenePtr Load(const ChunkWriter& w, bool readTexCoords = true) {
   return ScenePtr(Load3dsSceneFromBytes(w.Bytes().data(), w.Size(), readTexCoords), FreeScene);
 }
 
 ScenePtr LoadRaw(const std::vector<uint8_t>& bytes) {
-  return ScenePtr(Load3dsSceneFromBytes(bytes.data(), bytes.size(), 1), FreeScene);
+  return ScenePtr(Load3dsSceneFromBytes(bytes.data(), bytes.size(), true), FreeScene);
 }
 
 // Opens the main and editor chunks that every model file starts with.
 ChunkWriter ModelFile() {
   ChunkWriter w;
-  w.Begin(0x4D4D);
-  w.Begin(0x3D3D);
+  w.Begin(kChunkMain);
+  w.Begin(kChunkEditor);
   return w;
 }
 
 void ObjectName(ChunkWriter& w, const char* name) {
-  w.Begin(0x4000);
+  w.Begin(kChunkNamedObject);
   w.Name(name);
 }
 
 void FaceMaterial(ChunkWriter& w, const char* material) {
-  w.Begin(0x4130);
+  w.Begin(kChunkFaceMaterial);
   w.Name(material);
   w.U16(1);
   w.U16(0);
@@ -55,7 +58,7 @@ void FaceMaterial(ChunkWriter& w, const char* material) {
 // i at (i, 2i, 3i)) and one face (0, 1, 2).
 void Triangle(ChunkWriter& w, const char* name, int vertexCount = 3) {
   ObjectName(w, name);
-  w.Begin(0x4100);
+  w.Begin(kChunkTriangleMesh);
   std::vector<Vec3> vertices;
   for (int i = 0; i < vertexCount; ++i) {
     vertices.push_back(Vec3{float(i), float(2 * i), float(3 * i)});
@@ -68,13 +71,13 @@ void Triangle(ChunkWriter& w, const char* name, int vertexCount = 3) {
 }
 
 void MaterialName(ChunkWriter& w, const char* name) {
-  w.Begin(0xA000);
+  w.Begin(kChunkMaterialName);
   w.Name(name);
   w.End();
 }
 
 void Colour24(ChunkWriter& w, uint8_t r, uint8_t g, uint8_t b) {
-  w.Begin(0x0011);
+  w.Begin(kChunkColour24);
   w.U8(r);
   w.U8(g);
   w.U8(b);
@@ -82,7 +85,7 @@ void Colour24(ChunkWriter& w, uint8_t r, uint8_t g, uint8_t b) {
 }
 
 void Percent(ChunkWriter& w, int16_t value) {
-  w.Begin(0x0030);
+  w.Begin(kChunkPercentInt);
   w.U16(static_cast<uint16_t>(value));
   w.End();
 }
@@ -102,7 +105,7 @@ void PercentProperty(ChunkWriter& w, uint16_t id, int16_t value) {
 void MapProperty(ChunkWriter& w, uint16_t id, int16_t percent, const char* fileName) {
   w.Begin(id);
   Percent(w, percent);
-  w.Begin(0xA300);
+  w.Begin(kChunkMapFileName);
   w.Name(fileName);
   w.End();
   w.End();
@@ -128,14 +131,14 @@ TEST(Load3dsHeader, RejectsFilesThatDoNotStartWithTheMainChunk) {
   notModel.Raw("BM\x06\0\0\0", 6);
   ASSERT_TRUE(notModel.Save(bad.c_str()));
   int before = OpenDescriptorCount();
-  EXPECT_EQ(Load3dsScene(bad.c_str(), 1), nullptr);
-  EXPECT_EQ(Load3dsScene(ScratchPath("no-such-file.3ds").c_str(), 1), nullptr);
+  EXPECT_EQ(Load3dsScene(bad.c_str(), true), nullptr);
+  EXPECT_EQ(Load3dsScene(ScratchPath("no-such-file.3ds").c_str(), true), nullptr);
   std::string good = ScratchPath("bare-main.3ds");
   ChunkWriter bare;
-  bare.Begin(0x4D4D);
+  bare.Begin(kChunkMain);
   bare.End();
   ASSERT_TRUE(bare.Save(good.c_str()));
-  Scene* scene = Load3dsScene(good.c_str(), 1);
+  Scene* scene = Load3dsScene(good.c_str(), true);
   EXPECT_NE(scene, nullptr);
   FreeScene(scene);
   EXPECT_EQ(OpenDescriptorCount(), before);
@@ -143,9 +146,42 @@ TEST(Load3dsHeader, RejectsFilesThatDoNotStartWithTheMainChunk) {
   std::remove(good.c_str());
 }
 
+// Paths that name no readable file fail at once, each with its errno code
+// and a phrase for the message: a FIFO nobody writes to without waiting for
+// a writer, a device without reading it, a (sparse) file past the 4 GiB cap
+// without mapping it.
+TEST(Load3dsHeader, PathsNamingNoReadableFileFailAtOnceWithTheirReason) {
+  const std::string fifo = ScratchPath("fifo.3ds");
+  const std::string huge = ScratchPath("huge.3ds");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_TRUE(ChunkWriter().Save(huge.c_str()));
+  ASSERT_EQ(truncate(huge.c_str(), (int64_t{1} << 32) + 1), 0);
+  struct Case {
+    std::string path;
+    int error;
+    const char* phrase;
+  };
+  const Case cases[] = {
+      {ScratchPath("no-such-file.3ds"), ENOENT, "No such file or directory"},
+      {::testing::TempDir(), EISDIR, "is a directory"},
+      {fifo, ENOTSUP, "is a FIFO (named pipe), not a regular file"},
+      {"/dev/zero", ENOTSUP, "is a device or socket, not a regular file"},
+      {huge, EFBIG, "is larger than 4096 MiB"},
+  };
+  for (const Case& c : cases) {
+    int error = 0;
+    EXPECT_EQ(Load3dsScene(c.path.c_str(), true, &error), nullptr) << c.path;
+    EXPECT_EQ(error, c.error) << c.path;
+    EXPECT_EQ(DescribeFileFailure(ReadWholeFile(c.path.c_str(), kModelFileLimits), kModelFileLimits),
+              c.phrase);
+  }
+  std::remove(fifo.c_str());
+  std::remove(huge.c_str());
+}
+
 TEST(Load3dsHeader, MainHeaderAloneOrNoMeshGivesAnEmptyUntitledScene) {
   ChunkWriter bare;
-  bare.Begin(0x4D4D);
+  bare.Begin(kChunkMain);
   bare.End();
   ASSERT_EQ(bare.Size(), 6u);
   ScenePtr scene = Load(bare);
@@ -158,10 +194,10 @@ TEST(Load3dsHeader, MainHeaderAloneOrNoMeshGivesAnEmptyUntitledScene) {
 
   // A main chunk whose length is nonsense is still accepted: only its ID counts.
   ChunkWriter odd;
-  odd.Header(0x4D4D, 0);
+  odd.Header(kChunkMain, 0);
   ObjectName(odd, "Named");
   odd.End();
-  odd.Begin(0xAFFF);
+  odd.Begin(kChunkMaterial);
   MaterialName(odd, "Only");
   odd.EndAll();
   scene = Load(odd);
@@ -173,11 +209,11 @@ TEST(Load3dsHeader, MainHeaderAloneOrNoMeshGivesAnEmptyUntitledScene) {
 
 TEST(Load3dsMesh, ObjectsTakeTheLatestNameAndTheirOwnVerticesAndFaces) {
   ChunkWriter w = ModelFile();
-  w.Begin(0x4100);  // a mesh before any object name
+  w.Begin(kChunkTriangleMesh);  // a mesh before any object name
   WriteVertexList(w, {{1, 2, 3}});
   w.End();
   ObjectName(w, "Twin");
-  w.Begin(0x4100);
+  w.Begin(kChunkTriangleMesh);
   WriteVertexList(w, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}});
   BeginFaceList(w, {{
                         0,
@@ -190,13 +226,13 @@ TEST(Load3dsMesh, ObjectsTakeTheLatestNameAndTheirOwnVerticesAndFaces) {
   w.End();
   w.End();
   ObjectName(w, "Lamp");  // a name whose object holds no mesh makes no object...
-  w.Begin(0x4600);
+  w.Begin(kChunkLight);
   w.F32(1);
   w.F32(2);
   w.F32(3);
   w.End();
   w.End();
-  w.Begin(0x4100);  // ...but names the next one
+  w.Begin(kChunkTriangleMesh);  // ...but names the next one
   WriteVertexList(w, {{9, 9, 9}});
   w.EndAll();
 
@@ -242,22 +278,20 @@ TEST(Load3dsMesh, ObjectsTakeTheLatestNameAndTheirOwnVerticesAndFaces) {
   EXPECT_EQ(scene->totalFaceCount, 2);
 }
 
-TEST(Load3dsMesh, TexCoordsAreReadOnlyWhenRequestedWithOne) {
+TEST(Load3dsMesh, TexCoordsAreReadOnlyWhenRequested) {
   ChunkWriter w = ModelFile();
   ObjectName(w, "Quad");
-  w.Begin(0x4100);
+  w.Begin(kChunkTriangleMesh);
   WriteVertexList(w, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
   WriteTexCoords(w, {{0.25f, 0.5f}, {1, 0}, {0, 1}});
   BeginFaceList(w, {{0, 1, 2}});
   w.EndAll();
 
-  for (int flag : {0, 2, -1}) {
-    ScenePtr scene = Load(w, flag);
-    ASSERT_EQ(scene->objectCount, 1);
-    EXPECT_EQ(scene->objects[0]->texCoords, nullptr) << flag;
-    EXPECT_EQ(scene->objects[0]->faceCount, 1) << "the skipped chunk is skipped whole";
-  }
-  ScenePtr scene = Load(w, 1);
+  ScenePtr without = Load(w, false);
+  ASSERT_EQ(without->objectCount, 1);
+  EXPECT_EQ(without->objects[0]->texCoords, nullptr);
+  EXPECT_EQ(without->objects[0]->faceCount, 1) << "the skipped chunk is skipped whole";
+  ScenePtr scene = Load(w, true);
   const MeshObject& quad = *scene->objects[0];
   ASSERT_NE(quad.texCoords, nullptr);
   EXPECT_EQ(quad.texCoords[0].u, 0.25f);
@@ -269,9 +303,9 @@ TEST(Load3dsMesh, TexCoordsAreReadOnlyWhenRequestedWithOne) {
 TEST(Load3dsMesh, LocalMatrixIsStoredWithItsRotationTransposed) {
   ChunkWriter w = ModelFile();
   ObjectName(w, "Box");
-  w.Begin(0x4100);
+  w.Begin(kChunkTriangleMesh);
   WriteVertexList(w, {{0, 0, 0}});
-  w.Begin(0x4160);
+  w.Begin(kChunkLocalMatrix);
   for (int i = 1; i <= 12; ++i) w.F32(float(i));
   w.EndAll();
   ScenePtr scene = Load(w);
@@ -284,16 +318,16 @@ TEST(Load3dsMesh, UnknownChunksAreSkippedWithEverythingInside) {
   ChunkWriter w = ModelFile();
   w.Begin(0x7777);  // holds chunks the reader would otherwise handle
   ObjectName(w, "Hidden");
-  w.Begin(0x4100);
+  w.Begin(kChunkTriangleMesh);
   WriteVertexList(w, {{1, 1, 1}});
   w.End();
   w.End();
-  w.Begin(0xA000);
+  w.Begin(kChunkMaterialName);
   w.Name("HiddenMaterial");
   w.End();
   w.End();
-  w.Begin(0xB000);  // keyframer data, not read
-  w.Begin(0xB002);
+  w.Begin(kChunkKeyframer);  // keyframer data, not read
+  w.Begin(kChunkObjectNode);
   w.Raw("\x10\x41\xff\xff", 4);
   w.End();
   w.End();
@@ -308,14 +342,14 @@ TEST(Load3dsMesh, UnknownChunksAreSkippedWithEverythingInside) {
 
 TEST(Load3dsMaterial, FaceMaterialChunksNameKnownMaterialsOnly) {
   ChunkWriter w = ModelFile();
-  w.Begin(0xAFFF);
+  w.Begin(kChunkMaterial);
   MaterialName(w, "Stone");
   w.End();
-  w.Begin(0xAFFF);
+  w.Begin(kChunkMaterial);
   MaterialName(w, "Wood");
   w.End();
   ObjectName(w, "Table");
-  w.Begin(0x4100);
+  w.Begin(kChunkTriangleMesh);
   WriteVertexList(w, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
   BeginFaceList(w, {{0, 1, 2}});
   FaceMaterial(w, "Missing");
@@ -323,7 +357,7 @@ TEST(Load3dsMaterial, FaceMaterialChunksNameKnownMaterialsOnly) {
   w.End();
   w.End();
   ObjectName(w, "Chair");
-  w.Begin(0x4100);
+  w.Begin(kChunkTriangleMesh);
   WriteVertexList(w, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
   BeginFaceList(w, {{0, 1, 2}});
   FaceMaterial(w, "Wood");
@@ -332,7 +366,7 @@ TEST(Load3dsMaterial, FaceMaterialChunksNameKnownMaterialsOnly) {
   w.End();
   w.End();
   ObjectName(w, "Stool");
-  w.Begin(0x4100);
+  w.Begin(kChunkTriangleMesh);
   WriteVertexList(w, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
   BeginFaceList(w, {{0, 1, 2}});
   FaceMaterial(w, "Wood");
@@ -353,31 +387,31 @@ TEST(Load3dsMaterial, FaceMaterialChunksNameKnownMaterialsOnly) {
 
 TEST(Load3dsMaterial, ColourAndPercentageValuesFillTheArmedField) {
   ChunkWriter w = ModelFile();
-  w.Begin(0xAFFF);
+  w.Begin(kChunkMaterial);
   MaterialName(w, "Painted");
   Colour24(w, 1, 2, 3);  // no colour armed: dropped
   Percent(w, 40);        // no percentage armed: dropped
-  ColourProperty(w, 0xA010, 0x10, 0x20, 0x30);
-  w.Begin(0xA020);  // a float colour first: skipped, the target stays armed
-  w.Begin(0x0010);
+  ColourProperty(w, kChunkAmbient, 0x10, 0x20, 0x30);
+  w.Begin(kChunkDiffuse);  // a float colour first: skipped, the target stays armed
+  w.Begin(kChunkColourFloat);
   w.F32(0.1f);
   w.F32(0.2f);
   w.F32(0.3f);
   w.End();
   Colour24(w, 0xFF, 0x80, 0x01);
   w.End();
-  PercentProperty(w, 0xA040, 25);
-  PercentProperty(w, 0xA041, 60);
-  PercentProperty(w, 0xA050, 25);
-  PercentProperty(w, 0xA084, 10);
+  PercentProperty(w, kChunkShininess, 25);
+  PercentProperty(w, kChunkShininessStrength, 60);
+  PercentProperty(w, kChunkTransparency, 25);
+  PercentProperty(w, kChunkSelfIllumination, 10);
   w.End();
-  w.Begin(0xAFFF);
+  w.Begin(kChunkMaterial);
   MaterialName(w, "Glass");
-  PercentProperty(w, 0xA050, 30);
-  w.Begin(0xA040);  // armed, then redirected before any value arrives
+  PercentProperty(w, kChunkTransparency, 30);
+  w.Begin(kChunkShininess);  // armed, then redirected before any value arrives
   w.End();
-  PercentProperty(w, 0xA084, 5);
-  PercentProperty(w, 0xA041, -20);  // percentages are signed
+  PercentProperty(w, kChunkSelfIllumination, 5);
+  PercentProperty(w, kChunkShininessStrength, -20);  // percentages are signed
   w.EndAll();
 
   ScenePtr scene = Load(w);
@@ -409,12 +443,12 @@ TEST(Load3dsMaterial, ColourAndPercentageValuesFillTheArmedField) {
 
 TEST(Load3dsMaterial, MapsTakeTheirStrengthAndFileName) {
   ChunkWriter w = ModelFile();
-  w.Begin(0xAFFF);
+  w.Begin(kChunkMaterial);
   MaterialName(w, "Mapped");
-  MapProperty(w, 0xA200, 80, "wood.tif");
-  MapProperty(w, 0xA210, 50, "\x04ignored");  // a name starting with byte 4 means none
-  MapProperty(w, 0xA230, 20, "bumps.tif");
-  w.Begin(0xA300);  // no map armed: dropped
+  MapProperty(w, kChunkTextureMap, 80, "wood.tif");
+  MapProperty(w, kChunkOpacityMap, 50, "\x04ignored");  // a name starting with byte 4 means none
+  MapProperty(w, kChunkBumpMap, 20, "bumps.tif");
+  w.Begin(kChunkMapFileName);  // no map armed: dropped
   w.Name("stray.tif");
   w.End();
   w.EndAll();
@@ -436,17 +470,17 @@ TEST(Load3dsMend, LongNamesKeepTheirFirst63Bytes) {
   const std::string exact64(64, 'm');
   const std::string longMap(70, 't');
   ChunkWriter w = ModelFile();
-  w.Begin(0xAFFF);
+  w.Begin(kChunkMaterial);
   MaterialName(w, exact64.c_str());
-  w.Begin(0xA200);
-  w.Begin(0xA300);
+  w.Begin(kChunkTextureMap);
+  w.Begin(kChunkMapFileName);
   w.Name(longMap.c_str());
   w.End();
   w.End();
-  ColourProperty(w, 0xA020, 9, 8, 7);
+  ColourProperty(w, kChunkDiffuse, 9, 8, 7);
   w.End();
   ObjectName(w, longName.c_str());
-  w.Begin(0x4100);
+  w.Begin(kChunkTriangleMesh);
   WriteVertexList(w, {{4, 5, 6}});
   w.EndAll();
   ObjectName(w, "cut-off-name");
@@ -464,8 +498,8 @@ TEST(Load3dsMend, LongNamesKeepTheirFirst63Bytes) {
 
   // The cut-off name: a later vertex list would carry it, but nothing follows.
   ChunkWriter named = ModelFile();
-  named.Begin(0xAFFF);
-  named.Begin(0xA000);
+  named.Begin(kChunkMaterial);
+  named.Begin(kChunkMaterialName);
   named.Name("half-a-material-name");
   named.Truncate(named.Size() - 6);
   scene = Load(named);
@@ -490,9 +524,9 @@ TEST(Load3dsMend, ChunkLengthBelowSixEndsTheWalk) {
   // The same for a chunk the reader would enter.
   ChunkWriter w = ModelFile();
   Triangle(w, "Before");
-  w.Header(0x4000, 2);
+  w.Header(kChunkNamedObject, 2);
   w.Name("After");
-  w.Begin(0x4100);
+  w.Begin(kChunkTriangleMesh);
   WriteVertexList(w, {{1, 1, 1}});
   w.EndAll();
   ScenePtr scene = Load(w);
@@ -508,22 +542,22 @@ TEST(Load3dsMend, ChunksBeforeTheirObjectOrMaterialAreSkippedWhole) {
   w.End();
   FaceMaterial(w, "Any");
   WriteTexCoords(w, {{1, 1}});
-  w.Begin(0x4160);
+  w.Begin(kChunkLocalMatrix);
   for (int i = 0; i < 12; ++i) w.F32(1);
   w.End();
-  ColourProperty(w, 0xA020, 1, 2, 3);
-  PercentProperty(w, 0xA050, 10);
-  MapProperty(w, 0xA200, 30, "orphan.tif");
+  ColourProperty(w, kChunkDiffuse, 1, 2, 3);
+  PercentProperty(w, kChunkTransparency, 10);
+  MapProperty(w, kChunkTextureMap, 30, "orphan.tif");
   Colour24(w, 4, 5, 6);
   Percent(w, 70);
-  w.Begin(0xA300);
+  w.Begin(kChunkMapFileName);
   w.Name("orphan2.tif");
   w.End();
-  w.Begin(0xAFFF);
+  w.Begin(kChunkMaterial);
   MaterialName(w, "Late");
   Percent(w, 20);  // would fill the transparency armed above if anything had been armed
   Colour24(w, 7, 8, 9);
-  w.Begin(0xA300);
+  w.Begin(kChunkMapFileName);
   w.Name("late.tif");
   w.End();
   w.End();
@@ -548,14 +582,14 @@ TEST(Load3dsMend, ChunksBeforeTheirObjectOrMaterialAreSkippedWhole) {
 TEST(Load3dsMend, TablesNeverOverflow) {
   ChunkWriter w = ModelFile();
   for (int i = 0; i < kMaxMaterials + 4; ++i) {
-    w.Begin(0xAFFF);
+    w.Begin(kChunkMaterial);
     MaterialName(w, ("m" + std::to_string(i)).c_str());
-    ColourProperty(w, 0xA020, 0, static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i));
+    ColourProperty(w, kChunkDiffuse, 0, static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i));
     w.End();
   }
   for (int i = 0; i < kMaxObjects + 6; ++i) {
     ObjectName(w, ("o" + std::to_string(i)).c_str());
-    w.Begin(0x4100);
+    w.Begin(kChunkTriangleMesh);
     WriteVertexList(w, {{float(i), 0, 0}, {0, 1, 0}, {0, 0, 1}});
     BeginFaceList(w, {{0, 1, 2}, {2, 1, 0}});
     FaceMaterial(w, ("m" + std::to_string(i % (kMaxMaterials + 4))).c_str());
@@ -591,7 +625,7 @@ TEST(Load3dsMend, CountsAndIndicesAreUnsigned16Bit) {
   faces[count - 1] = Face{39999, 65535, 32768};
   ChunkWriter w = ModelFile();
   ObjectName(w, "Big");
-  w.Begin(0x4100);
+  w.Begin(kChunkTriangleMesh);
   WriteVertexList(w, vertices);
   WriteTexCoords(w, pairs);
   BeginFaceList(w, faces);
@@ -616,16 +650,16 @@ TEST(Load3dsMend, CountsAndIndicesAreUnsigned16Bit) {
 TEST(Load3dsMend, TexCoordsHaveOnePairPerVertex) {
   ChunkWriter w = ModelFile();
   ObjectName(w, "Short");
-  w.Begin(0x4100);
+  w.Begin(kChunkTriangleMesh);
   WriteVertexList(w, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}});
   WriteTexCoords(w, {{0.5f, 0.5f}, {1, 1}});
   w.End();
   w.End();
   ObjectName(w, "Long");
-  w.Begin(0x4100);
+  w.Begin(kChunkTriangleMesh);
   WriteVertexList(w, {{0, 0, 0}, {1, 0, 0}});
   WriteTexCoords(w, {{1, 2}, {3, 4}, {5, 6}, {7, 8}, {9, 10}});
-  w.Begin(0x4160);  // read after the extra pairs, so they were read past
+  w.Begin(kChunkLocalMatrix);  // read after the extra pairs, so they were read past
   for (int i = 1; i <= 12; ++i) w.F32(float(i));
   w.End();
   w.EndAll();
@@ -649,7 +683,7 @@ TEST(Load3dsMend, DataCutOffByTheEndOfTheFileIsZero) {
   {
     ChunkWriter w = ModelFile();
     ObjectName(w, "Cut");
-    w.Begin(0x4100);
+    w.Begin(kChunkTriangleMesh);
     WriteVertexList(w, {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}});
     w.Truncate(w.Size() - 16);  // vertex 1 loses its z, vertex 2 is gone
     ScenePtr scene = Load(w);
@@ -665,7 +699,7 @@ TEST(Load3dsMend, DataCutOffByTheEndOfTheFileIsZero) {
   {
     ChunkWriter w = ModelFile();
     ObjectName(w, "Cut");
-    w.Begin(0x4100);
+    w.Begin(kChunkTriangleMesh);
     WriteVertexList(w, {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}});
     WriteTexCoords(w, {{1, 2}, {3, 4}, {5, 6}});
     BeginFaceList(w, {{0, 1, 2}, {2, 1, 0}, {1, 2, 0}});
@@ -681,7 +715,7 @@ TEST(Load3dsMend, DataCutOffByTheEndOfTheFileIsZero) {
   {
     ChunkWriter w = ModelFile();
     ObjectName(w, "Cut");
-    w.Begin(0x4100);
+    w.Begin(kChunkTriangleMesh);
     WriteVertexList(w, {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}});
     WriteTexCoords(w, {{1, 2}, {3, 4}, {5, 6}});
     w.Truncate(w.Size() - 4);  // half of the last pair
@@ -694,9 +728,9 @@ TEST(Load3dsMend, DataCutOffByTheEndOfTheFileIsZero) {
   {
     ChunkWriter w = ModelFile();
     ObjectName(w, "Cut");
-    w.Begin(0x4100);
+    w.Begin(kChunkTriangleMesh);
     WriteVertexList(w, {{1, 2, 3}});
-    w.Begin(0x4160);
+    w.Begin(kChunkLocalMatrix);
     for (int i = 1; i <= 12; ++i) w.F32(float(i));
     w.Truncate(w.Size() - 10);  // m9 loses two bytes, m10 and m11 are gone
     ScenePtr scene = Load(w);
@@ -712,7 +746,7 @@ TEST(Load3dsMend, DataCutOffByTheEndOfTheFileIsZero) {
     ChunkWriter w = ModelFile();
     Triangle(w, "Whole");
     size_t whole = w.Size();
-    w.Begin(0x4000);
+    w.Begin(kChunkNamedObject);
     w.EndAll();
     for (size_t cut = whole; cut < whole + 6; ++cut) {
       ScenePtr scene = LoadRaw(std::vector<uint8_t>(w.Bytes().begin(), w.Bytes().begin() + cut));
@@ -726,11 +760,11 @@ TEST(Load3dsMend, DataCutOffByTheEndOfTheFileIsZero) {
 // the file the block is what is left, and a complete chunk still counts.
 TEST(Load3dsMend, FaceMaterialBlockNearTheEndOfTheFile) {
   ChunkWriter w = ModelFile();
-  w.Begin(0xAFFF);
+  w.Begin(kChunkMaterial);
   MaterialName(w, "Last");
   w.End();
   ObjectName(w, "Edge");
-  w.Begin(0x4100);
+  w.Begin(kChunkTriangleMesh);
   WriteVertexList(w, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
   BeginFaceList(w, {{0, 1, 2}});
   FaceMaterial(w, "Last");
@@ -741,11 +775,11 @@ TEST(Load3dsMend, FaceMaterialBlockNearTheEndOfTheFile) {
 
   // A face-material chunk whose length runs past the end, its name cut off.
   ChunkWriter cut = ModelFile();
-  cut.Begin(0xAFFF);
+  cut.Begin(kChunkMaterial);
   MaterialName(cut, "Last");
   cut.End();
   Triangle(cut, "Edge");
-  cut.Header(0x4130, 200);
+  cut.Header(kChunkFaceMaterial, 200);
   cut.Raw("La", 2);
   cut.EndAll();
   scene = Load(cut);
@@ -758,21 +792,21 @@ TEST(Load3dsMend, FaceMaterialBlockNearTheEndOfTheFile) {
 TEST(Load3dsMend, FacesNamingMissingVerticesAreKeptAndReported) {
   ChunkWriter w = ModelFile();
   ObjectName(w, "Sound");
-  w.Begin(0x4100);
+  w.Begin(kChunkTriangleMesh);
   WriteVertexList(w, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
   BeginFaceList(w, {{0, 1, 2}, {2, 1, 0}});
   w.End();
   w.End();
   w.End();
   ObjectName(w, "Broken");
-  w.Begin(0x4100);
+  w.Begin(kChunkTriangleMesh);
   WriteVertexList(w, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
   BeginFaceList(w, {{0, 1, 2}, {0, 2, 1}, {1, 3, 900}, {7, 0, 0}});
   w.End();
   w.End();
   w.End();
   ObjectName(w, "Empty");
-  w.Begin(0x4100);
+  w.Begin(kChunkTriangleMesh);
   WriteVertexList(w, {});
   BeginFaceList(w, {{0, 0, 0}});
   w.EndAll();
@@ -802,7 +836,7 @@ TEST(Load3dsMend, FacesNamingMissingVerticesAreKeptAndReported) {
 TEST(Load3dsReader, RepeatedMeshChunksReplaceTheEarlierOnes) {
   ChunkWriter w = ModelFile();
   ObjectName(w, "Twice");
-  w.Begin(0x4100);
+  w.Begin(kChunkTriangleMesh);
   WriteVertexList(w, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
   BeginFaceList(w, {{0, 1, 2}, {2, 1, 0}, {1, 2, 0}});
   w.End();

@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "tests/texture/handmade_tiff.h"
-#include "texture/tiff_image.h"
+#include "texture/lzw_decoder.h"
+#include "texture/predictor.h"
 
 namespace {
 
@@ -31,11 +32,6 @@ TEST(LzwDecoder, KnownSmallStrips) {
   EXPECT_EQ(Decode({0x80, 0x10, 0x60, 0x50, 0x10}), (Bytes{65, 65, 65}));
   // The bit writer produces the same bytes for the same codes.
   EXPECT_EQ(NineBitStrip({256, 65, 66, 258, 257}), (Bytes{0x80, 0x10, 0x48, 0x50, 0x28, 0x08}));
-}
-
-TEST(LzwDecoder, SwapBytes32ReversesBytes) {
-  EXPECT_EQ(TiffImage::SwapBytes32(0x11223344u), 0x44332211u);
-  EXPECT_EQ(TiffImage::SwapBytes32(0xFF000080u), 0x800000FFu);
 }
 
 // A strip of single-byte codes: after the clear code, every code but the
@@ -99,19 +95,18 @@ TEST(LzwDecoder, FullTableStopsGrowingAndStaysAtTwelveBits) {
   writer.Put(4094, 12);  // the last stored entry: two bytes
   LzwBitWriter tail = writer;
   tail.Put(257, 12);
+  // Entry 4094 was stored when byte 3837 arrived: bytes 3836 and 3837.
   Bytes full = expected;
-  auto image = std::make_unique<TiffImage>();
-  ASSERT_TRUE(image->AllocatePixels(1 << 20));
-  image->SetUpLzwTable();
+  full.insert(full.end(), {expected[3836], expected[3837]});
+  auto decoder = std::make_unique<LzwDecoder>();
+  Bytes out(1 << 20);
+  uint32_t written = 0;
   const Bytes ended = tail.Finish();
-  image->DecodeLzwStrip(ended.data(), static_cast<int32_t>(ended.size()));
-  EXPECT_EQ(image->nextCode, 4095);
-  EXPECT_EQ(image->codeWidth, 12);
-  ASSERT_EQ(image->entryBits[4094], 16);
-  full.insert(full.end(), image->entryBytes[4094], image->entryBytes[4094] + 2);
-  EXPECT_TRUE(std::equal(full.begin(), full.end(), image->pixels));
-  EXPECT_EQ(image->writePos, static_cast<int32_t>(full.size()));
-  image->ReleaseLzwTable();
+  decoder->DecodeStrip(ended.data(), static_cast<int32_t>(ended.size()), out.data(),
+                       static_cast<uint32_t>(out.size()), &written);
+  EXPECT_EQ(decoder->NextCode(), 4095);
+  EXPECT_EQ(decoder->CodeWidth(), 12);
+  EXPECT_EQ(Bytes(out.begin(), out.begin() + written), full);
 
   LzwBitWriter bad = writer;
   bad.Put(4095, 12);
@@ -161,40 +156,25 @@ TEST(LzwDecoder, OutputStopsAtTheEndOfTheBuffer) {
 }
 
 TEST(LzwDecoder, EveryStripStartsAtNineBitsAndOutputRunsOn) {
-  auto image = std::make_unique<TiffImage>();
-  ASSERT_TRUE(image->AllocatePixels(8));
-  image->SetUpLzwTable();
+  LzwDecoder decoder;
+  Bytes out(8);
+  uint32_t written = 0;
   const Bytes first = NineBitStrip({256, 65, 66, 258, 257});
   const Bytes second = NineBitStrip({256, 67, 258, 257});
-  image->DecodeLzwStrip(first.data(), static_cast<int32_t>(first.size()));
-  image->ClearLzwEntries();
-  image->DecodeLzwStrip(second.data(), static_cast<int32_t>(second.size()));
-  image->ReleaseLzwTable();
-  EXPECT_EQ(image->writePos, 7);
-  EXPECT_EQ(Bytes(image->pixels, image->pixels + 8), (Bytes{65, 66, 65, 66, 67, 67, 67, 0}));
+  decoder.DecodeStrip(first.data(), static_cast<int32_t>(first.size()), out.data(), 8, &written);
+  decoder.DecodeStrip(second.data(), static_cast<int32_t>(second.size()), out.data(), 8, &written);
+  EXPECT_EQ(written, 7u);
+  EXPECT_EQ(out, (Bytes{65, 66, 65, 66, 67, 67, 67, 0}));
 }
 
 TEST(Predictor, ThreeAndFourSamplesSumEachSampleOnItsOwn) {
-  TiffImage rgb;
-  rgb.width = 3;
-  rgb.height = 2;
-  rgb.samplesPerPixel = 3;
-  const Bytes rgbStored{200, 1, 2, 100, 1, 2, 10, 1, 2, 5, 6, 7, 250, 250, 250, 1, 1, 1};
-  ASSERT_TRUE(rgb.AllocatePixels(18));
-  std::copy(rgbStored.begin(), rgbStored.end(), rgb.pixels);
-  rgb.UndoHorizontalPredictor();
-  EXPECT_EQ(Bytes(rgb.pixels, rgb.pixels + 18),
-            (Bytes{200, 1, 2, 44, 2, 4, 54, 3, 6, 5, 6, 7, 255, 0, 1, 0, 1, 2}));
+  Bytes rgb{200, 1, 2, 100, 1, 2, 10, 1, 2, 5, 6, 7, 250, 250, 250, 1, 1, 1};
+  UndoHorizontalPredictor(rgb.data(), 2, 3, 3);
+  EXPECT_EQ(rgb, (Bytes{200, 1, 2, 44, 2, 4, 54, 3, 6, 5, 6, 7, 255, 0, 1, 0, 1, 2}));
 
-  TiffImage rgba;
-  rgba.width = 2;
-  rgba.height = 1;
-  rgba.samplesPerPixel = 4;
-  const Bytes rgbaStored{10, 20, 30, 255, 1, 1, 1, 1};
-  ASSERT_TRUE(rgba.AllocatePixels(8));
-  std::copy(rgbaStored.begin(), rgbaStored.end(), rgba.pixels);
-  rgba.UndoHorizontalPredictor();
-  EXPECT_EQ(Bytes(rgba.pixels, rgba.pixels + 8), (Bytes{10, 20, 30, 255, 11, 21, 31, 0}));
+  Bytes rgba{10, 20, 30, 255, 1, 1, 1, 1};
+  UndoHorizontalPredictor(rgba.data(), 1, 2, 4);
+  EXPECT_EQ(rgba, (Bytes{10, 20, 30, 255, 11, 21, 31, 0}));
 }
 
 }  // namespace

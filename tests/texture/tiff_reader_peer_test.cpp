@@ -13,6 +13,7 @@
 #include "tests/support/scratch.h"
 #include "tests/support/tiff_helpers.h"
 #include "tests/texture/handmade_tiff.h"
+#include "texture/lzw_decoder.h"
 #include "texture/tiff_image.h"
 
 namespace {

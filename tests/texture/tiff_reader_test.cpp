@@ -52,13 +52,18 @@ Bytes NineBitStrip(const std::vector<uint32_t>& codes) {
   return writer.Finish();
 }
 
-TEST(TiffReader, MissingFileFailsSilently) {
+TEST(TiffReader, MissingFileOrDirectoryFailsSilentlyWithItsReason) {
   Loaded r = LoadFile(ScratchPath("no-such-file.tif"));
   EXPECT_FALSE(r.ok);
   EXPECT_EQ(r.printed, "");
+  EXPECT_EQ(r.image->failure, TiffLoadFailure::kCannotOpen);
   EXPECT_EQ(r.image->width, 0);
   EXPECT_EQ(r.image->height, 0);
   EXPECT_EQ(r.image->pixels, nullptr);
+  Loaded folder = LoadFile(::testing::TempDir());
+  EXPECT_FALSE(folder.ok);
+  EXPECT_EQ(folder.printed, "");
+  EXPECT_EQ(folder.image->failure, TiffLoadFailure::kDirectory);
 }
 
 TEST(TiffReader, BigEndianAndOtherFilesPrintTheMessage) {
