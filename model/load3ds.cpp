@@ -13,8 +13,8 @@
 
 namespace {
 
-// Everything one load keeps between chunks.
-// A value chunk fills its armed target, if any, and disarms it (null).
+// Everything one load keeps between chunks. A property chunk arms a target
+// field; the next value chunk of its kind fills it, if armed, and disarms it.
 struct ReaderState {
   Scene* scene;
   bool readTexCoords;
