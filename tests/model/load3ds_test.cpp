@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -154,7 +155,9 @@ TEST(Load3dsHeader, PathsNamingNoReadableFileFailAtOnceWithTheirReason) {
   const std::string fifo = ScratchPath("fifo.3ds");
   const std::string huge = ScratchPath("huge.3ds");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  ASSERT_TRUE(ChunkWriter().Save(huge.c_str()));
+  std::FILE* sparse = std::fopen(huge.c_str(), "wb");
+  ASSERT_NE(sparse, nullptr);
+  std::fclose(sparse);
   ASSERT_EQ(truncate(huge.c_str(), (int64_t{1} << 32) + 1), 0);
   struct Case {
     std::string path;
