@@ -95,12 +95,12 @@ TEST(InspectModel, ShowsWhatTheReaderMadeOfAKnownFile) {
 // escaped so that each record stays on its line.
 TEST(InspectModel, EscapesNamesSoEachRecordKeepsItsLine) {
   ChunkWriter w;
-  w.Begin(0x4D4D);
-  w.Begin(0x3D3D);
-  w.Begin(0x4000);
+  w.Begin(kChunkMain);
+  w.Begin(kChunkEditor);
+  w.Begin(kChunkNamedObject);
   w.Name("say \"hi\"\n\\");
-  w.Begin(0x4100);
-  w.Begin(0x4110);
+  w.Begin(kChunkTriangleMesh);
+  w.Begin(kChunkVertexList);
   w.U16(0);
   w.EndAll();
   const std::string path = ScratchPath("named.3ds");
