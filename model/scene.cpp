@@ -1,6 +1,9 @@
-// Release of the scene records. The program itself keeps its one scene until
-// it exits; tools and tests release theirs.
+// Release of the scene records, and the quoting of their names for messages.
+// The program itself keeps its one scene until it exits; tools and tests
+// release theirs.
 #include "model/scene.h"
+
+#include <cstdio>
 
 void FreeMeshObject(MeshObject* object) {
   if (object == nullptr) return;
@@ -20,4 +23,22 @@ void FreeScene(Scene* scene) {
   delete[] scene->objects;
   delete[] scene->materials;
   delete scene;
+}
+
+std::string QuotedName(const char* name) {
+  std::string out = "\"";
+  for (const char* p = name; p < name + kNameSize && *p != '\0'; ++p) {
+    const unsigned char c = static_cast<unsigned char>(*p);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20 || c >= 0x7F) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
 }

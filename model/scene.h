@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 constexpr int kMaxObjects = 1024;   // capacity of Scene::objects
 constexpr int kMaxMaterials = 256;  // capacity of Scene::materials
@@ -70,8 +71,8 @@ struct Material {
 // One triangle mesh of the file.
 struct MeshObject {
   char name[kNameSize];   // NUL-terminated, rest zero
-  int32_t vertexCount;    // 0 .. 65535
-  int32_t faceCount;      // 0 .. 65535
+  int32_t vertexCount;    // 0 .. 65535 as read; more in a merged mesh
+  int32_t faceCount;      // 0 .. 65535 as read; more in a merged mesh
   int32_t edgeCount;      // live records at the front of edges
   float localMatrix[12];  // m0 m3 m6 m1 m4 m7 m2 m5 m8 m9 m10 m11 of the file
   int32_t materialIndex;  // index in Scene::materials, -1 when none is named
@@ -100,3 +101,8 @@ void FreeMeshObject(MeshObject* object);
 
 // Releases a scene, its objects, its materials and both tables. Null is allowed.
 void FreeScene(Scene* scene);
+
+// A name field for a message or a report line: in double quotes, with '"',
+// '\' and bytes outside printable ASCII escaped (\" \\ \xHH), so it always
+// stays on one line. Reads at most kNameSize bytes.
+std::string QuotedName(const char* name);

@@ -1,36 +1,21 @@
-// sv-inspect model FILE: prints what the 3DS reader made of FILE, one record
-// per line: the scene, then each object, then each material. Names are
+// sv-inspect model FILE [--merged]: prints what the 3DS reader made of FILE,
+// one record per line: the scene, then each object, then each material, and
+// with --merged the totals of the one mesh the demo merges from them. Names are
 // printed in double quotes with '"', '\' and bytes outside printable ASCII
 // escaped (\" \\ \xHH), so every record stays on one line.
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "model/load3ds.h"
+#include "model/merge.h"
 #include "tools/reports.h"
 
 namespace {
 
-std::string Quoted(const char* name) {
-  std::string out = "\"";
-  for (const char* p = name; *p != '\0' && p < name + kNameSize; ++p) {
-    unsigned char c = static_cast<unsigned char>(*p);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20 || c >= 0x7F) {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", c);
-      out += hex;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
-
 void PrintObject(int index, const MeshObject& object) {
   std::printf("object %d name=%s vertices=%d faces=%d texcoords=%s", index,
-              Quoted(object.name).c_str(), object.vertexCount, object.faceCount,
+              QuotedName(object.name).c_str(), object.vertexCount, object.faceCount,
               object.texCoords != nullptr ? "yes" : "no");
   if (object.materialIndex >= 0) {
     std::printf(" material=%d", object.materialIndex);
@@ -64,19 +49,37 @@ void PrintMaterial(int index, const Material& m) {
   std::printf(
       "material %d name=%s ambient=0x%06X diffuse=0x%06X specular=0x%06X shininess=%g "
       "strength=%g opacity=%g self_illum=%g texture=%s opacity_map=%s bump_map=%s\n",
-      index, Quoted(m.name).c_str(), static_cast<unsigned>(m.ambientColour),
+      index, QuotedName(m.name).c_str(), static_cast<unsigned>(m.ambientColour),
       static_cast<unsigned>(m.diffuseColour), static_cast<unsigned>(m.specularColour), m.shininess,
-      m.shininessStrength, m.opacity, m.selfIllumination, Quoted(m.textureMap.fileName).c_str(),
-      Quoted(m.opacityMap.fileName).c_str(), Quoted(m.bumpMap.fileName).c_str());
+      m.shininessStrength, m.opacity, m.selfIllumination, QuotedName(m.textureMap.fileName).c_str(),
+      QuotedName(m.opacityMap.fileName).c_str(), QuotedName(m.bumpMap.fileName).c_str());
+}
+
+// What the demo draws of the scene: its drawable objects merged into one
+// mesh, one line of totals, then one line per object left out.
+void PrintMerged(const Scene& scene) {
+  std::vector<LeftOutObject> leftOut;
+  MeshObject* merged = MergeMeshObjects(scene, &leftOut);
+  std::printf("merged objects=%d vertices=%d faces=%d texcoords=%s left_out=%d\n",
+              scene.objectCount - static_cast<int>(leftOut.size()),
+              merged != nullptr ? merged->vertexCount : 0, merged != nullptr ? merged->faceCount : 0,
+              merged != nullptr && merged->texCoords != nullptr ? "yes" : "no",
+              static_cast<int>(leftOut.size()));
+  for (const LeftOutObject& object : leftOut)
+    std::printf("left_out object %d name=%s reason=\"%s\"\n", object.index, object.name.c_str(),
+                object.reason.c_str());
+  FreeMeshObject(merged);
 }
 
 }  // namespace
 
-// argv: "model", FILE. Exit 0 after printing, 2 with one line on standard
-// error when FILE cannot be read or is not a 3DS file, 64 for a bad command line.
+// argv: "model", FILE, optionally "--merged". Exit 0 after printing, 2 with
+// one line on standard error when FILE cannot be read or is not a 3DS file,
+// 64 for a bad command line.
 int InspectModel(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: sv-inspect model FILE\n");
+  const bool merged = argc == 3 && std::strcmp(argv[2], "--merged") == 0;
+  if (argc != 2 && !merged) {
+    std::fprintf(stderr, "usage: sv-inspect model FILE [--merged]\n");
     return 64;
   }
   const char* path = argv[1];
@@ -96,6 +99,7 @@ int InspectModel(int argc, char** argv) {
               scene->materialCount, scene->totalVertexCount, scene->totalFaceCount);
   for (int i = 0; i < scene->objectCount; ++i) PrintObject(i, *scene->objects[i]);
   for (int i = 0; i < scene->materialCount; ++i) PrintMaterial(i, *scene->materials[i]);
+  if (merged) PrintMerged(*scene);
   FreeScene(scene);
   return 0;
 }

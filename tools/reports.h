@@ -3,5 +3,5 @@
 // read, 64 for a bad command line.
 #pragma once
 
-int InspectModel(int argc, char** argv);    // sv-inspect model FILE
+int InspectModel(int argc, char** argv);    // sv-inspect model FILE [--merged]
 int InspectTexture(int argc, char** argv);  // sv-inspect texture FILE [--png OUT.png]

@@ -6,7 +6,7 @@
 
 static int Usage() {
   std::fprintf(stderr,
-               "usage: sv-inspect model FILE\n"
+               "usage: sv-inspect model FILE [--merged]\n"
                "       sv-inspect texture FILE [--png OUT.png]\n");
   return 64;
 }

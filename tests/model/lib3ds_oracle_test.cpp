@@ -2,7 +2,8 @@
 // real 3DS files of Debian's assimp-testmodels package must give the same
 // mesh vertices, faces and texture coordinates as lib3ds reads from them, and
 // files that lib3ds writes from random meshes and materials must read back
-// as written. Every prefix of a real file must load without fault.
+// as written, and merge into the one mesh the demo draws as lib3ds's meshes
+// would. Every prefix of a real file must load without fault.
 #include <unistd.h>
 
 #include <lib3ds/file.h>
@@ -19,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include "model/load3ds.h"
+#include "model/merge.h"
 #include "tests/support/assimp_models.h"
 #include "tests/support/scratch.h"
 
@@ -86,6 +88,55 @@ void ExpectSameMeshes(const std::string& path, const Scene& scene, Lib3dsFile& o
   EXPECT_EQ(ours, theirs);
 }
 
+// The one mesh the demo draws: the objects lib3ds can draw (some faces, every
+// index below its point count), in the file's order, one after another with
+// indices offset by the points before them; the totals are lib3ds's sums.
+void ExpectMergedAsLib3dsMeshes(const std::string& path, const Scene& scene, Lib3dsFile& oracle) {
+  SCOPED_TRACE(path + " merged");
+  std::vector<Lib3dsMesh*> meshes;
+  for (Lib3dsMesh* m = oracle.meshes; m != nullptr; m = m->next) meshes.push_back(m);
+  std::vector<LeftOutObject> leftOut;
+  std::unique_ptr<MeshObject, void (*)(MeshObject*)> merged(MergeMeshObjects(scene, &leftOut),
+                                                            FreeMeshObject);
+  int64_t vertexBase = 0, faceBase = 0;
+  size_t leftOutSeen = 0;
+  for (int i = 0; i < scene.objectCount; ++i) {
+    // In file order; lib3ds's meshes are matched by name as above.
+    auto match = std::find_if(meshes.begin(), meshes.end(), [&](Lib3dsMesh* m) {
+      return std::strcmp(m->name, scene.objects[i]->name) == 0;
+    });
+    ASSERT_NE(match, meshes.end());
+    const Lib3dsMesh& mesh = **match;
+    meshes.erase(match);
+    bool drawable = mesh.faces > 0;
+    for (unsigned f = 0; f < mesh.faces; ++f)
+      for (int c = 0; c < 3; ++c) drawable = drawable && mesh.faceL[f].points[c] < mesh.points;
+    if (!drawable) {
+      ASSERT_LT(leftOutSeen, leftOut.size());
+      EXPECT_EQ(leftOut[leftOutSeen++].index, i);
+      continue;
+    }
+    ASSERT_NE(merged, nullptr);
+    ASSERT_LE(vertexBase + mesh.points, merged->vertexCount);
+    ASSERT_LE(faceBase + mesh.faces, merged->faceCount);
+    for (unsigned v = 0; v < mesh.points; ++v) {
+      ASSERT_EQ(merged->vertices[vertexBase + v].x, mesh.pointL[v].pos[0]) << v;
+      ASSERT_EQ(merged->vertices[vertexBase + v].z, mesh.pointL[v].pos[2]) << v;
+    }
+    for (unsigned f = 0; f < mesh.faces; ++f)
+      for (int c = 0; c < 3; ++c)
+        ASSERT_EQ(merged->faces[faceBase + f].Corners()[c], vertexBase + mesh.faceL[f].points[c])
+            << f;
+    for (unsigned t = 0; merged->texCoords && t < mesh.points; ++t)
+      ASSERT_EQ(merged->texCoords[vertexBase + t].v, t < mesh.texels ? mesh.texelL[t][1] : 0.0f);
+    vertexBase += mesh.points;
+    faceBase += mesh.faces;
+  }
+  EXPECT_EQ(leftOutSeen, leftOut.size());
+  EXPECT_EQ(merged == nullptr ? 0 : merged->vertexCount, vertexBase);
+  EXPECT_EQ(merged == nullptr ? 0 : merged->faceCount, faceBase);
+}
+
 TEST(Load3dsOracle, AssimpTestModelsReadAsLib3dsReadsThem) {
   if (const std::string why = AssimpModelsMissing(); !why.empty()) GTEST_SKIP() << why;
   std::vector<std::string> files = Assimp3dsFiles();
@@ -96,6 +147,7 @@ TEST(Load3dsOracle, AssimpTestModelsReadAsLib3dsReadsThem) {
     ASSERT_NE(scene, nullptr) << path;
     ASSERT_NE(oracle, nullptr) << path;
     ExpectSameMeshes(path, *scene, *oracle);
+    ExpectMergedAsLib3dsMeshes(path, *scene, *oracle);
   }
 }
 
@@ -207,6 +259,12 @@ TEST(Load3dsOracle, FilesWrittenByLib3dsRoundTrip) {
     ScenePtr scene(Load3dsScene(path.c_str(), true), FreeScene);
     ASSERT_NE(scene, nullptr);
     ExpectSameMeshes(path, *scene, *file);
+    ExpectMergedAsLib3dsMeshes(path, *scene, *file);
+    if (round == 7) {  // the merged mesh outgrows the file's 16-bit counts
+      unsigned long drawn = 0;
+      for (Lib3dsMesh* m = file->meshes; m != nullptr; m = m->next) drawn += m->faces ? m->points : 0;
+      EXPECT_GT(drawn, 65535u);
+    }
 
     for (int i = 0; i < scene->objectCount; ++i) {
       const MeshObject& object = *scene->objects[i];

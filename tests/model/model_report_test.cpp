@@ -1,5 +1,5 @@
-// sv-inspect model, the real binary, on real files: its summary line agrees
-// with lib3ds, and a file that is missing or no 3DS file gives exit code 2
+// sv-inspect model, the real binary, on real files: its summary line and its
+// --merged totals agree with lib3ds, and a file that is missing or no 3DS file gives exit code 2
 // and exactly one line on standard error that names the file.
 #include <lib3ds/file.h>
 #include <lib3ds/material.h>
@@ -38,23 +38,33 @@ TEST(InspectModel, PrintsOneRecordPerObjectAndMaterialAgreeingWithLib3ds) {
   ASSERT_GE(files.size(), 10u) << AssimpModelPath("3DS");
   for (const std::string& path : files) {
     SCOPED_TRACE(path);
-    DemoRun run = Inspect({"model", path});
+    DemoRun run = Inspect({"model", path, "--merged"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.err, "");
 
     Lib3dsFile* oracle = lib3ds_file_load(path.c_str());
     ASSERT_NE(oracle, nullptr);
-    int meshes = 0, materials = 0;
-    unsigned long vertices = 0, faces = 0;
+    int meshes = 0, materials = 0, drawn = 0;
+    unsigned long vertices = 0, faces = 0, drawnVertices = 0, drawnFaces = 0;
     for (Lib3dsMesh* m = oracle->meshes; m; m = m->next, ++meshes) {
       vertices += m->points;
       faces += m->faces;
+      bool drawable = m->faces > 0;
+      for (unsigned f = 0; f < m->faces; ++f)
+        for (int c = 0; c < 3; ++c) drawable = drawable && m->faceL[f].points[c] < m->points;
+      drawn += drawable;
+      drawnVertices += drawable ? m->points : 0;
+      drawnFaces += drawable ? m->faces : 0;
     }
     for (Lib3dsMaterial* m = oracle->materials; m; m = m->next) ++materials;
     lib3ds_file_free(oracle);
 
     std::vector<std::string> lines = Lines(run.out);
-    ASSERT_EQ(lines.size(), 1u + meshes + materials);
+    ASSERT_EQ(lines.size(), 2u + meshes + materials + (meshes - drawn));
+    char merged[128];
+    std::snprintf(merged, sizeof merged, "merged objects=%d vertices=%lu faces=%lu texcoords=",
+                  drawn, drawnVertices, drawnFaces);
+    EXPECT_EQ(lines[1 + meshes + materials].rfind(merged, 0), 0u) << lines[1 + meshes + materials];
     char expected[128];
     std::snprintf(expected, sizeof expected, "scene objects=%d materials=%d vertices=%lu faces=%lu",
                   meshes, materials, vertices, faces);
@@ -105,14 +115,18 @@ TEST(InspectModel, EscapesNamesSoEachRecordKeepsItsLine) {
   w.EndAll();
   const std::string path = ScratchPath("named.3ds");
   ASSERT_TRUE(w.Save(path.c_str()));
-  DemoRun run = Inspect({"model", path});
+  DemoRun run = Inspect({"model", path, "--merged"});
   std::remove(path.c_str());
   ASSERT_EQ(run.exitCode, 0) << run.err;
   std::vector<std::string> lines = Lines(run.out);
-  ASSERT_EQ(lines.size(), 2u) << run.out;
+  ASSERT_EQ(lines.size(), 4u) << run.out;
   EXPECT_EQ(lines[1],
             "object 0 name=\"say \\\"hi\\\"\\x0A\\\\\" vertices=0 faces=0 texcoords=no "
             "material=none bbox=none bad_face=none");
+  // Nothing to merge: the object is left out, under the same escaped name.
+  EXPECT_EQ(lines[2], "merged objects=0 vertices=0 faces=0 texcoords=no left_out=1");
+  EXPECT_EQ(lines[3],
+            "left_out object 0 name=\"say \\\"hi\\\"\\x0A\\\\\" reason=\"it has no faces\"");
 }
 
 TEST(InspectModel, UnreadableOrForeignFilesExitWithCodeTwoAndOneLine) {

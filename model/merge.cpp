@@ -1,0 +1,100 @@
+// Merging a scene's drawable objects into one mesh, and fitting it into a
+// box of a fixed size. Sizes are counted in 64 bits before anything is
+// allocated, so the int32 counts of the merged mesh never wrap.
+#include "model/merge.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+
+#include "model/load3ds.h"
+
+std::string WhyNotDrawable(const MeshObject& object) {
+  if (object.faceCount <= 0) return "it has no faces";
+  const MeshDefect defect = ValidateMesh(object);
+  if (defect.face < 0) return std::string();
+  char text[128];
+  std::snprintf(text, sizeof text, "face %d names vertex %d but it has %d %s",
+                static_cast<int>(defect.face), static_cast<int>(defect.vertex),
+                static_cast<int>(defect.vertexCount),
+                defect.vertexCount == 1 ? "vertex" : "vertices");
+  return text;
+}
+
+MeshObject* MergeMeshObjects(const Scene& scene, std::vector<LeftOutObject>* leftOut) {
+  std::vector<const MeshObject*> drawable;
+  int64_t vertexTotal = 0, faceTotal = 0;
+  bool anyTexCoords = false;
+  for (int i = 0; i < scene.objectCount; ++i) {
+    const MeshObject* object = scene.objects[i];
+    if (object == nullptr) continue;
+    const std::string why = WhyNotDrawable(*object);
+    if (!why.empty()) {
+      if (leftOut != nullptr) leftOut->push_back(LeftOutObject{i, QuotedName(object->name), why});
+      continue;
+    }
+    drawable.push_back(object);
+    vertexTotal += object->vertexCount;
+    faceTotal += object->faceCount;
+    anyTexCoords = anyTexCoords || object->texCoords != nullptr;
+  }
+  if (drawable.empty() || vertexTotal > INT32_MAX || faceTotal > INT32_MAX) return nullptr;
+
+  MeshObject* merged = new MeshObject();
+  std::snprintf(merged->name, sizeof merged->name, "%s",
+                drawable.size() == 1 ? drawable[0]->name : "Merged");
+  merged->materialIndex = -1;
+  merged->vertexCount = static_cast<int32_t>(vertexTotal);
+  merged->faceCount = static_cast<int32_t>(faceTotal);
+  merged->vertices = new Vec3[vertexTotal];
+  merged->faces = new Face[faceTotal];
+  if (anyTexCoords) merged->texCoords = new TexCoord[vertexTotal]();
+  int32_t vertexBase = 0, faceBase = 0;
+  for (const MeshObject* object : drawable) {
+    std::copy(object->vertices, object->vertices + object->vertexCount,
+              merged->vertices + vertexBase);
+    if (object->texCoords != nullptr)
+      std::copy(object->texCoords, object->texCoords + object->vertexCount,
+                merged->texCoords + vertexBase);
+    for (int f = 0; f < object->faceCount; ++f) {
+      const Face& face = object->faces[f];
+      merged->faces[faceBase + f] =
+          Face{face.index0 + vertexBase, face.index1 + vertexBase, face.index2 + vertexBase};
+    }
+    vertexBase += object->vertexCount;
+    faceBase += object->faceCount;
+  }
+  return merged;
+}
+
+void FitMesh(MeshObject* mesh, float halfExtent) {
+  if (mesh == nullptr) return;
+  // Double precision throughout: the box of a model thousands of units
+  // across must centre without float32 round-off drifting it.
+  double low[3] = {0, 0, 0}, high[3] = {0, 0, 0};
+  bool any = false;
+  for (int i = 0; i < mesh->vertexCount; ++i) {
+    const Vec3& v = mesh->vertices[i];
+    if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z)) continue;
+    const double p[3] = {v.x, v.y, v.z};
+    for (int k = 0; k < 3; ++k) {
+      low[k] = any ? std::min(low[k], p[k]) : p[k];
+      high[k] = any ? std::max(high[k], p[k]) : p[k];
+    }
+    any = true;
+  }
+  if (!any) return;
+  double centre[3], largest = 0;
+  for (int k = 0; k < 3; ++k) {
+    centre[k] = (low[k] + high[k]) / 2;
+    largest = std::max(largest, (high[k] - low[k]) / 2);
+  }
+  const double scale = largest > 0 ? halfExtent / largest : 1.0;
+  for (int i = 0; i < mesh->vertexCount; ++i) {
+    Vec3& v = mesh->vertices[i];
+    v = Vec3{static_cast<float>((v.x - centre[0]) * scale),
+             static_cast<float>((v.y - centre[1]) * scale),
+             static_cast<float>((v.z - centre[2]) * scale)};
+  }
+}
