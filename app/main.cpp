@@ -1,11 +1,13 @@
 // The executable's entry: reads the run options, configures the platform
-// layer, then hands over to WinMain, which ignores its command line.
+// layer and the scene's files, then hands over to WinMain, which ignores its
+// command line.
 #include <cstdio>
 #include <string>
 
 #include "app/win_main.h"
 #include "platform/platform.h"
 #include "platform/run_options.h"
+#include "render/render_state.h"
 
 int main(int argc, char** argv) {
   PlatformOptions options;
@@ -24,6 +26,9 @@ int main(int argc, char** argv) {
       break;
   }
   ConfigurePlatform(options);
+  if (!options.modelPath.empty()) RequestedScene.modelPath = options.modelPath;
+  if (!options.texturePath.empty()) RequestedScene.texturePath = options.texturePath;
+  RequestedScene.fit = options.fit;
   std::string commandLine;
   for (int i = 1; i < argc; ++i) commandLine += std::string(i > 1 ? " " : "") + argv[i];
   return WinMain(PlatformInstance(), nullptr, commandLine.data(), SW_SHOWDEFAULT);

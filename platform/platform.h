@@ -34,6 +34,11 @@ struct PlatformOptions {
   std::vector<CaptureRequest> captures;
   bool virtualClock = false;  // timeGetTime starts at 1 and steps per frame
   uint32_t clockStep = 0;     // ms added at every presented frame
+  // The scene's files and fitting; the layer ignores them, main hands them
+  // to the renderer. Empty paths mean the renderer's own defaults.
+  std::string modelPath;    // --model FILE
+  std::string texturePath;  // --texture FILE
+  bool fit = false;         // --fit
 };
 
 // Replaces the run's options and restarts the frame count, the key script

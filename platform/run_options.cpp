@@ -146,8 +146,13 @@ RunAction ParseRunOptions(int argc, const char* const* argv, PlatformOptions* op
       options->headless = true;
       continue;
     }
+    if (name == "--fit" && !inlineValue) {
+      options->fit = true;
+      continue;
+    }
     bool takesValue =
-        name == "--frames" || name == "--keys" || name == "--capture" || name == "--clock-step";
+        name == "--frames" || name == "--keys" || name == "--capture" || name == "--clock-step" ||
+        name == "--model" || name == "--texture";
     if (!takesValue) {
       *error = "unknown argument '" + argument + "'";
       return RunAction::kBadCommandLine;
@@ -156,7 +161,13 @@ RunAction ParseRunOptions(int argc, const char* const* argv, PlatformOptions* op
       *error = name + " needs a value";
       return RunAction::kBadCommandLine;
     }
-    if (name == "--frames") {
+    if (name == "--model" || name == "--texture") {
+      if (value.empty()) {
+        *error = name + ": expected a file name";
+        return RunAction::kBadCommandLine;
+      }
+      (name == "--model" ? options->modelPath : options->texturePath) = value;
+    } else if (name == "--frames") {
       if (!ParseCount(value, 1, &options->frameLimit)) {
         *error = "--frames '" + value + "': expected a whole number from 1";
         return RunAction::kBadCommandLine;
@@ -187,6 +198,9 @@ RunAction ParseRunOptions(int argc, const char* const* argv, PlatformOptions* op
 const char* RunUsage() {
   return "usage: shadow_volume [options]\n"
          "Draws \"shadow2.3DS\" textured with \"txt.tif\" (both read from the current directory).\n"
+         "  --model FILE         read this 3DS model instead of shadow2.3DS\n"
+         "  --texture FILE       read this TIFF texture instead of txt.tif\n"
+         "  --fit                centre the model and scale it so its largest half-extent is 50\n"
          "  --headless           no display needed: offscreen OpenGL (800 x 600)\n"
          "  --frames N           close the window after frame N has been presented\n"
          "  --keys SCRIPT        scripted keys: N:down:KEY,N:up:KEY,... queued right before\n"

@@ -1,6 +1,6 @@
 // The command line of shadow_volume: --headless, --frames, --keys, --capture,
-// --clock-step, --help, --version, turned into PlatformOptions. Pure parsing:
-// nothing is opened or checked on disk here.
+// --clock-step, --model, --texture, --fit, --help, --version, turned into
+// PlatformOptions. Pure parsing: nothing is opened or checked on disk here.
 #pragma once
 
 #include <string>

@@ -182,9 +182,8 @@ void RenderFrame(HWND window) {
   glDepthMask(GL_TRUE);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 
-  const Scene* scene = LoadedScene.scene;
-  if (scene != nullptr && scene->objectCount > 0 && LoadedScene.shadowVolume != nullptr) {
-    const MeshObject& mesh = *scene->objects[0];
+  if (LoadedScene.mesh != nullptr && LoadedScene.shadowVolume != nullptr) {
+    const MeshObject& mesh = *LoadedScene.mesh;
     // The light and the eye as they stand at the start of the frame; only
     // the motion step after the swap changes them.
     const Vec3 light = LightPosition;

@@ -5,6 +5,8 @@
 // own are listed in app/app_state.h.
 #pragma once
 
+#include <string>
+
 #include "model/scene.h"
 #include "platform/win32.h"
 
@@ -18,11 +20,24 @@ struct GlContextState {
   HGLRC renderingContext = nullptr;  // null before creation and after ReleaseOpenGL
 };
 
+// The files the program reads when the command line names no others, from
+// the current directory.
+constexpr const char* kModelFileName = "shadow2.3DS";
+constexpr const char* kTextureFileName = "txt.tif";
+
+// What the command line asks of the scene.
+struct SceneRequest {
+  std::string modelPath = kModelFileName;      // --model; every message names it as given
+  std::string texturePath = kTextureFileName;  // --texture
+  bool fit = false;                            // --fit: centre the model, largest half-extent 50
+};
+
 // What SetupScene made, read by every frame.
 struct SceneGlobals {
   TiffImage* textureImage = nullptr;     // kept with its pixels after the upload
-  Scene* scene = nullptr;                // entry 0 of objects is the mesh drawn
-  ShadowVolume* shadowVolume = nullptr;  // bound to the first mesh's arrays
+  Scene* scene = nullptr;                // the model as read, every object kept
+  MeshObject* mesh = nullptr;            // the scene's drawable objects merged: the mesh drawn
+  ShadowVolume* shadowVolume = nullptr;  // bound to the merged mesh's arrays
   bool textureUploaded = false;          // false: no usable texture, the mesh is drawn untextured
 };
 
@@ -40,6 +55,10 @@ extern GlContextState GlContext;
 
 // The pixel-format request, refilled by every InitOpenGL call.
 extern PIXELFORMATDESCRIPTOR PixelFormatRequest;
+
+// Written only by main, from the run options, before WinMain; read by
+// SetupScene.
+extern SceneRequest RequestedScene;
 
 // Written only by SetupScene; read by every frame.
 extern SceneGlobals LoadedScene;

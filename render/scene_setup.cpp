@@ -1,33 +1,79 @@
 // Scene set-up. The texture's result is not examined: a missing or unusable
 // texture leaves an image with no pixels, which is then not uploaded. A
-// context that cannot be made, or a model the frames cannot draw, stops the
-// program before its loop with one line on standard error.
+// context that cannot be made, or a model with nothing the frames can draw,
+// stops the program before its loop with a line on standard error. Every
+// message starts with the path it is about, as the command line gave it.
 #include "render/scene_setup.h"
 
 #include <GL/gl.h>
+#include <dirent.h>
+#include <strings.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "model/load3ds.h"
+#include "model/merge.h"
 #include "platform/platform.h"
 #include "render/camera.h"
 #include "render/gl_context.h"
 #include "shadow/edges.h"
 #include "shadow/normals.h"
 
-std::string DescribeUnusableModel(const Scene* scene, int openError) {
-  const std::string name = kModelFileName;
-  if (scene == nullptr) {
-    if (openError != 0) return name + ": cannot open the model file: " + std::strerror(openError);
-    return name + ": not a 3DS file (it does not start with the main chunk 4D 4D)";
+namespace {
+
+// " (current directory: /x)" for a file that is not there, with the name of
+// a file beside it that differs only in letter case when there is one: the
+// usual slip when a model comes from a system that ignores case.
+std::string MissingFileContext(const std::string& path) {
+  std::vector<char> buffer(4096);
+  const std::string cwd = getcwd(buffer.data(), buffer.size()) != nullptr ? buffer.data() : "?";
+  std::string text = " (current directory: " + cwd;
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (DIR* dir = base.empty() ? nullptr : opendir(folder.c_str())) {
+    while (const dirent* entry = readdir(dir)) {
+      if (strcasecmp(entry->d_name, base.c_str()) == 0 && base != entry->d_name) {
+        const std::string other = (slash == std::string::npos ? "" : folder) + entry->d_name;
+        text += "; there is " + other + ", which differs only in letter case";
+        break;
+      }
+    }
+    closedir(dir);
   }
-  if (scene->objectCount < 1 || scene->objects[0] == nullptr)
-    return name + ": the file holds no mesh object";
-  const MeshDefect defect = ValidateMesh(*scene->objects[0]);
-  if (defect.face >= 0) return DescribeMeshDefect(kModelFileName, defect);
-  return std::string();
+  return text + ")";
+}
+
+// Whether model point `p` lies inside the view volume of the current
+// projection and modelview matrices (column-major, as OpenGL returns them).
+bool InView(const float projection[16], const float modelview[16], const Vec3& p) {
+  float eye[4], clip[4];
+  for (int r = 0; r < 4; ++r)
+    eye[r] = modelview[r] * p.x + modelview[4 + r] * p.y + modelview[8 + r] * p.z + modelview[12 + r];
+  for (int r = 0; r < 4; ++r)
+    clip[r] = projection[r] * eye[0] + projection[4 + r] * eye[1] + projection[8 + r] * eye[2] +
+              projection[12 + r] * eye[3];
+  const float w = clip[3];
+  return w > 0 && clip[0] >= -w && clip[0] <= w && clip[1] >= -w && clip[1] <= w &&
+         clip[2] >= -w && clip[2] <= w;
+}
+
+// Whether any vertex of `mesh` lies in the view of the matrices as they
+// stand now.
+bool AnyVertexInView(const MeshObject& mesh) {
+  float projection[16], modelview[16];
+  glGetFloatv(GL_PROJECTION_MATRIX, projection);
+  glGetFloatv(GL_MODELVIEW_MATRIX, modelview);
+  for (int i = 0; i < mesh.vertexCount; ++i)
+    if (InView(projection, modelview, mesh.vertices[i])) return true;
+  return false;
 }
 
 // Uploads the decoded image to the default texture. Rows are tightly packed,
@@ -36,7 +82,7 @@ std::string DescribeUnusableModel(const Scene* scene, int openError) {
 // image without pixels is not uploaded at all, which leaves the texture
 // incomplete and texturing in effect off, as for a missing file. Returns
 // whether a texture image was defined.
-static bool UploadTexture(const TiffImage& image) {
+bool UploadTexture(const TiffImage& image) {
   if (image.pixels == nullptr || image.width <= 0 || image.height <= 0) return false;
   if (image.samplesPerPixel != 3 && image.samplesPerPixel != 4) return false;
   const GLenum format = image.samplesPerPixel == 4 ? GL_RGBA : GL_RGB;
@@ -46,24 +92,52 @@ static bool UploadTexture(const TiffImage& image) {
   return true;
 }
 
+}  // namespace
+
+std::string DescribeUnusableModel(const std::string& path, const Scene* scene, int openError) {
+  if (scene == nullptr) {
+    if (openError == ENOENT)
+      return path + ": cannot open the model file: " + std::strerror(openError) +
+             MissingFileContext(path);
+    if (openError != 0) return path + ": cannot open the model file: " + std::strerror(openError);
+    return path + ": not a 3DS file (it does not start with the main chunk 4D 4D)";
+  }
+  if (scene->objectCount < 1) return path + ": the file holds no mesh object";
+  return std::string();
+}
+
 SetupResult SetupScene(HWND window) {
+  const std::string& modelPath = RequestedScene.modelPath;
+  const std::string& texturePath = RequestedScene.texturePath;
   // The texture is read before any OpenGL context exists.
   LoadedScene.textureImage = new TiffImage();
-  LoadedScene.textureImage->LoadTiff(kTextureFileName);
+  LoadedScene.textureImage->LoadTiff(texturePath.c_str());
   if (!InitOpenGL(window)) {
     std::fprintf(stderr, "shadow_volume: no OpenGL context: %s\n", PlatformFailureReason());
     return SetupResult::kNoContext;
   }
 
   int openError = 0;
-  LoadedScene.scene = Load3dsScene(kModelFileName, true, &openError);
-  const std::string problem = DescribeUnusableModel(LoadedScene.scene, openError);
+  LoadedScene.scene = Load3dsScene(modelPath.c_str(), true, &openError);
+  const std::string problem = DescribeUnusableModel(modelPath, LoadedScene.scene, openError);
   if (!problem.empty()) {
     std::fprintf(stderr, "%s\n", problem.c_str());
     return SetupResult::kModelUnusable;
   }
 
-  MeshObject* mesh = LoadedScene.scene->objects[0];
+  // Every drawable object, in file order, becomes the one mesh drawn.
+  std::vector<LeftOutObject> leftOut;
+  MeshObject* mesh = MergeMeshObjects(*LoadedScene.scene, &leftOut);
+  for (const LeftOutObject& object : leftOut)
+    std::fprintf(stderr, "%s: object %d %s is left out: %s\n", modelPath.c_str(), object.index,
+                 object.name.c_str(), object.reason.c_str());
+  if (mesh == nullptr) {
+    std::fprintf(stderr, "%s: nothing to draw: none of its %d mesh objects can be drawn\n",
+                 modelPath.c_str(), LoadedScene.scene->objectCount);
+    return SetupResult::kModelUnusable;
+  }
+  if (RequestedScene.fit) FitMesh(mesh, kFitHalfExtent);
+  LoadedScene.mesh = mesh;
   // Vertex normals are averaged from the face normals, so those come first.
   ComputeFaceNormals(mesh);
   ComputeVertexNormals(mesh);
@@ -90,5 +164,10 @@ SetupResult SetupScene(HWND window) {
 
   // The modelview is the identity here: the eye ends at (0, 0, 200).
   TranslateCamera(0.0f, 0.0f, -200.0f);
+  if (!AnyVertexInView(*mesh))
+    std::fprintf(stderr,
+                 "%s: no vertex of the model lies in the first frame's view (eye at 0, 0, 200, "
+                 "looking towards -z); run with --fit to centre and scale it into view\n",
+                 modelPath.c_str());
   return SetupResult::kReady;
 }

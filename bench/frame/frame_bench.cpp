@@ -55,7 +55,7 @@ bool OpenScene() {
 }
 
 const MeshObject& Mesh() {
-  return *LoadedScene.scene->objects[0];
+  return *LoadedScene.mesh;
 }
 
 // The lit pass's LightVertex calls, three per face, without OpenGL.

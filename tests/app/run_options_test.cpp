@@ -18,7 +18,8 @@ TEST(RunOptions, EveryOptionTakesEffect) {
   PlatformOptions o;
   std::string error;
   ASSERT_EQ(Parse({"--headless", "--frames", "30", "--clock-step=10", "--capture", "3:a.png",
-                   "--capture=7:dir/b.png", "--keys", "2:down:TAB,2:up:TAB"},
+                   "--capture=7:dir/b.png", "--keys", "2:down:TAB,2:up:TAB", "--model",
+                   "models/a.3ds", "--texture=b.tif", "--fit"},
                   &o, &error),
             RunAction::kRun)
       << error;
@@ -32,9 +33,15 @@ TEST(RunOptions, EveryOptionTakesEffect) {
   EXPECT_EQ(o.captures[1].frame, 7u);
   EXPECT_EQ(o.captures[1].path, "dir/b.png");
   EXPECT_EQ(o.keys.size(), 2u);
+  EXPECT_EQ(o.modelPath, "models/a.3ds");
+  EXPECT_EQ(o.texturePath, "b.tif");
+  EXPECT_TRUE(o.fit);
 
   ASSERT_EQ(Parse({}, &o, &error), RunAction::kRun);
   EXPECT_FALSE(o.headless);
+  EXPECT_EQ(o.modelPath, "");  // the renderer's defaults
+  EXPECT_EQ(o.texturePath, "");
+  EXPECT_FALSE(o.fit);
   EXPECT_EQ(o.frameLimit, 0u);
   EXPECT_FALSE(o.virtualClock);
   EXPECT_TRUE(o.keys.empty());
@@ -60,6 +67,9 @@ TEST(RunOptions, MalformedCommandLinesAreRefused) {
                                                      {"--capture", "3:"},
                                                      {"--keys", "1:down"},
                                                      {"--headless=yes"},
+                                                     {"--model"},
+                                                     {"--texture="},
+                                                     {"--fit=yes"},
                                                      {"--help=1"}};
   for (const auto& args : bad) {
     PlatformOptions o;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 #include "render/lighting.h"
 
@@ -70,4 +71,30 @@ bool SegmentHitsBox(Vec3 a, Vec3 b, Vec3 low, Vec3 high) {
     if (t0 > t1) return false;
   }
   return true;
+}
+
+int ModelPixels(const RgbImage& image, Vec3 light) {
+  const View view{image.width, image.height, 200.0f};
+  float left = 1e9f, right = -1e9f, top = 1e9f, bottom = -1e9f;
+  for (int k = 0; k < 8; ++k) {
+    const float h = 6.0f;  // around the marker's half-size of 5
+    float x, y;
+    Project(view, Vec3{light.x + (k & 1 ? h : -h), light.y + (k & 2 ? h : -h),
+                       light.z + (k & 4 ? h : -h)},
+            &x, &y);
+    left = std::min(left, x), right = std::max(right, x);
+    top = std::min(top, y), bottom = std::max(bottom, y);
+  }
+  const int grey = Level(0.64);
+  int count = 0;
+  for (int y = 0; y < image.height; ++y)
+    for (int x = 0; x < image.width; ++x) {
+      if (x >= left && x <= right && y >= top && y <= bottom) continue;
+      const uint8_t* p = image.At(x, y);
+      const bool white = p[0] >= 252 && p[1] >= 252 && p[2] >= 252;
+      const bool background = std::abs(p[0] - grey) <= 3 && std::abs(p[1] - grey) <= 3 &&
+                              std::abs(p[2] - grey) <= 3;
+      if (!white && !background) ++count;
+    }
+  return count;
 }

@@ -41,6 +41,12 @@ float WallLight(const TestWall& wall, Vec3 light, Vec3 point);
 // Whether the segment from a to b passes through the box (slab test).
 bool SegmentHitsBox(Vec3 a, Vec3 b, Vec3 low, Vec3 high);
 
+// How many pixels of a first-frame capture show the model: those that are
+// neither background (white, or the 0.64 grey behind first-pass shadow quads
+// alone) nor within the light marker's projected bounds for a light at
+// `light`.
+int ModelPixels(const RgbImage& image, Vec3 light);
+
 // 0..255 from a colour in 0..1.
 inline int Level(double value) {
   return static_cast<int>(value <= 0 ? 0 : value >= 1 ? 255 : value * 255.0 + 0.5);

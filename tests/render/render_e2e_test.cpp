@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -449,20 +450,39 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-TEST(RenderE2e, UnusableModelStopsWithExitCode2AndOneLine) {
+// A model with no faces and one whose second face names a vertex it lacks.
+std::vector<TestObject> UndrawableObjects() {
+  TestMesh triangle;
+  triangle.vertices = {{0, 0, 0}, {10, 0, 0}, {0, 10, 0}};
+  TestMesh broken = triangle;
+  broken.faces = {{0, 1, 2}, {0, 2, 99}};
+  return {{"Empty", triangle}, {"Broken", broken}};
+}
+
+TEST(RenderE2e, UnusableModelStopsWithExitCode2NamingTheFileOnEveryLine) {
   struct Case {
     const char* name;
+    std::string model;  // --model, or "" for the default
     std::function<void(const std::string&)> write;
-    const char* mentions;
+    std::vector<const char*> lines;  // what each line must hold, in order
   };
   const std::vector<Case> cases = {
-      {"missing", [](const std::string&) {}, "No such file"},
-      {"not-3ds",
+      {"missing", "", [](const std::string&) {}, {"No such file or directory (current directory: /"}},
+      {"other-case", "",
+       [](const std::string& folder) { WriteTestModel(folder + "/shadow2.3ds", WallAndBox(true)); },
+       {"there is shadow2.3ds, which differs only in letter case"}},
+      {"other-case-in-a-folder", "models/Room.3DS",
+       [](const std::string& folder) {
+         std::filesystem::create_directory(folder + "/models");
+         WriteTestModel(folder + "/models/room.3ds", WallAndBox(true));
+       },
+       {"there is models/room.3ds, which differs"}},
+      {"not-3ds", "",
        [](const std::string& folder) {
          std::ofstream(folder + "/shadow2.3DS") << "solid cube\nendsolid cube\n";
        },
-       "not a 3DS"},
-      {"no-mesh",
+       {"not a 3DS"}},
+      {"no-mesh", "",
        [](const std::string& folder) {
          // Editor data with a material and an empty named object, no mesh.
          ChunkWriter w;
@@ -480,29 +500,95 @@ TEST(RenderE2e, UnusableModelStopsWithExitCode2AndOneLine) {
          w.End();
          w.Save((folder + "/shadow2.3DS").c_str());
        },
-       "no mesh"},
-      {"bad-index",
+       {"no mesh"}},
+      {"nothing-drawable", "parts.3ds",
        [](const std::string& folder) {
-         TestMesh mesh;
-         mesh.vertices = {{0, 0, 0}, {10, 0, 0}, {0, 10, 0}};
-         mesh.faces = {{0, 1, 2}, {0, 2, 99}};
-         WriteTestModel(folder + "/shadow2.3DS", mesh);
+         WriteTestModel(folder + "/parts.3ds", UndrawableObjects());
        },
-       "face 1 names vertex 99"},
+       {"object 0 \"Empty\" is left out: it has no faces",
+        "object 1 \"Broken\" is left out: face 1 names vertex 99 but it has 3 vertices",
+        "nothing to draw"}},
   };
   for (const Case& test : cases) {
     SCOPED_TRACE(test.name);
     const std::string folder = ScratchFolder(std::string("model-") + test.name);
     WriteWhiteTexture(folder);
     test.write(folder);
-    const DemoRun run = RunDemo(folder, {"--frames", "3", "--capture", "1:frame1.png"});
+    std::vector<std::string> args = {"--frames", "3", "--capture", "1:frame1.png"};
+    if (!test.model.empty()) args.insert(args.end(), {"--model", test.model});
+    const DemoRun run = RunDemo(folder, args);
     EXPECT_EQ(run.exitCode, 2);
     const std::vector<std::string> lines = Lines(run.err);
-    ASSERT_EQ(lines.size(), 1u) << run.err;
-    EXPECT_NE(lines[0].find("shadow2.3DS"), std::string::npos) << lines[0];
-    EXPECT_NE(lines[0].find(test.mentions), std::string::npos) << lines[0];
+    ASSERT_EQ(lines.size(), test.lines.size()) << run.err;
+    const std::string path = test.model.empty() ? "shadow2.3DS" : test.model;
+    for (size_t i = 0; i < lines.size(); ++i) {
+      EXPECT_EQ(lines[i].rfind(path + ": ", 0), 0u) << lines[i];
+      EXPECT_NE(lines[i].find(test.lines[i]), std::string::npos) << lines[i];
+    }
     // Stopped before the loop: no frame was drawn.
     EXPECT_EQ(ReadPng(folder + "/frame1.png").width, 0);
+  }
+}
+
+TEST(RenderE2e, EveryDrawableObjectIsDrawnAndTheOthersLeftOutWithAWarning) {
+  // The wall and the box as objects of their own, with the undrawable
+  // objects between and after them: merged in file order they are the
+  // one-object model's mesh, so the picture is the same to the last pixel.
+  const std::string single = ScratchFolder("merge-single");
+  WriteWhiteTexture(single);
+  const Captured reference = RunScene(single, WallAndBox(true), {1});
+  ASSERT_GT(reference.frames[0].width, 0);
+
+  TestMesh wall, box;
+  AddWall(wall, TestWall{});
+  AddBox(box, kBoxLow, kBoxHigh);
+  box.texCoords.assign(box.vertices.size(), TexCoord{0.5f, 0.5f});
+  const std::vector<TestObject> undrawable = UndrawableObjects();
+  const std::string folder = ScratchFolder("merge-objects");
+  WriteWhiteTexture(folder);
+  ASSERT_TRUE(WriteTestModel(folder + "/scene.3ds",
+                             {{"Wall", wall}, undrawable[0], {"Box", box}, undrawable[1]}));
+  const DemoRun run =
+      RunDemo(folder, {"--model", "scene.3ds", "--frames", "1", "--capture", "1:frame1.png"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(Lines(run.err), (std::vector<std::string>{
+                                "scene.3ds: object 1 \"Empty\" is left out: it has no faces",
+                                "scene.3ds: object 3 \"Broken\" is left out: face 1 names vertex "
+                                "99 but it has 3 vertices"}));
+  const RgbImage merged = ReadPng(folder + "/frame1.png");
+  ASSERT_GT(merged.width, 0);
+  EXPECT_TRUE(merged.rgb == reference.frames[0].rgb);
+}
+
+TEST(RenderE2e, AModelOutOfViewGetsAHintAndFitBringsItIntoView) {
+  TestMesh mesh;
+  AddBox(mesh, Vec3{1000, 1000, -500}, Vec3{1040, 1020, -470});
+  const std::string folder = ScratchFolder("fit");
+  WriteWhiteTexture(folder);
+  ASSERT_TRUE(WriteTestModel(folder + "/far.3ds", mesh));
+  for (bool fit : {false, true}) {
+    SCOPED_TRACE(fit ? "--fit" : "as stored");
+    std::vector<std::string> args = {"--model", "far.3ds", "--texture", "txt.tif", "--frames",
+                                     "1",       "--capture", "1:frame1.png"};
+    if (fit) args.push_back("--fit");
+    const DemoRun run = RunDemo(folder, args);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    const RgbImage image = ReadPng(folder + "/frame1.png");
+    ASSERT_GT(image.width, 0);
+    const int covered = ModelPixels(image, kLight);
+    if (fit) {
+      EXPECT_EQ(run.err, "");
+      // A 100 x 50 x 75 box centred 200 units in front of the eye.
+      EXPECT_GT(covered, image.width * image.height / 10);
+    } else {
+      const std::vector<std::string> lines = Lines(run.err);
+      ASSERT_EQ(lines.size(), 1u) << run.err;
+      EXPECT_EQ(lines[0].rfind("far.3ds: no vertex of the model lies in the first frame's view", 0),
+                0u)
+          << lines[0];
+      EXPECT_NE(lines[0].find("--fit"), std::string::npos) << lines[0];
+      EXPECT_EQ(covered, 0);
+    }
   }
 }
 

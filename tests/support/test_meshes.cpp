@@ -201,6 +201,27 @@ bool WriteTestModel(const std::string& path, const TestMesh& mesh) {
   return WriteMeshModel(path, layout, mesh.vertices, mesh.texCoords, mesh.faces);
 }
 
+bool WriteTestModel(const std::string& path, const std::vector<TestObject>& objects) {
+  ChunkWriter w;
+  w.Begin(0x4D4D);  // main
+  w.Begin(0x3D3D);  // editor data
+  for (const TestObject& object : objects) {
+    w.Begin(0x4000);  // named object
+    w.Name(object.name.c_str());
+    w.Begin(0x4100);  // triangle mesh
+    WriteVertexList(w, object.mesh.vertices);
+    if (!object.mesh.texCoords.empty()) WriteTexCoords(w, object.mesh.texCoords);
+    if (!object.mesh.faces.empty()) {
+      BeginFaceList(w, object.mesh.faces);
+      w.End();
+    }
+    w.End();  // triangle mesh
+    w.End();  // named object
+  }
+  w.EndAll();  // editor data, main
+  return w.Save(path.c_str());
+}
+
 void AddWall(TestMesh& mesh, const TestWall& wall) {
   const int base = static_cast<int>(mesh.vertices.size());
   const int side = wall.n + 1;

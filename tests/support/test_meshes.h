@@ -53,6 +53,16 @@ struct TestMesh {
 // Writes `mesh` as the one object of a 3DS file at `path`.
 bool WriteTestModel(const std::string& path, const TestMesh& mesh);
 
+// One named object of a test model with several.
+struct TestObject {
+  std::string name;
+  TestMesh mesh;  // its indices count from its own first vertex
+};
+
+// Writes the objects, in order, as the named objects of one 3DS file; an
+// object without faces gets no face list at all.
+bool WriteTestModel(const std::string& path, const std::vector<TestObject>& objects);
+
 // A flat wall facing the viewer at depth z, from (x0, y0) with n x n square
 // cells of size `cell`, each split along the diagonal from its lower-left to
 // its upper-right corner, counter-clockwise seen from +z. Texture coordinates
