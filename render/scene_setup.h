@@ -2,7 +2,7 @@
 // reads the texture, makes the OpenGL context, reads the model, merges its
 // drawable objects into one mesh (fitted into view with --fit), derives that
 // mesh's normals and edge list, binds the shadow volume, sets the fixed
-// texture state, uploads the texture and places the camera.
+// texture state, uploads the texture upright and places the camera.
 // Everything it creates lives until the process ends, in LoadedScene
 // (render_state.h). The files come from RequestedScene.
 #pragma once
@@ -24,8 +24,9 @@ enum class SetupResult {
 
 // Prepares the scene for `window` from the files RequestedScene names. A
 // missing or unreadable texture is not an error: the mesh is then drawn
-// untextured (the textured pass multiplies by white instead of a texel).
-// Each object that cannot be drawn
+// untextured (the textured pass multiplies by white instead of a texel); a
+// texture above the OpenGL size limit is scaled down with a note, and one
+// OpenGL refuses is reported and left out. Each object that cannot be drawn
 // is left out with one warning line naming it. A model that is missing, not
 // a 3DS file, or holds nothing drawable is reported with one line on standard
 // error naming the file, and kModelUnusable is returned; a context that

@@ -34,6 +34,7 @@ constexpr float kWallBack = -46.0f;      // z of the face away from the viewer
 SceneMesh BuildShippedMesh();
 
 // The 256 x 256 procedural texture: a tinted checkerboard with grid lines and
-// a red mark at the image's first pixels, so the mapping's origin, scale and
-// orientation can be seen on the model.
+// a red mark at the image's top-left corner, so the mapping's scale and
+// orientation can be seen on the model: drawn upright (top row at v = 1), the
+// mark shows at the top left of every repeat.
 SceneTexture BuildShippedTexture();

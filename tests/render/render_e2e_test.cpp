@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -243,67 +244,69 @@ TEST(RenderE2e, ModelWithoutTextureCoordinatesIsLitAsUsual) {
   EXPECT_GT(shadowed, 30);
 }
 
-// Two-coloured textures of odd width: the left half one colour, the right
-// half another, so a sheared or misread upload shows as wrong colours.
-std::vector<uint8_t> HalvesTexture(int width, int height, int samples) {
+// Four-coloured textures of odd size, a colour per quadrant, so a texture
+// drawn upside down, mirrored, sheared or misread shows as wrong colours.
+std::vector<uint8_t> QuadrantsTexture(int width, int height, int samples) {
+  static const uint8_t kColours[2][2][4] = {{{200, 60, 30, 77}, {30, 90, 220, 123}},
+                                            {{40, 180, 60, 200}, {230, 200, 40, 10}}};
   std::vector<uint8_t> pixels;
-  for (int y = 0; y < height; ++y) {
+  for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x) {
-      const bool left = x < width / 2;
-      const uint8_t rgba[4] = {
-          static_cast<uint8_t>(left ? 200 : 30), static_cast<uint8_t>(left ? 60 : 90),
-          static_cast<uint8_t>(left ? 30 : 220), static_cast<uint8_t>(left ? 77 : 123)};
-      pixels.insert(pixels.end(), rgba, rgba + samples);
+      const uint8_t* colour = kColours[y < height / 2 ? 0 : 1][x < width / 2 ? 0 : 1];
+      pixels.insert(pixels.end(), colour, colour + samples);
     }
-  }
   return pixels;
 }
 
-void HalvesTexel(Vec3 p, double t[3]) {
-  const double u = (p.x + 60.0) / 120.0;  // the wall's texture coordinate
-  const bool left = u < 0.5;
-  t[0] = left ? 200 : 30;
-  t[1] = left ? 60 : 90;
-  t[2] = left ? 30 : 220;
-}
-
-TEST(RenderE2e, OddWidthTexturesInRgbAndRgbaAreMappedUnsheared) {
-  for (int samples : {3, 4}) {
-    SCOPED_TRACE(samples == 3 ? "RGB 33 x 9" : "RGBA 33 x 9");
-    const std::string folder = ScratchFolder("odd-width-" + std::to_string(samples));
-    WriteTexture(folder, 33, 9, samples, HalvesTexture(33, 9, samples));
+TEST(RenderE2e, TexturesAreUprightUnshearedAndScaledDownToTheSizeLimit) {
+  // The wall's texture coordinates run from (0, 0) at its lower-left corner
+  // to (1, 1) at its upper-right: an upright texture shows the image's top
+  // left quadrant at the wall's upper left. The widest texture is above
+  // OpenGL's size limit (16384 on Mesa) and must come out the same, scaled.
+  struct Case {
+    int width, height, samples;
+  };
+  for (const Case& t : {Case{33, 17, 3}, Case{33, 17, 4}, Case{16411, 33, 3}}) {
+    SCOPED_TRACE(std::to_string(t.width) + " x " + std::to_string(t.height) + " x " +
+                 std::to_string(t.samples));
+    const std::string folder = ScratchFolder("upright-" + std::to_string(t.width) + "-" +
+                                             std::to_string(t.samples));
+    const std::vector<uint8_t> pixels = QuadrantsTexture(t.width, t.height, t.samples);
+    WriteTexture(folder, t.width, t.height, t.samples, pixels);
     const Captured c = RunScene(folder, WallAndBox(true), {1});
     ASSERT_GT(c.frames[0].width, 0);
-    // Only points well inside either half: the linear filter blends across
-    // the middle column.
-    auto texel = [](Vec3 p, double t[3]) {
-      const double u = (p.x + 60.0) / 120.0;
-      if (std::fabs(u - 0.5) < 0.08) {
-        t[0] = t[1] = t[2] = -1;
-        return;
-      }
-      HalvesTexel(p, t);
-    };
+    const std::vector<std::string> notes = LinesWithPrefix(c.run.err, "txt.tif: ");
+    if (t.width > 16384) {
+      ASSERT_EQ(notes.size(), 1u) << c.run.err;
+      EXPECT_NE(notes[0].find("scaled down to "), std::string::npos) << notes[0];
+    } else {
+      EXPECT_EQ(c.run.err, "");
+    }
     const RgbImage& image = c.frames[0];
     const View view{image.width, image.height, 200.0f};
     int checked = 0;
+    std::set<int> quadrants;
     for (int py = 3; py < image.height; py += 6) {
       for (int px = 3; px < image.width; px += 6) {
         Vec3 p;
         const WallPixel kind = Classify(view, px, py, &p);
         if (kind != WallPixel::kLit && kind != WallPixel::kShadowed) continue;
-        double t[3];
-        texel(p, t);
-        if (t[0] < 0) continue;
+        const double u = (p.x + 60.0) / 120.0, v = (p.y + 60.0) / 120.0;
+        double texel[3];
+        // Scaling moves the quadrants' border by up to a texel or two.
+        const int margin = t.width > 16384 ? 2 : 0;
+        if (!SampleUpright(pixels, t.width, t.height, t.samples, u, v, margin, texel)) continue;
         const double s = kind == WallPixel::kShadowed ? 0.52 : 1.0;
         const double factor = std::min(1.0, s * WallLight(TestWall{}, kLight, p) + 0.12);
         for (int k = 0; k < 3; ++k)
-          ASSERT_NEAR(image.At(px, py)[k], Level(t[k] / 255.0 * factor), kTolerance)
-              << "pixel (" << px << ", " << py << ") channel " << k;
+          ASSERT_NEAR(image.At(px, py)[k], Level(texel[k] / 255.0 * factor), kTolerance)
+              << "pixel (" << px << ", " << py << ") channel " << k << ", u " << u << " v " << v;
+        quadrants.insert((v > 0.5) * 2 + (u > 0.5));
         ++checked;
       }
     }
     EXPECT_GT(checked, 500);
+    EXPECT_EQ(quadrants.size(), 4u);
   }
 }
 

@@ -17,6 +17,7 @@
 #include "demo_run.h"
 #include "shadow/edges.h"
 #include "shadow/shadow_volume.h"
+#include "tests/support/tiff_helpers.h"
 #include "tools/scene_geometry.h"
 
 namespace {
@@ -134,27 +135,6 @@ struct ShadowQuads {
   }
 };
 
-// OpenGL's bilinear sample of the shipped texture at (u, v) with repeat
-// wrapping; false where the four texels differ visibly (edges of the pattern,
-// where sub-texel rounding could tip the result).
-bool SampleTexture(const SceneTexture& texture, double u, double v, double out[3]) {
-  const double s = u * texture.width - 0.5, t = v * texture.height - 0.5;
-  const int i = static_cast<int>(std::floor(s)), j = static_cast<int>(std::floor(t));
-  const double fs = s - i, ft = t - j;
-  auto texel = [&](int x, int y, int k) {
-    x = ((x % texture.width) + texture.width) % texture.width;
-    y = ((y % texture.height) + texture.height) % texture.height;
-    return static_cast<double>(texture.rgb[(static_cast<size_t>(y) * texture.width + x) * 3 + k]);
-  };
-  for (int k = 0; k < 3; ++k) {
-    const double c00 = texel(i, j, k), c10 = texel(i + 1, j, k), c01 = texel(i, j + 1, k),
-                 c11 = texel(i + 1, j + 1, k);
-    if (std::max({c00, c10, c01, c11}) - std::min({c00, c10, c01, c11}) > 8) return false;
-    out[k] = (1 - ft) * ((1 - fs) * c00 + fs * c10) + ft * ((1 - fs) * c01 + fs * c11);
-  }
-  return true;
-}
-
 TEST(ShippedScene, FirstFrameShowsShadowsTheMarkerAndAPlainBackground) {
   const std::string folder = ScratchFolder("shipped");
   const DemoRun make = RunProgram(MAKE_SCENE_PATH, {folder}, folder);
@@ -205,8 +185,9 @@ TEST(ShippedScene, FirstFrameShowsShadowsTheMarkerAndAPlainBackground) {
       const int shadow = quads.DarkenedAround(eye, p, 0.8f);
       if (shadow < 0) continue;
       double texel[3];
-      if (!SampleTexture(texture, (p.x + kWallHalfSize) / kWallHalfSize,
-                         (p.y + kWallHalfSize) / kWallHalfSize, texel))
+      if (!SampleUpright(texture.rgb, texture.width, texture.height, 3,
+                         (p.x + kWallHalfSize) / kWallHalfSize,
+                         (p.y + kWallHalfSize) / kWallHalfSize, 0, texel))
         continue;
       const double factor = std::min(1.0, (shadow ? 0.52 : 1.0) * WallLight(wall, light, p) + 0.12);
       for (int k = 0; k < 3; ++k) {

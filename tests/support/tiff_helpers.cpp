@@ -4,6 +4,9 @@
 
 #include <tiffio.h>
 
+#include <algorithm>
+#include <cmath>
+
 std::vector<uint8_t> DecodeTiffWithLibtiff(const std::string& path) {
   std::vector<uint8_t> out;
   TIFF* tif = TIFFOpen(path.c_str(), "r");
@@ -65,4 +68,30 @@ std::vector<uint8_t> VariedPixels(int width, int height, int samples, uint32_t s
 void SilenceLibtiff() {
   TIFFSetWarningHandler(nullptr);
   TIFFSetErrorHandler(nullptr);
+}
+
+bool SampleUpright(const std::vector<uint8_t>& pixels, int width, int height, int samples,
+                   double u, double v, int margin, double out[3]) {
+  // Texel rows counted from the bottom, as OpenGL's t runs.
+  const double s = u * width - 0.5, t = v * height - 0.5;
+  const int i = static_cast<int>(std::floor(s)), j = static_cast<int>(std::floor(t));
+  const double fs = s - i, ft = t - j;
+  auto texel = [&](int x, int y, int k) {
+    x = ((x % width) + width) % width;
+    y = ((y % height) + height) % height;
+    const size_t row = static_cast<size_t>(height - 1 - y);
+    return static_cast<double>(pixels[(row * width + x) * samples + k]);
+  };
+  for (int k = 0; k < 3; ++k) {
+    double low = 255, high = 0;
+    for (int y = j - margin; y <= j + 1 + margin; ++y)
+      for (int x = i - margin; x <= i + 1 + margin; ++x) {
+        low = std::min(low, texel(x, y, k));
+        high = std::max(high, texel(x, y, k));
+      }
+    if (high - low > 8) return false;
+    out[k] = (1 - ft) * ((1 - fs) * texel(i, j, k) + fs * texel(i + 1, j, k)) +
+             ft * ((1 - fs) * texel(i, j + 1, k) + fs * texel(i + 1, j + 1, k));
+  }
+  return true;
 }

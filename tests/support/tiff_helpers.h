@@ -21,5 +21,14 @@ int TiffStripCountWithLibtiff(const std::string& path);
 // sharp edges, the same for the same arguments.
 std::vector<uint8_t> VariedPixels(int width, int height, int samples, uint32_t seed);
 
+// The colour an image shows at texture coordinates (u, v) when drawn upright
+// (its top row at v = 1) with repeat wrapping and OpenGL's bilinear filter:
+// the first three samples of `pixels` (rows top first, `samples` bytes per
+// pixel) into `out`, 0..255. False where the texels near the point differ by
+// more than 8 levels, so that sub-texel rounding cannot tip the answer: the
+// 2 x 2 texels the filter reads, widened by `margin` texels on every side.
+bool SampleUpright(const std::vector<uint8_t>& pixels, int width, int height, int samples,
+                   double u, double v, int margin, double out[3]);
+
 // Turns off libtiff's warnings and errors on stderr (tests feed it odd files).
 void SilenceLibtiff();
