@@ -39,11 +39,22 @@ struct PlatformOptions {
   std::string modelPath;    // --model FILE
   std::string texturePath;  // --texture FILE
   bool fit = false;         // --fit
+  uint32_t windowWidth = 800;   // --size: initial window and headless surface size, pixels
+  uint32_t windowHeight = 600;  // (both 1..16384)
+  bool vsync = true;            // a window's swap waits for the display's refresh
 };
 
 // Replaces the run's options and restarts the frame count, the key script
 // and the virtual clock. Windows already open keep working.
 void ConfigurePlatform(const PlatformOptions& options);
+
+// The options ConfigurePlatform was given (the defaults before that).
+const PlatformOptions& ConfiguredPlatformOptions();
+
+// How many captures of this run could not be written (each was reported on
+// stderr when it failed); the program's exit code must not claim success
+// while this is above 0.
+uint32_t FailedCaptureCount();
 
 // Why the last failing service failed, one line (no trailing newline), with
 // the hint to use --headless when no display could be opened; "" if none.
@@ -60,8 +71,9 @@ uint32_t PresentedFrameCount();
 // Before the swap: writes every capture asked for the frame about to be
 // presented (number PresentedFrameCount() + 1), read back from the buffer the
 // frame was drawn into, as an upright RGB PNG of the drawable size. A capture
-// that cannot be written is reported on stderr and the run goes on; a device
-// context without a live window does nothing.
+// that cannot be written is reported on stderr at once, counted in
+// FailedCaptureCount, and the run goes on; a device context without a live
+// window does nothing.
 void CaptureFrame(HDC dc);
 
 // After a successful swap: advances the virtual clock by its step; nothing

@@ -4,9 +4,12 @@
 #include "platform/run_options.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 namespace {
+
+constexpr uint32_t kMaxWindowSide = 16384;  // pixels; larger than any GL surface on offer
 
 // A decimal number in [minimum, 2^32 - 1]; false for anything else.
 bool ParseCount(const std::string& text, uint32_t minimum, uint32_t* value) {
@@ -47,12 +50,18 @@ struct NamedKey {
 constexpr NamedKey kNamedKeys[] = {
     {"UP", VK_UP},        {"DOWN", VK_DOWN},     {"LEFT", VK_LEFT},     {"RIGHT", VK_RIGHT},
     {"HOME", VK_HOME},    {"END", VK_END},       {"DELETE", VK_DELETE}, {"PAGEDOWN", VK_NEXT},
-    {"PAGEUP", VK_PRIOR}, {"INSERT", VK_INSERT}, {"TAB", VK_TAB},
+    {"PAGEUP", VK_PRIOR}, {"INSERT", VK_INSERT}, {"TAB", VK_TAB},       {"ESCAPE", VK_ESCAPE},
 };
 
+std::string UpperCase(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// A key name in any letter case, or a virtual-key number.
 bool ParseKeyName(const std::string& text, uint32_t* value) {
   for (const NamedKey& key : kNamedKeys) {
-    if (text == key.name) {
+    if (UpperCase(text) == key.name) {
       *value = static_cast<uint32_t>(key.virtualKey);
       return true;
     }
@@ -72,17 +81,20 @@ bool ParseKeyItem(const std::string& item, ScriptedKey* key, std::string* why) {
     *why = "the frame must be a whole number from 1";
     return false;
   }
-  std::string action = item.substr(first + 1, second - first - 1);
-  if (action != "down" && action != "up") {
+  std::string action = UpperCase(item.substr(first + 1, second - first - 1));
+  if (action != "DOWN" && action != "UP") {
     *why = "the action must be down or up";
     return false;
   }
-  key->down = action == "down";
+  key->down = action == "DOWN";
   std::string name = item.substr(second + 1);
-  key->alt = name.compare(0, 4, "ALT+") == 0;
+  key->alt = UpperCase(name.substr(0, 4)) == "ALT+";
   if (key->alt) name = name.substr(4);
   if (!ParseKeyName(name, &key->virtualKey)) {
-    *why = "unknown key '" + name + "' (a key name or a virtual-key number 1..254)";
+    std::string names;
+    for (const NamedKey& named : kNamedKeys) names += std::string(named.name) + " ";
+    *why = "unknown key '" + name + "': one of " + names +
+           "(any letter case) or a virtual-key number 1..254, optionally ALT+";
     return false;
   }
   return true;
@@ -140,8 +152,8 @@ RunAction ParseRunOptions(int argc, const char* const* argv, PlatformOptions* op
     std::string name = inlineValue ? argument.substr(0, equals) : argument;
     std::string inlineText = inlineValue ? argument.substr(equals + 1) : std::string();
     std::string value;
-    if (name == "--help" && !inlineValue) return RunAction::kHelp;
-    if (name == "--version" && !inlineValue) return RunAction::kVersion;
+    if ((name == "--help" || name == "-h") && !inlineValue) return RunAction::kHelp;
+    if ((name == "--version" || name == "-V") && !inlineValue) return RunAction::kVersion;
     if (name == "--headless" && !inlineValue) {
       options->headless = true;
       continue;
@@ -150,9 +162,13 @@ RunAction ParseRunOptions(int argc, const char* const* argv, PlatformOptions* op
       options->fit = true;
       continue;
     }
-    bool takesValue =
-        name == "--frames" || name == "--keys" || name == "--capture" || name == "--clock-step" ||
-        name == "--model" || name == "--texture";
+    if (name == "--no-vsync" && !inlineValue) {
+      options->vsync = false;
+      continue;
+    }
+    bool takesValue = name == "--frames" || name == "--keys" || name == "--capture" ||
+                      name == "--clock-step" || name == "--size" || name == "--model" ||
+                      name == "--texture";
     if (!takesValue) {
       *error = "unknown argument '" + argument + "'";
       return RunAction::kBadCommandLine;
@@ -173,11 +189,19 @@ RunAction ParseRunOptions(int argc, const char* const* argv, PlatformOptions* op
         return RunAction::kBadCommandLine;
       }
     } else if (name == "--clock-step") {
-      if (!ParseCount(value, 0, &options->clockStep)) {
-        *error = "--clock-step '" + value + "': expected milliseconds, a whole number from 0";
+      if (!ParseCount(value, 1, &options->clockStep)) {
+        *error = "--clock-step '" + value + "': expected milliseconds, a whole number from 1";
         return RunAction::kBadCommandLine;
       }
       options->virtualClock = true;
+    } else if (name == "--size") {
+      const size_t x = value.find_first_of("xX");
+      if (x == std::string::npos || !ParseCount(value.substr(0, x), 1, &options->windowWidth) ||
+          !ParseCount(value.substr(x + 1), 1, &options->windowHeight) ||
+          options->windowWidth > kMaxWindowSide || options->windowHeight > kMaxWindowSide) {
+        *error = "--size '" + value + "': expected WIDTHxHEIGHT, each from 1 to 16384";
+        return RunAction::kBadCommandLine;
+      }
     } else if (name == "--keys") {
       if (!ParseKeyScript(value, &options->keys, error)) return RunAction::kBadCommandLine;
     } else {
@@ -192,6 +216,24 @@ RunAction ParseRunOptions(int argc, const char* const* argv, PlatformOptions* op
       options->captures.push_back(capture);
     }
   }
+  // What is asked for a frame the run never reaches would silently not happen.
+  if (options->frameLimit != 0) {
+    const uint32_t limit = options->frameLimit;
+    for (const CaptureRequest& capture : options->captures) {
+      if (capture.frame > limit) {
+        *error = "--capture " + std::to_string(capture.frame) + ":" + capture.path +
+                 ": the run ends after frame " + std::to_string(limit) + " (--frames)";
+        return RunAction::kBadCommandLine;
+      }
+    }
+    for (const ScriptedKey& key : options->keys) {
+      if (key.frame > limit) {
+        *error = "--keys: an event at frame " + std::to_string(key.frame) +
+                 ", but the run ends after frame " + std::to_string(limit) + " (--frames)";
+        return RunAction::kBadCommandLine;
+      }
+    }
+  }
   return RunAction::kRun;
 }
 
@@ -201,16 +243,29 @@ const char* RunUsage() {
          "  --model FILE         read this 3DS model instead of shadow2.3DS\n"
          "  --texture FILE       read this TIFF texture instead of txt.tif\n"
          "  --fit                centre the model and scale it so its largest half-extent is 50\n"
-         "  --headless           no display needed: offscreen OpenGL (800 x 600)\n"
+         "  --headless           no display needed: offscreen OpenGL (800 x 600 or --size)\n"
+         "  --size WxH           initial window size and headless surface size (800x600)\n"
+         "  --no-vsync           in a window, do not wait for the display's refresh\n"
          "  --frames N           close the window after frame N has been presented\n"
          "  --keys SCRIPT        scripted keys: N:down:KEY,N:up:KEY,... queued right before\n"
          "                       frame N; KEY is UP DOWN LEFT RIGHT HOME END DELETE PAGEDOWN\n"
-         "                       PAGEUP INSERT TAB or a virtual-key number, optionally ALT+KEY\n"
+         "                       PAGEUP INSERT TAB ESCAPE (any case) or a virtual-key number,\n"
+         "                       optionally ALT+KEY\n"
          "  --capture N:FILE.png write frame N as an RGB PNG (repeatable)\n"
-         "  --clock-step MS      virtual clock: starts at 1, advances MS per presented frame\n"
-         "  --help, --version    this text; the version\n"
-         "Exit codes: 0 closed, 1 no window or OpenGL context, 2 unusable model file,\n"
-         "64 bad command line.\n";
+         "  --clock-step MS      virtual clock: starts at 1, advances MS (from 1) per frame\n"
+         "  -h, --help           this text\n"
+         "  -V, --version        the version\n"
+         "Keys (held keys act once per frame):\n"
+         "  Up / Down            camera forward / back\n"
+         "  Left / Right         camera left / right\n"
+         "  Home / End           light mode: light up / down;  camera mode: tilt up / down\n"
+         "  Delete / Page Down   light mode: light left / right; camera mode: turn left / right\n"
+         "  Page Up / Insert     light mode: light away / nearer; camera mode: roll clockwise /\n"
+         "                       counter-clockwise\n"
+         "  Tab                  switch between light mode (at start) and camera mode\n"
+         "  Escape, Alt+F4, the window's close button: quit\n"
+         "Exit codes: 0 closed, 1 no window or OpenGL context, window destroyed from outside\n"
+         "or a capture not written, 2 unusable model file, 64 bad command line.\n";
 }
 
 const char* RunVersion() {

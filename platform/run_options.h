@@ -1,6 +1,7 @@
-// The command line of shadow_volume: --headless, --frames, --keys, --capture,
-// --clock-step, --model, --texture, --fit, --help, --version, turned into
-// PlatformOptions. Pure parsing: nothing is opened or checked on disk here.
+// The command line of shadow_volume: --headless, --size, --no-vsync,
+// --frames, --keys, --capture, --clock-step, --model, --texture, --fit,
+// -h/--help, -V/--version, turned into PlatformOptions. Pure parsing:
+// nothing is opened or checked on disk here.
 #pragma once
 
 #include <string>
@@ -15,15 +16,17 @@ enum class RunAction {
   kBadCommandLine,  // print the error and RunUsage() to standard error, exit 64
 };
 
-// Parses argv[1..argc-1]. Numbers are decimal (frames from 1, clock step
-// from 0, both below 2^32); "--opt VALUE" and "--opt=VALUE" both work. On
-// kBadCommandLine `error` says which argument and why.
+// Parses argv[1..argc-1]. Numbers are decimal (frames and clock step from 1,
+// below 2^32; --size sides 1..16384); "--opt VALUE" and "--opt=VALUE" both
+// work. With --frames, a capture or key event for a later frame is refused.
+// On kBadCommandLine `error` says which argument and why.
 RunAction ParseRunOptions(int argc, const char* const* argv, PlatformOptions* options,
                           std::string* error);
 
 // Parses a key script, "N:down:KEY,N:up:KEY,...": N a frame from 1, KEY one
-// of UP DOWN LEFT RIGHT HOME END DELETE PAGEDOWN PAGEUP INSERT TAB or a
-// virtual-key number (decimal or 0x hex, 1..254), optionally "ALT+"-prefixed.
+// of UP DOWN LEFT RIGHT HOME END DELETE PAGEDOWN PAGEUP INSERT TAB ESCAPE or
+// a virtual-key number (decimal or 0x hex, 1..254), optionally "ALT+"-prefixed;
+// words in any letter case. An unknown key's error lists the names.
 // Appends the events, stably ordered by frame; false with `error` naming the
 // bad item (nothing appended then).
 bool ParseKeyScript(const std::string& script, std::vector<ScriptedKey>* keys, std::string* error);

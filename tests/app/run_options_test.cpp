@@ -18,8 +18,8 @@ TEST(RunOptions, EveryOptionTakesEffect) {
   PlatformOptions o;
   std::string error;
   ASSERT_EQ(Parse({"--headless", "--frames", "30", "--clock-step=10", "--capture", "3:a.png",
-                   "--capture=7:dir/b.png", "--keys", "2:down:TAB,2:up:TAB", "--model",
-                   "models/a.3ds", "--texture=b.tif", "--fit"},
+                   "--capture=7:dir/b.png", "--keys", "2:down:TAB,2:up:TAB", "--size", "640x360",
+                   "--no-vsync", "--model", "models/a.3ds", "--texture=b.tif", "--fit"},
                   &o, &error),
             RunAction::kRun)
       << error;
@@ -36,6 +36,9 @@ TEST(RunOptions, EveryOptionTakesEffect) {
   EXPECT_EQ(o.modelPath, "models/a.3ds");
   EXPECT_EQ(o.texturePath, "b.tif");
   EXPECT_TRUE(o.fit);
+  EXPECT_EQ(o.windowWidth, 640u);
+  EXPECT_EQ(o.windowHeight, 360u);
+  EXPECT_FALSE(o.vsync);
 
   ASSERT_EQ(Parse({}, &o, &error), RunAction::kRun);
   EXPECT_FALSE(o.headless);
@@ -45,37 +48,62 @@ TEST(RunOptions, EveryOptionTakesEffect) {
   EXPECT_EQ(o.frameLimit, 0u);
   EXPECT_FALSE(o.virtualClock);
   EXPECT_TRUE(o.keys.empty());
-  ASSERT_EQ(Parse({"--clock-step", "0"}, &o, &error), RunAction::kRun);
-  EXPECT_TRUE(o.virtualClock);
+  EXPECT_EQ(o.windowWidth, 800u);
+  EXPECT_EQ(o.windowHeight, 600u);
+  EXPECT_TRUE(o.vsync);
+  // The last frame may be captured and take keys; the frame limit may come
+  // after them on the line.
+  EXPECT_EQ(Parse({"--capture", "3:a.png", "--keys", "3:down:UP", "--frames", "3"}, &o, &error),
+            RunAction::kRun)
+      << error;
 
-  EXPECT_EQ(Parse({"--frames", "3", "--help"}, &o, &error), RunAction::kHelp);
+  for (const char* help : {"--help", "-h"}) {
+    EXPECT_EQ(Parse({"--frames", "3", help}, &o, &error), RunAction::kHelp);
+  }
   EXPECT_EQ(Parse({"--version"}, &o, &error), RunAction::kVersion);
+  EXPECT_EQ(Parse({"-V"}, &o, &error), RunAction::kVersion);
 }
 
 TEST(RunOptions, MalformedCommandLinesAreRefused) {
-  const std::vector<std::vector<const char*>> bad = {{"--bogus"},
-                                                     {"scene.3ds"},
-                                                     {"--frames"},
-                                                     {"--frames", "0"},
-                                                     {"--frames", "-1"},
-                                                     {"--frames", "12x"},
-                                                     {"--frames", ""},
-                                                     {"--frames", "4294967296"},
-                                                     {"--clock-step", "ten"},
-                                                     {"--capture", "a.png"},
-                                                     {"--capture", "0:a.png"},
-                                                     {"--capture", "3:"},
-                                                     {"--keys", "1:down"},
-                                                     {"--headless=yes"},
-                                                     {"--model"},
-                                                     {"--texture="},
-                                                     {"--fit=yes"},
-                                                     {"--help=1"}};
-  for (const auto& args : bad) {
+  // Each line, and the text its error must contain.
+  struct Bad {
+    std::vector<const char*> args;
+    const char* says;
+  };
+  const Bad bad[] = {
+      {{"--bogus"}, "'--bogus'"},
+      {{"scene.3ds"}, "'scene.3ds'"},
+      {{"-v"}, "'-v'"},
+      {{"--frames"}, "needs a value"},
+      {{"--frames", "0"}, "--frames '0'"},
+      {{"--frames", "-1"}, "--frames"},
+      {{"--frames", "12x"}, "'12x'"},
+      {{"--frames", ""}, "--frames"},
+      {{"--frames", "4294967296"}, "--frames"},
+      {{"--clock-step", "ten"}, "--clock-step 'ten'"},
+      {{"--clock-step", "0"}, "from 1"},  // a clock that stands still gives "inf" titles
+      {{"--capture", "a.png"}, "--capture"},
+      {{"--capture", "0:a.png"}, "--capture"},
+      {{"--capture", "3:"}, "--capture"},
+      {{"--frames", "2", "--capture", "3:a.png"}, "after frame 2"},
+      {{"--capture", "5:x.png", "--frames", "2"}, "after frame 2"},
+      {{"--frames", "2", "--keys", "2:down:UP,3:up:UP"}, "at frame 3"},
+      {{"--keys", "1:down"}, "--keys"},
+      {{"--size", "800"}, "--size '800'"},
+      {{"--size", "0x600"}, "--size"},
+      {{"--size", "800x16385"}, "--size"},
+      {{"--size", "800x600x2"}, "--size"},
+      {{"--headless=yes"}, "--headless=yes"},
+      {{"--no-vsync=1"}, "--no-vsync=1"},
+      {{"--model"}, "--model needs a value"},
+      {{"--texture="}, "--texture: expected a file name"},
+      {{"--fit=yes"}, "--fit=yes"},
+      {{"--help=1"}, "--help=1"}};
+  for (const Bad& line : bad) {
     PlatformOptions o;
     std::string error;
-    EXPECT_EQ(Parse(args, &o, &error), RunAction::kBadCommandLine) << args[0];
-    EXPECT_FALSE(error.empty()) << args[0];
+    EXPECT_EQ(Parse(line.args, &o, &error), RunAction::kBadCommandLine) << line.says;
+    EXPECT_NE(error.find(line.says), std::string::npos) << error;
   }
   PlatformOptions o;
   std::string error;
@@ -89,27 +117,29 @@ TEST(KeyScript, NamesNumbersAltAndFrameOrder) {
   std::vector<ScriptedKey> keys;
   std::string error;
   ASSERT_TRUE(ParseKeyScript(
-      "5:down:ALT+HOME,2:down:UP,2:up:UP,3:down:0x41,3:up:65,1:down:PAGEDOWN,1:down:PAGEUP,"
-      "1:down:INSERT,1:down:DELETE,1:down:END,1:down:LEFT,1:down:RIGHT,1:down:DOWN,1:down:TAB",
+      "5:down:alt+Home,2:down:UP,2:up:UP,3:down:0x41,3:up:65,1:down:PAGEDOWN,1:down:PAGEUP,"
+      "1:down:INSERT,1:down:DELETE,1:down:END,1:down:LEFT,1:down:RIGHT,1:down:DOWN,1:Down:tab,"
+      "4:down:Escape,4:UP:ESCAPE",
       &keys, &error))
       << error;
-  ASSERT_EQ(keys.size(), 14u);
-  // Stable by frame: frame 1's eight in script order, then 2, 3, 5.
-  const uint32_t codes[] = {0x22, 0x21, 0x2D, 0x2E, 0x23, 0x25, 0x27,
-                            0x28, 0x09, 0x26, 0x26, 0x41, 0x41, 0x24};
-  const uint32_t frames[] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 3, 3, 5};
+  ASSERT_EQ(keys.size(), 16u);
+  // Stable by frame: frame 1's nine in script order, then 2, 3, 4, 5.
+  const uint32_t codes[] = {0x22, 0x21, 0x2D, 0x2E, 0x23, 0x25, 0x27, 0x28,
+                            0x09, 0x26, 0x26, 0x41, 0x41, 0x1B, 0x1B, 0x24};
+  const uint32_t frames[] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 3, 3, 4, 4, 5};
   for (size_t i = 0; i < keys.size(); ++i) {
     EXPECT_EQ(keys[i].virtualKey, codes[i]) << i;
     EXPECT_EQ(keys[i].frame, frames[i]) << i;
-    EXPECT_EQ(keys[i].alt, i == 13) << i;
+    EXPECT_EQ(keys[i].alt, i == 15) << i;
   }
+  EXPECT_FALSE(keys[14].down);
   EXPECT_TRUE(keys[9].down);
   EXPECT_FALSE(keys[10].down);
 }
 
 TEST(KeyScript, BadItemsNameThemselvesAndAddNothing) {
   const char* bad[] = {"",           "0:down:UP",  "1:press:UP",        "1:down:SPACEBAR",
-                       "1:down:255", "1:down:0",   "1:down:0x",         "1:down:alt+UP",
+                       "1:down:255", "1:down:0",   "1:down:0x",         "1:down:ALT+",
                        "x:down:UP",  "1:down:UP,", "1:down:UP,,2:up:UP"};
   for (const char* script : bad) {
     std::vector<ScriptedKey> keys;
@@ -122,6 +152,10 @@ TEST(KeyScript, BadItemsNameThemselvesAndAddNothing) {
   std::string error;
   ParseKeyScript("1:down:UP,2:down:SPACEBAR", &keys, &error);
   EXPECT_NE(error.find("item 2 '2:down:SPACEBAR'"), std::string::npos) << error;
+  // The error lists every name the script takes.
+  EXPECT_NE(error.find("UP DOWN LEFT RIGHT HOME END DELETE PAGEDOWN PAGEUP INSERT TAB ESCAPE"),
+            std::string::npos)
+      << error;
 }
 
 }  // namespace
