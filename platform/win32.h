@@ -271,7 +271,10 @@ BOOL UpdateWindow(HWND window);
 
 // Takes (PM_REMOVE) or looks at (PM_NOREMOVE) the next message for `window`
 // (null: any) with a code in [filterMin, filterMax] (0, 0: all): posted
-// messages first, then input. Non-zero when a message was found.
+// messages first, then input. Non-zero when a message was found. A window
+// destroyed by another X client ends the run instead: one line on stderr,
+// the window counts as gone (no WM_DESTROY), and WM_QUIT with code 1 is
+// posted; a lost display connection ends the process with exit code 1.
 BOOL PeekMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterMax, UINT removeFlags);
 // No character messages are made; returns FALSE.
 BOOL TranslateMessage(const MSG* message);
@@ -304,7 +307,10 @@ HGLRC wglCreateContext(HDC dc);
 BOOL wglMakeCurrent(HDC dc, HGLRC context);
 BOOL wglDeleteContext(HGLRC context);
 // Presents the back buffer and counts the frame as presented (see
-// PresentedFrameCount in platform.h); FALSE when the window is gone.
+// PresentedFrameCount in platform.h); FALSE when the window is gone. A
+// window's swap waits for the display's refresh unless --no-vsync; a headless
+// swap first waits until the frame before has been drawn, so at most one
+// frame is ever queued in the renderer.
 BOOL SwapBuffers(HDC dc);
 
 // Milliseconds, unsigned 32-bit, wrapping; the virtual clock when set.

@@ -2,7 +2,7 @@
 // queue with key translation, pixel formats as SDL GL attributes, contexts,
 // presentation, the title and the millisecond clock; and the run's own steps
 // of platform.h (captures, virtual clock, frame limit). The only file that
-// sees SDL.
+// sees SDL, and Xlib only to take over its error handlers.
 //
 // Limits: one thread; one device context per window; pixel formats are the
 // layer's own table (8-bit RGB like a true-colour desktop, optional alpha and
@@ -10,6 +10,7 @@
 // no hardware scan code in lParam.
 #include <SDL.h>
 #include <SDL_opengl.h>
+#include <X11/Xlib.h>
 
 #include <algorithm>
 #include <chrono>
@@ -93,6 +94,10 @@ struct PlatformState {
   bool scriptHeld[256] = {};   // scripted keys currently down
   uint32_t virtualNow = 1;     // the virtual clock, ms
   uint64_t configStamp = 0;    // bumped by every GL window made
+  uint32_t failedCaptures = 0;
+  std::string windowSystemError;  // set by the X error handler: a window is gone
+  GLsync frameInFlight = nullptr;          // fence after the last headless frame
+  SDL_GLContext frameInFlightContext = nullptr;  // the context that fence belongs to
   // The stock objects: only their addresses mean anything.
   InstanceRecord instance{};
   IconRecord stockIcon{};
@@ -145,6 +150,31 @@ bool DisplayAvailable() {
   return (display != nullptr && display[0] != '\0') || (wayland != nullptr && wayland[0] != '\0');
 }
 
+// Xlib's own handlers print a request dump and exit, or only exit. A request
+// on a window or drawable that no longer exists means another client
+// destroyed our window: kept for PeekMessageA, which ends the run. Other
+// errors are reported once each and otherwise ignored.
+int OnXError(Display* display, XErrorEvent* error) {
+  char text[160] = "";
+  XGetErrorText(display, error->error_code, text, sizeof text);
+  std::string& kept = State().windowSystemError;
+  if (error->error_code == BadWindow || error->error_code == BadDrawable) {
+    if (kept.empty()) kept = text;
+  } else {
+    std::fprintf(stderr, "shadow_volume: X error ignored: %s (request %d)\n", text,
+                 error->request_code);
+  }
+  return 0;
+}
+
+// The display connection is gone; Xlib exits whatever this returns, so say
+// it in one line and exit here.
+int OnXIOError(Display*) {
+  std::fputs("shadow_volume: the connection to the display was lost\n", stderr);
+  std::fflush(stderr);
+  std::_Exit(1);
+}
+
 // Starts SDL's video once; headless runs take the offscreen driver (EGL on
 // Mesa), other runs a real window system only.
 bool EnsureVideo() {
@@ -171,6 +201,11 @@ bool EnsureVideo() {
            "; use --headless to run without one");
     }
     return false;
+  }
+  // Set after SDL's start-up, which installs handlers of its own.
+  if (std::strcmp(SDL_GetCurrentVideoDriver(), "x11") == 0) {
+    XSetErrorHandler(OnXError);
+    XSetIOErrorHandler(OnXIOError);
   }
   // Load the OpenGL library once for the whole run. SDL unloads it when its
   // last OpenGL window goes; the program keeps its context to the end, and
@@ -454,7 +489,65 @@ void WriteCapture(HWND window, const std::string& path) {
   }
   if (!WritePngRgb(path, width, height, upright.data(), &error)) {
     std::fprintf(stderr, "capture: %s\n", error.c_str());
+    State().failedCaptures += 1;
   }
+}
+
+// Ends the run once the X error handler has seen our window vanish: the
+// window cannot take WM_DESTROY any more, so it is only marked gone.
+void EndRunIfWindowLost() {
+  PlatformState& state = State();
+  if (state.windowSystemError.empty() || FocusWindow() == nullptr) return;
+  for (const auto& w : state.windows) w->alive = false;
+  std::fprintf(stderr, "shadow_volume: the window was destroyed from outside (%s)\n",
+               state.windowSystemError.c_str());
+  PostQuitMessage(1);
+}
+
+// The fence calls are OpenGL 3.2 (or ARB_sync): looked up once, null when
+// the driver lacks them.
+struct FenceCalls {
+  PFNGLFENCESYNCPROC fenceSync = nullptr;
+  PFNGLCLIENTWAITSYNCPROC clientWaitSync = nullptr;
+  PFNGLDELETESYNCPROC deleteSync = nullptr;
+};
+
+const FenceCalls& Fences() {
+  static const FenceCalls calls = [] {
+    FenceCalls c;
+    c.fenceSync = reinterpret_cast<PFNGLFENCESYNCPROC>(SDL_GL_GetProcAddress("glFenceSync"));
+    c.clientWaitSync =
+        reinterpret_cast<PFNGLCLIENTWAITSYNCPROC>(SDL_GL_GetProcAddress("glClientWaitSync"));
+    c.deleteSync = reinterpret_cast<PFNGLDELETESYNCPROC>(SDL_GL_GetProcAddress("glDeleteSync"));
+    if (!c.fenceSync || !c.clientWaitSync || !c.deleteSync) c = FenceCalls{};
+    return c;
+  }();
+  return calls;
+}
+
+// A headless swap chain of two buffers: the frame just submitted may still
+// be drawing, but the one before it must be finished before the program
+// goes on, as a window's swap would wait for its free buffer. Without this
+// Mesa queues frames ahead and the first titles read far too fast. Without
+// fences, every frame is waited for completely.
+void KeepOneFrameInFlight() {
+  PlatformState& state = State();
+  const FenceCalls& calls = Fences();
+  SDL_GLContext context = SDL_GL_GetCurrentContext();
+  if (calls.fenceSync == nullptr) {
+    glFinish();
+    return;
+  }
+  GLsync previous = state.frameInFlightContext == context ? state.frameInFlight : nullptr;
+  state.frameInFlight = calls.fenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
+  state.frameInFlightContext = context;
+  glFlush();
+  if (previous == nullptr) return;
+  const GLuint64 oneSecond = 1000000000;
+  while (calls.clientWaitSync(previous, GL_SYNC_FLUSH_COMMANDS_BIT, oneSecond) ==
+         GL_TIMEOUT_EXPIRED) {
+  }
+  calls.deleteSync(previous);
 }
 
 }  // namespace
@@ -468,6 +561,7 @@ void ConfigurePlatform(const PlatformOptions& options) {
   state.nextScriptedKey = 0;
   std::memset(state.scriptHeld, 0, sizeof state.scriptHeld);
   state.virtualNow = 1;
+  state.failedCaptures = 0;
 }
 
 const char* PlatformFailureReason() {
@@ -480,6 +574,14 @@ HINSTANCE PlatformInstance() {
 
 uint32_t PresentedFrameCount() {
   return State().presentedFrames;
+}
+
+const PlatformOptions& ConfiguredPlatformOptions() {
+  return State().options;
+}
+
+uint32_t FailedCaptureCount() {
+  return State().failedCaptures;
 }
 
 // ---- Stock resources ----
@@ -592,6 +694,8 @@ BOOL PeekMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterMax, UI
   if (state.videoReady) {
     SDL_Event event;
     while (SDL_PollEvent(&event)) TranslateSdlEvent(event);
+    EndRunIfWindowLost();
+    if (TakeFrom(&state.posted, message, window, filterMin, filterMax, remove)) return TRUE;
   }
   return TakeFrom(&state.input, message, window, filterMin, filterMax, remove) ? TRUE : FALSE;
 }
@@ -741,6 +845,13 @@ BOOL wglMakeCurrent(HDC dc, HGLRC context) {
     Fail(std::string("wglMakeCurrent: ") + SDL_GetError());
     return FALSE;
   }
+  // A window's frames follow the display's refresh: adaptive sync (a late
+  // frame is shown at once) where the driver offers it, else plain. A
+  // headless surface has no display to wait for.
+  if (!State().options.headless) {
+    const bool vsync = State().options.vsync;
+    if (SDL_GL_SetSwapInterval(vsync ? -1 : 0) != 0 && vsync) SDL_GL_SetSwapInterval(1);
+  }
   return TRUE;
 }
 
@@ -749,6 +860,10 @@ BOOL wglDeleteContext(HGLRC context) {
   for (auto it = state.contexts.begin(); it != state.contexts.end(); ++it) {
     if (it->get() != context) continue;
     if (SDL_GL_GetCurrentContext() == context->context) SDL_GL_MakeCurrent(nullptr, nullptr);
+    if (state.frameInFlightContext == context->context) {
+      state.frameInFlight = nullptr;  // went with its context
+      state.frameInFlightContext = nullptr;
+    }
     SDL_GL_DeleteContext(context->context);
     state.contexts.erase(it);
     return TRUE;
@@ -762,7 +877,11 @@ BOOL SwapBuffers(HDC dc) {
   // A headless surface is a pbuffer, whose swap does nothing: without a flush
   // here Mesa would keep queueing every frame's commands, unrendered, and the
   // process would grow by about a megabyte per frame.
-  glFlush();
+  if (State().options.headless) {
+    KeepOneFrameInFlight();
+  } else {
+    glFlush();
+  }
   State().presentedFrames += 1;
   return TRUE;
 }
