@@ -31,5 +31,9 @@ int main(int argc, char** argv) {
   RequestedScene.fit = options.fit;
   std::string commandLine;
   for (int i = 1; i < argc; ++i) commandLine += std::string(i > 1 ? " " : "") + argv[i];
-  return WinMain(PlatformInstance(), nullptr, commandLine.data(), SW_SHOWDEFAULT);
+  const int code = WinMain(PlatformInstance(), nullptr, commandLine.data(), SW_SHOWDEFAULT);
+  // Each failed capture was reported when it happened; a run that lost one
+  // must not end as a success.
+  if (code == 0 && FailedCaptureCount() > 0) return 1;
+  return code;
 }

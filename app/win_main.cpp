@@ -1,6 +1,7 @@
 // The spine of the program: window class and window, one-time scene set-up,
 // and the loop that handles every waiting message before it draws a frame.
-// Nothing paces the loop and nothing is released on the way out.
+// Only a window's swap paces the loop (vertical sync); nothing is released
+// on the way out.
 #include "app/win_main.h"
 
 #include <cstdio>
@@ -10,15 +11,24 @@
 #include "app/keyboard.h"
 #include "platform/platform.h"
 #include "render/frame.h"
+#include "render/gl_context.h"
 #include "render/scene_setup.h"
 
 LRESULT WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_KEYDOWN:
+      // Escape closes the window the way its close button does.
+      if (wParam == VK_ESCAPE) {
+        WindowProcedure(window, WM_CLOSE, 0, 0);
+        return 0;
+      }
       OnKeyDown(wParam);
       return 0;
     case WM_KEYUP:
       OnKeyUp(wParam);
+      return 0;
+    case WM_SIZE:
+      FollowClientSize(window);
       return 0;
     case WM_DESTROY:
       PostQuitMessage(0);
@@ -49,8 +59,12 @@ int WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     std::fprintf(stderr, "shadow_volume: %s\n", PlatformFailureReason());
     return 1;
   }
+  // --size, 800 x 600 unless given.
+  const PlatformOptions& options = ConfiguredPlatformOptions();
   MainWindow = CreateWindowExA(0, "My App", "Shadow Volume", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
-                               800, 600, nullptr, nullptr, instance, nullptr);
+                               static_cast<int>(options.windowWidth),
+                               static_cast<int>(options.windowHeight), nullptr, nullptr, instance,
+                               nullptr);
   if (MainWindow == nullptr) {
     std::fprintf(stderr, "shadow_volume: %s\n", PlatformFailureReason());
     return 1;

@@ -6,11 +6,14 @@
 
 #include "platform/win32.h"
 
-// Registers "My App", opens "Shadow Volume", runs SetupScene and the loop.
+// Registers "My App", opens "Shadow Volume" at the configured size (--size,
+// default 800 x 600), runs SetupScene and the loop.
 // Returns WM_QUIT's wParam; 1 (with one line on stderr giving the reason)
 // when the class or the window cannot be made.
 int WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLine, int showCommand);
 
-// Key messages go to OnKeyDown/OnKeyUp and return 0; WM_DESTROY posts
-// WM_QUIT with code 0; everything else is DefWindowProcA's.
+// Key messages go to OnKeyDown/OnKeyUp and return 0, except Escape's
+// WM_KEYDOWN, which is handled as WM_CLOSE; WM_SIZE makes the viewport and
+// projection follow the client area; WM_DESTROY posts WM_QUIT with code 0;
+// everything else is DefWindowProcA's.
 LRESULT WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

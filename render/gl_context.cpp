@@ -1,7 +1,6 @@
 // Creation of the program's OpenGL context, in the fixed order the rest of
-// the program relies on. The viewport is never set: it keeps the client size
-// of the moment the context is first made current. Nothing here releases a
-// working context.
+// the program relies on, and the viewport and projection that follow the
+// client size. Nothing here releases a working context.
 #include "render/gl_context.h"
 
 #include <GL/gl.h>
@@ -70,16 +69,23 @@ bool InitOpenGL(HWND window) {
     return false;
   }
 
-  RECT client{};
-  GetClientRect(window, &client);
   glEnable(GL_DEPTH_TEST);
   glEnable(GL_CULL_FACE);
+  FollowClientSize(window);
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  return true;
+}
+
+void FollowClientSize(HWND window) {
+  if (GlContext.renderingContext == nullptr) return;
+  RECT client{};
+  GetClientRect(window, &client);
+  glViewport(0, 0, client.right - client.left, client.bottom - client.top);
   glMatrixMode(GL_PROJECTION);
   glLoadIdentity();
   gluPerspective(45.0, ClientAspectRatio(client), 15.0, 1000.0);
   glMatrixMode(GL_MODELVIEW);
-  glLoadIdentity();
-  return true;
 }
 
 bool ReleaseOpenGL() {

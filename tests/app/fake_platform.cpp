@@ -81,6 +81,13 @@ MSG FakeMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 
 // ---- platform.h ----
 void ConfigurePlatform(const PlatformOptions&) {}
+const PlatformOptions& ConfiguredPlatformOptions() {
+  static const PlatformOptions defaults;
+  return defaults;
+}
+uint32_t FailedCaptureCount() {
+  return 0;
+}
 const char* PlatformFailureReason() {
   return fake.failureReason.c_str();
 }

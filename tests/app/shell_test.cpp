@@ -152,14 +152,30 @@ TEST_F(ShellTest, WindowProcedureHandlesKeysAndDestroyAndDefaultsTheRest) {
   EXPECT_EQ(WindowProcedure(w, WM_KEYDOWN, 'Q', 0), 0);  // ignored key, still 0
   EXPECT_TRUE(fake.calls.empty());
 
-  // System keys, WM_CREATE, WM_PAINT, WM_SIZE go to the default procedure,
-  // whose result comes back, and change no key state.
-  for (UINT message : {WM_SYSKEYDOWN, WM_SYSKEYUP, WM_CREATE, WM_PAINT, WM_SIZE, WM_ERASEBKGND}) {
+  // System keys, WM_CREATE, WM_PAINT go to the default procedure, whose
+  // result comes back, and change no key state.
+  for (UINT message : {WM_SYSKEYDOWN, WM_SYSKEYUP, WM_CREATE, WM_PAINT, WM_ERASEBKGND}) {
     EXPECT_EQ(WindowProcedure(w, message, VK_HOME, 0), 0x5EED) << message;
   }
   EXPECT_FALSE(Keyboard.keyHome);
-  EXPECT_EQ(fake.calls.size(), 6u);
+  EXPECT_EQ(fake.calls.size(), 5u);
   EXPECT_EQ(fake.calls[0], "DefWindowProcA(0x104,0x24)");
+
+  // WM_SIZE: the viewport and projection follow the client area once the
+  // context exists (the fake's client rectangle is read), never before.
+  fake.calls.clear();
+  EXPECT_EQ(WindowProcedure(w, WM_SIZE, 0, 0), 0);
+  EXPECT_TRUE(fake.calls.empty());
+  GlContext.renderingContext = FakeContext();
+  EXPECT_EQ(WindowProcedure(w, WM_SIZE, 0, 0), 0);
+  EXPECT_EQ(fake.calls, (Calls{"GetClientRect"}));
+
+  // Escape closes the window as its close button does: WM_CLOSE's default
+  // destroys it, and WM_DESTROY posts WM_QUIT with code 0.
+  fake.calls.clear();
+  EXPECT_EQ(WindowProcedure(w, WM_KEYDOWN, VK_ESCAPE, 0), 0);
+  EXPECT_EQ(fake.calls, (Calls{"DefWindowProcA(0x10,0x0)", "PostQuitMessage(0)"}));
+  fake.posted.clear();
 
   // WM_DESTROY posts WM_QUIT with code 0.
   fake.calls.clear();
