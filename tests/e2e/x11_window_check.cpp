@@ -3,15 +3,24 @@
 // root), so the demo's window is mapped only when this program maps it: the
 // title it reads at that moment is the one the window was created with,
 // before any frame could change it. It then follows every title change and,
-// with --close, closes the window the way a window manager's close button
-// does (WM_DELETE_WINDOW) once the first frame-rate title has appeared.
+// once the first frame-rate title has appeared, acts as a user would:
+//   --close        the window manager's close button (WM_DELETE_WINDOW)
+//   --escape       a real Escape key press and release (XTest), focus on the window
+//   --destroy      another client destroys the window (as `xdotool windowclose`);
+//                  the demo must then exit 1 with one line on stderr, no Xlib dump
+//   --resize WxH   the window manager resizes the window; two titles later the
+//                  window's pixels must match a headless --size WxH frame, then
+//                  the window is closed
 //
-// usage: x11_window_check [--close] DEMO ARGS...   (run inside xvfb-run)
+// usage: x11_window_check [ACTION] DEMO ARGS...   (run inside xvfb-run)
 // Exit 0 when: every window of the demo showed "Shadow Volume" when mapped,
-// a frame-rate title followed, and the demo exited with code 0.
+// a frame-rate title followed, the action's check held, and the demo exited
+// with code 0 (1 for --destroy).
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 #include <sys/select.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,6 +32,7 @@
 #include <vector>
 
 #include "tests/support/demo_runner.h"
+#include "tests/support/png_reader.h"
 
 namespace {
 
@@ -46,14 +56,64 @@ bool IsNumber(const std::string& text) {
   return !text.empty() && text.find_first_not_of("0123456789.inf") == std::string::npos;
 }
 
+// One 8-bit channel of an X pixel, by the visual's mask.
+int Channel(unsigned long pixel, unsigned long mask) {
+  int shift = 0;
+  while (mask != 0 && (mask & 1) == 0) {
+    mask >>= 1;
+    ++shift;
+  }
+  return static_cast<int>(((pixel >> shift) & mask) * 255 / (mask ? mask : 1));
+}
+
+// How many pixels of the window differ from `reference` by more than 8
+// levels in a channel; every pixel when the sizes differ.
+long DifferingPixels(Display* display, Window window, const RgbImage& reference) {
+  XWindowAttributes attributes;
+  XGetWindowAttributes(display, window, &attributes);
+  const long all = static_cast<long>(attributes.width) * attributes.height;
+  if (reference.width != attributes.width || reference.height != attributes.height) {
+    std::fprintf(stderr, "window %dx%d, reference %dx%d\n", attributes.width, attributes.height,
+                 reference.width, reference.height);
+    return all > 0 ? all : 1;
+  }
+  XImage* image = XGetImage(display, window, 0, 0, static_cast<unsigned>(attributes.width),
+                            static_cast<unsigned>(attributes.height), AllPlanes, ZPixmap);
+  if (image == nullptr) return all;
+  long differing = 0;
+  for (int y = 0; y < attributes.height; ++y) {
+    for (int x = 0; x < attributes.width; ++x) {
+      const unsigned long pixel = XGetPixel(image, x, y);
+      const int rgb[3] = {Channel(pixel, image->red_mask), Channel(pixel, image->green_mask),
+                          Channel(pixel, image->blue_mask)};
+      for (int c = 0; c < 3; ++c) {
+        if (std::abs(rgb[c] - reference.At(x, y)[c]) > 8) {
+          ++differing;
+          break;
+        }
+      }
+    }
+  }
+  XDestroyImage(image);
+  return differing;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   int first = 1;
-  bool closeWindow = argc > 1 && std::strcmp(argv[1], "--close") == 0;
-  if (closeWindow) first = 2;
-  if (first >= argc) {
-    std::fprintf(stderr, "usage: x11_window_check [--close] DEMO ARGS...\n");
+  std::string action = argc > 1 && argv[1][0] == '-' ? argv[1] : "";
+  int resizeWidth = 0, resizeHeight = 0;
+  if (!action.empty()) first = 2;
+  if (action == "--resize") {
+    const bool sized = argc > 2 && std::sscanf(argv[2], "%dx%d", &resizeWidth, &resizeHeight) == 2;
+    first = sized && resizeWidth > 0 && resizeHeight > 0 ? 3 : argc;
+  }
+  const bool known = action.empty() || action == "--close" || action == "--escape" ||
+                     action == "--destroy" || action == "--resize";
+  if (first >= argc || !known) {
+    std::fprintf(stderr,
+                 "usage: x11_window_check [--close|--escape|--destroy|--resize WxH] DEMO ARGS...\n");
     return 64;
   }
   Display* display = XOpenDisplay(nullptr);
@@ -82,9 +142,20 @@ int main(int argc, char** argv) {
   demoArgs[0] = demoPath;
   demoArgs.push_back(nullptr);
   std::string folder = MakeScratchFolder();
+  // The picture a resized window must show: the same scene rendered headless
+  // at the new size.
+  RgbImage reference;
+  if (action == "--resize") {
+    const std::string size = std::to_string(resizeWidth) + "x" + std::to_string(resizeHeight);
+    RunProgram(demoPath, {"--headless", "--size", size, "--frames", "1", "--capture", "1:ref.png"},
+               folder);
+    reference = ReadPng(folder + "/ref.png");
+  }
+  const std::string errPath = folder + "/demo.stderr";
   pid_t demo = fork();
   if (demo == 0) {
     if (chdir(folder.c_str()) != 0) _exit(126);
+    if (!std::freopen(errPath.c_str(), "w", stderr)) _exit(126);
     close(ConnectionNumber(display));
     execv(demoPath, demoArgs.data());
     _exit(127);
@@ -94,6 +165,9 @@ int main(int argc, char** argv) {
   std::vector<std::string> laterTitles;   // every title change afterwards
   Window shown = 0;
   bool closeSent = false;
+  bool acted = false;
+  int titlesAfterAction = 0;  // title updates of the shown window since the action
+  long differing = -1;        // --resize: pixels unlike the reference
   int status = 0;
   bool exited = false;
   for (int waited = 0; waited < 60000 && !exited;) {
@@ -118,7 +192,32 @@ int main(int argc, char** argv) {
                  event.xproperty.state == PropertyNewValue) {
         std::string title = TitleOf(display, event.xproperty.window);
         if (laterTitles.empty() || laterTitles.back() != title) laterTitles.push_back(title);
-        if (closeWindow && !closeSent && IsNumber(title) && event.xproperty.window == shown) {
+        const bool rate = IsNumber(title) && event.xproperty.window == shown;
+        if (rate && acted) ++titlesAfterAction;
+        if (rate && !acted) {
+          acted = true;
+          if (action == "--escape") {
+            XSetInputFocus(display, shown, RevertToParent, CurrentTime);
+            const KeyCode escape = XKeysymToKeycode(display, XK_Escape);
+            XTestFakeKeyEvent(display, escape, True, CurrentTime);
+            XTestFakeKeyEvent(display, escape, False, CurrentTime);
+          } else if (action == "--destroy") {
+            XDestroyWindow(display, shown);
+          } else if (action == "--resize") {
+            // At the origin, so that the whole window lies on the screen and
+            // can be read back.
+            XMoveResizeWindow(display, shown, 0, 0, static_cast<unsigned>(resizeWidth),
+                              static_cast<unsigned>(resizeHeight));
+          }
+          XFlush(display);
+        }
+        // Two title updates after the resize, at least ten frames have been
+        // drawn at the new size.
+        if (action == "--resize" && titlesAfterAction == 2 && differing < 0) {
+          differing = DifferingPixels(display, shown, reference);
+        }
+        const bool closeNow = action == "--close" || (action == "--resize" && differing >= 0);
+        if (closeNow && !closeSent && rate) {
           XEvent close{};
           close.xclient.type = ClientMessage;
           close.xclient.window = shown;
@@ -148,11 +247,27 @@ int main(int argc, char** argv) {
     waitpid(demo, &status, 0);
     std::fprintf(stderr, "x11_window_check: the demo did not end within 60 s\n");
   }
+  const std::vector<std::string> errLines = LinesWithPrefix(ReadTextFile(errPath), "");
   RemoveScratchFolder(folder);
   std::free(demoPath);
 
-  bool ok = exited && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  std::fprintf(stderr, "demo exit: %d\n", WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+  const int wanted = action == "--destroy" ? 1 : 0;
+  bool ok = exited && WIFEXITED(status) && WEXITSTATUS(status) == wanted;
+  std::fprintf(stderr, "demo exit: %d (expected %d)\n", WIFEXITED(status) ? WEXITSTATUS(status) : -1,
+               wanted);
+  for (const std::string& line : errLines) std::fprintf(stderr, "demo stderr: %s\n", line.c_str());
+  // Destroyed from outside: the one line saying so, and nothing of Xlib's.
+  if (action == "--destroy" &&
+      (errLines.size() != 1 || errLines[0].find("destroyed from outside") == std::string::npos)) {
+    ok = false;
+  }
+  if (action == "--resize") {
+    std::fprintf(stderr, "resized to %dx%d: %ld pixels unlike the headless frame\n", resizeWidth,
+                 resizeHeight, differing);
+    // A few pixels along edges may round differently between the two drawables.
+    const long all = static_cast<long>(resizeWidth) * resizeHeight;
+    if (reference.width == 0 || differing < 0 || differing > all / 200) ok = false;
+  }
   for (const std::string& title : mappedTitles) {
     std::fprintf(stderr, "mapped with title: \"%s\"\n", title.c_str());
     if (title != "Shadow Volume") ok = false;
@@ -164,7 +279,8 @@ int main(int argc, char** argv) {
     rateShown = rateShown || IsNumber(title);
   }
   if (!rateShown) ok = false;
-  if (closeWindow && !closeSent) ok = false;
+  if (!action.empty() && !acted) ok = false;
+  if (action == "--close" && !closeSent) ok = false;
   std::fprintf(stderr, "%s\n", ok ? "PASS" : "FAIL");
   XCloseDisplay(display);
   return ok ? 0 : 1;

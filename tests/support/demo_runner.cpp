@@ -9,16 +9,12 @@
 #include <fstream>
 #include <sstream>
 
-namespace {
-
-std::string ReadFile(const std::string& path) {
+std::string ReadTextFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
 }
-
-}  // namespace
 
 DemoRun RunProgram(const std::string& program, const std::vector<std::string>& args,
                    const std::string& folder, const std::vector<std::string>& unset,
@@ -47,8 +43,8 @@ DemoRun RunProgram(const std::string& program, const std::vector<std::string>& a
   if (waitpid(child, &status, 0) == child) {
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
-  run.out = ReadFile(outPath);
-  run.err = ReadFile(errPath);
+  run.out = ReadTextFile(outPath);
+  run.err = ReadTextFile(errPath);
   std::remove(outPath.c_str());
   std::remove(errPath.c_str());
   return run;

@@ -27,5 +27,8 @@ DemoRun RunProgram(const std::string& program, const std::vector<std::string>& a
 // afterwards: for tools such as sv-inspect whose arguments are absolute paths.
 DemoRun RunInScratchFolder(const std::string& program, const std::vector<std::string>& args);
 
+// The whole file at `path`; "" when it cannot be read.
+std::string ReadTextFile(const std::string& path);
+
 // The lines of `text` that start with `prefix`, prefix removed.
 std::vector<std::string> LinesWithPrefix(const std::string& text, const std::string& prefix);
