@@ -258,7 +258,7 @@ const char* RunUsage() {
          "Keys (held keys act once per frame):\n"
          "  Up / Down            camera forward / back\n"
          "  Left / Right         camera left / right\n"
-         "  Home / End           light mode: light up / down;  camera mode: tilt up / down\n"
+         "  Home / End           light mode: light up / down; camera mode: tilt up / down\n"
          "  Delete / Page Down   light mode: light left / right; camera mode: turn left / right\n"
          "  Page Up / Insert     light mode: light away / nearer; camera mode: roll clockwise /\n"
          "                       counter-clockwise\n"
