@@ -33,7 +33,7 @@ void ReadFloats(const uint8_t* bytes, float out[6]) {
 void WalkBothClasses(const ShadowVolume& volume, const MeshObject& object, const float le[6]) {
   int32_t lastSeparating = -1;
   int32_t separatingCount = 0;
-  volume.VisitShadowQuads(le[0], le[1], le[2], le[3], le[4], le[5], true,
+  volume.VisitShadowQuads(Vec3{le[0], le[1], le[2]}, Vec3{le[3], le[4], le[5]}, QuadClass::kSeparating,
                           [&](int32_t i, const Vec3&, const Vec3&, const Vec3&, const Vec3&) {
                             Require(i > lastSeparating && i < object.edgeCount);
                             lastSeparating = i;
@@ -41,7 +41,7 @@ void WalkBothClasses(const ShadowVolume& volume, const MeshObject& object, const
                           });
   int32_t last = -1;
   int32_t count = 0;
-  volume.VisitShadowQuads(le[0], le[1], le[2], le[3], le[4], le[5], false,
+  volume.VisitShadowQuads(Vec3{le[0], le[1], le[2]}, Vec3{le[3], le[4], le[5]}, QuadClass::kFacing,
                           [&](int32_t i, const Vec3&, const Vec3&, const Vec3&, const Vec3&) {
                             Require(i > last && i < object.edgeCount);
                             last = i;

@@ -17,10 +17,7 @@ namespace {
 
 void SendPositions(const MeshObject& mesh) {
   for (int f = 0; f < mesh.faceCount; ++f) {
-    const Face& face = mesh.faces[f];
-    glVertex3fv(&mesh.vertices[face.index0].x);
-    glVertex3fv(&mesh.vertices[face.index1].x);
-    glVertex3fv(&mesh.vertices[face.index2].x);
+    for (int32_t v : mesh.faces[f].Corners()) glVertex3fv(&mesh.vertices[v].x);
   }
 }
 
@@ -43,13 +40,13 @@ void ShadowPasses(const ShadowVolume& volume, Vec3 light, Vec3 eye) {
   glEnable(GL_BLEND);
   glBlendFunc(GL_DST_ALPHA, GL_ZERO);
   glBegin(GL_TRIANGLES);
-  volume.DrawShadowQuads(light.x, light.y, light.z, eye.x, eye.y, eye.z, true);
+  volume.DrawShadowQuads(light, eye, QuadClass::kSeparating);
   glEnd();
 
   glEnable(GL_BLEND);
   glBlendFunc(GL_DST_ALPHA, GL_SRC_ALPHA);
   glBegin(GL_TRIANGLES);
-  volume.DrawShadowQuads(light.x, light.y, light.z, eye.x, eye.y, eye.z, false);
+  volume.DrawShadowQuads(light, eye, QuadClass::kFacing);
   glEnd();
 }
 
@@ -65,15 +62,12 @@ void LitPass(const MeshObject& mesh, Vec3 light) {
   SetLightColour(kLightColour, kLightColour, kLightColour);
   SetLightAmbient(0.0f, 0.0f, 0.0f);
   for (int f = 0; f < mesh.faceCount; ++f) {
-    const int32_t corners[3] = {mesh.faces[f].index0, mesh.faces[f].index1, mesh.faces[f].index2};
     // A vertex shared by several faces is lit again for each of them.
-    for (int32_t v : corners) {
-      const Vec3& n = mesh.vertexNormals[v];
-      const Vec3& p = mesh.vertices[v];
+    for (int32_t v : mesh.faces[f].Corners()) {
       float red, green, blue;
-      LightVertex(n.x, n.y, n.z, p.x, p.y, p.z, red, green, blue);
+      LightVertex(mesh.vertexNormals[v], mesh.vertices[v], red, green, blue);
       glColor3f(red, green, blue);
-      glVertex3fv(&p.x);
+      glVertex3fv(&mesh.vertices[v].x);
     }
   }
   glEnd();
@@ -130,8 +124,7 @@ void TexturePass(const MeshObject& mesh, bool textured) {
     SendPositions(mesh);
   } else {
     for (int f = 0; f < mesh.faceCount; ++f) {
-      const int32_t corners[3] = {mesh.faces[f].index0, mesh.faces[f].index1, mesh.faces[f].index2};
-      for (int32_t v : corners) {
+      for (int32_t v : mesh.faces[f].Corners()) {
         glTexCoord2fv(&mesh.texCoords[v].u);
         glVertex3fv(&mesh.vertices[v].x);
       }

@@ -26,6 +26,10 @@
 #include "shadow/edges.h"
 #include "shadow/normals.h"
 
+// Extruded silhouette points lie this many times as far from the light as
+// the points they come from: far beyond the far plane at 1000.
+constexpr float kSceneExtrusion = 3000.0f;
+
 namespace {
 
 // " (current directory: /x)" for a file that is not there, with the name of
@@ -198,9 +202,7 @@ SetupResult SetupScene(HWND window) {
   LoadedScene.shadowVolume = new ShadowVolume();
   LoadedScene.shadowVolume->BindVertexArray(mesh->vertices, mesh->vertexCount, sizeof(Vec3), 0);
   LoadedScene.shadowVolume->BindEdgeArray(mesh->edges, mesh->edgeCount, sizeof(EdgeRecord), 0);
-  // Extruded silhouette points lie 3000 times as far from the light as the
-  // points they come from: far beyond the far plane at 1000.
-  LoadedScene.shadowVolume->SetExtrusion(3000.0f);
+  LoadedScene.shadowVolume->SetExtrusion(kSceneExtrusion);
 
   glEnable(GL_DEPTH_TEST);
   glDisable(GL_LIGHTING);  // vertex colours come from LightVertex

@@ -68,15 +68,6 @@ class ShadowVolume {
   template <typename Visit>
   void VisitShadowQuads(Vec3 light, Vec3 eye, QuadClass which, Visit&& visit) const;
 
-  // The same walk for callers holding loose coordinates: `separating` selects
-  // QuadClass::kSeparating, otherwise kFacing.
-  template <typename Visit>
-  void VisitShadowQuads(float lightX, float lightY, float lightZ, float eyeX, float eyeY,
-                        float eyeZ, bool separating, Visit&& visit) const {
-    VisitShadowQuads(Vec3{lightX, lightY, lightZ}, Vec3{eyeX, eyeY, eyeZ}, ClassOf(separating),
-                     visit);
-  }
-
   // Emits glColor3f(kShadowGrey x 3) and the six glVertex3f calls V0, V1, V0',
   // V0', V1', V1 of every quad VisitShadowQuads visits. The caller has opened
   // glBegin(GL_TRIANGLES) and closes it afterwards.

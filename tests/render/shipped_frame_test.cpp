@@ -113,7 +113,7 @@ struct ShadowQuads {
     for (bool separating : {true, false}) {
       std::vector<Triangle>& out = separating ? firstPass : secondPass;
       volume.VisitShadowQuads(
-          light.x, light.y, light.z, eye.x, eye.y, eye.z, separating,
+          light, eye, separating ? QuadClass::kSeparating : QuadClass::kFacing,
           [&](int32_t, const Vec3& v0, const Vec3& v1, const Vec3& e0, const Vec3& e1) {
             out.push_back(Triangle{v0, v1, e0});
             out.push_back(Triangle{e0, e1, v1});
