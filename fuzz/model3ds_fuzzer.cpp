@@ -10,8 +10,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "model/load3ds.h"
+#include "model/merge.h"
 #include "shadow/edges.h"
 #include "shadow/normals.h"
 #include "shadow/shadow_volume.h"
@@ -96,9 +98,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Require(!DescribeMeshDefect("fuzz.3ds", defect).empty());
         continue;
       }
-      // The real program preprocesses only the first mesh; every sound one
-      // is fair game for the same code.
+      // Every sound object goes through the same code as the drawn mesh.
       if (readTexCoords) ExerciseMesh(object, data, size);
+    }
+    // The mesh the demo draws: every drawable object merged, then fitted.
+    std::vector<LeftOutObject> leftOut;
+    MeshObject* merged = MergeMeshObjects(*scene, &leftOut);
+    Require(leftOut.size() <= static_cast<size_t>(scene->objectCount));
+    Require((merged == nullptr) == (leftOut.size() == static_cast<size_t>(scene->objectCount)));
+    if (merged != nullptr) {
+      Require(ValidateMesh(*merged).face < 0);
+      FitMesh(merged, kFitHalfExtent);
+      if (readTexCoords) ExerciseMesh(merged, data, size);
+      FreeMeshObject(merged);
     }
     FreeScene(scene);
   }
