@@ -275,7 +275,7 @@ bool ReadChunk(ReaderState& state, ByteReader& reader, uint16_t id, uint64_t chu
 Scene* Load3dsSceneFromBytes(const uint8_t* data, size_t size, bool readTexCoords) {
   ByteReader reader{data, size, PastEnd::kReadZeros};
   uint16_t mainId;
-  uint32_t mainLength;  // not used: the walk goes to the end of the file
+  uint32_t mainLength = 0;  // only compared with the file's size: the walk goes to its end
   if (!reader.ReadU16(&mainId) || mainId != kChunkMain) return nullptr;
   reader.ReadU32(&mainLength);
 
@@ -290,22 +290,61 @@ Scene* Load3dsSceneFromBytes(const uint8_t* data, size_t size, bool readTexCoord
   std::strcpy(state.currentName, "Untitled");
 
   // A header cut off, a length too short to hold its own header (a skip by
-  // it would go backwards) or data cut off all end the walk.
-  while (!reader.failed) {
-    uint64_t start = reader.pos;
-    uint16_t id;
-    uint32_t length;
-    if (!reader.ReadU16(&id) || !reader.ReadU32(&length) || length < 6) break;
-    if (!ReadChunk(state, reader, id, start + length)) reader.Seek(start + length);
+  // it would go backwards) or data cut off all end the walk. Chunks nest, so
+  // of the chunks whose stated end lies past the end of the file the one
+  // read last is the innermost; the end of the file falls inside it.
+  scene->fileSize = size;
+  if (reader.failed) {  // the main chunk's own header is cut off
+    scene->endsInsideChunk = true;
+    scene->endChunkId = kChunkMain;
+    return scene;
   }
+  bool pastEnd = mainLength > size;
+  uint16_t pastEndId = kChunkMain;
+  while (!reader.failed) {
+    const uint64_t start = reader.pos;
+    if (reader.Remaining() == 0) break;  // the end of the file between chunks
+    uint16_t id = pastEndId;
+    uint32_t length;
+    const bool idRead = reader.ReadU16(&id);
+    if (!reader.ReadU32(&length)) {  // a header cut off: the end falls inside it
+      scene->endsInsideChunk = true;
+      scene->endChunkId = idRead ? id : pastEndId;
+      return scene;
+    }
+    if (length < 6) break;
+    if (start + length > size) {
+      pastEnd = true;
+      pastEndId = id;
+    }
+    if (!ReadChunk(state, reader, id, start + length)) reader.Seek(start + length);
+    if (reader.failed) {  // its data, or a skip over it, ran past the end
+      scene->endsInsideChunk = true;
+      scene->endChunkId = id;
+      return scene;
+    }
+  }
+  scene->endsInsideChunk = pastEnd;
+  scene->endChunkId = pastEnd ? pastEndId : 0;
   return scene;
 }
 
-Scene* Load3dsScene(const char* path, bool readTexCoords, int* fileError) {
+Scene* Load3dsScene(const char* path, bool readTexCoords, int* fileError,
+                    FileFailure* fileFailure) {
   const FileBytes file = ReadWholeFile(path, kModelFileLimits);
   if (fileError) *fileError = file.errorNumber;
+  if (fileFailure) *fileFailure = file.failure;
   if (file.failure != FileFailure::kNone) return nullptr;
   return Load3dsSceneFromBytes(file.data, file.size, readTexCoords);
+}
+
+std::string DescribeCutOffModel(const char* fileName, const Scene& scene) {
+  if (!scene.endsInsideChunk) return std::string();
+  char text[96];
+  std::snprintf(text, sizeof text, ": the file ends inside chunk %04X at byte %llu",
+                static_cast<unsigned>(scene.endChunkId),
+                static_cast<unsigned long long>(scene.fileSize));
+  return fileName + std::string(text);
 }
 
 MeshDefect ValidateMesh(const MeshObject& object) {

@@ -21,9 +21,12 @@
 // `readTexCoords` is true. Returns a new Scene owned by the caller (release
 // it with FreeScene), or null when the file cannot be read (then *fileError,
 // when given, holds the errno code of why: also EISDIR for a directory,
-// ENOTSUP for a FIFO or device, EFBIG past 4 GiB) or does not start with the
-// bytes 4D 4D (*fileError 0). Prints nothing.
-Scene* Load3dsScene(const char* path, bool readTexCoords, int* fileError = nullptr);
+// ENOTSUP for a FIFO or device, EFBIG past 4 GiB, and *fileFailure, when
+// given, what kind of failure it was) or does not start with the bytes 4D 4D
+// (*fileError 0, *fileFailure kNone). A file cut off inside a chunk still
+// gives a scene, with endsInsideChunk set. Prints nothing.
+Scene* Load3dsScene(const char* path, bool readTexCoords, int* fileError = nullptr,
+                    FileFailure* fileFailure = nullptr);
 
 // The same reader over bytes already in memory (`size` bytes at `data`).
 Scene* Load3dsSceneFromBytes(const uint8_t* data, size_t size, bool readTexCoords);
@@ -42,6 +45,11 @@ struct MeshDefect {
 // Checks every face index of `object` against its vertex count and reports
 // the first one out of range (face -1 when there is none).
 MeshDefect ValidateMesh(const MeshObject& object);
+
+// Where a cut-off file ended, for a warning:
+// "shadow2.3DS: the file ends inside chunk 4120 at byte 3000"; an empty
+// string when the scene's file was complete.
+std::string DescribeCutOffModel(const char* fileName, const Scene& scene);
 
 // Says what is wrong, for an error message:
 // "shadow2.3DS: face 17 names vertex 912 but the mesh has 640 vertices".

@@ -94,6 +94,11 @@ struct Scene {
   int32_t materialCount;
   MeshObject** objects;  // table of kMaxObjects entries, [0, objectCount) valid
   Material** materials;  // table of kMaxMaterials entries, [0, materialCount) valid
+  // A file that ends inside a chunk (a cut-off copy) keeps what was read
+  // before its end, and says where it ended:
+  bool endsInsideChunk;  // false for a file whose chunks all end within it
+  uint16_t endChunkId;   // the innermost chunk the end of the file falls in
+  uint64_t fileSize;     // the file's length in bytes, where it ends
 };
 
 // Releases a mesh object and every array it owns. Null is allowed.

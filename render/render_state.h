@@ -11,7 +11,7 @@
 #include "platform/win32.h"
 
 class ShadowVolume;
-class TiffImage;
+struct TextureImage;
 
 // The OpenGL context of the application window.
 struct GlContextState {
@@ -34,7 +34,7 @@ struct SceneRequest {
 
 // What SetupScene made, read by every frame.
 struct SceneGlobals {
-  TiffImage* textureImage = nullptr;     // kept with its pixels after the upload
+  TextureImage* textureImage = nullptr;  // kept with its pixels after the upload
   Scene* scene = nullptr;                // the model as read, every object kept
   MeshObject* mesh = nullptr;            // the scene's drawable objects merged: the mesh drawn
   ShadowVolume* shadowVolume = nullptr;  // bound to the merged mesh's arrays

@@ -1,8 +1,10 @@
-// Scene set-up. The texture's result is not examined: a missing or unusable
-// texture leaves an image with no pixels, which is then not uploaded. A
-// context that cannot be made, or a model with nothing the frames can draw,
-// stops the program before its loop with a line on standard error. Every
-// message starts with the path it is about, as the command line gave it.
+// Scene set-up. A texture that no reader decodes leaves an image with no
+// pixels, which is then not uploaded: one line on standard error says why,
+// and the model is drawn untextured; a texture read through libtiff or
+// libpng gets one line too. A context that cannot be made, or a model with
+// nothing the frames can draw, stops the program before its loop with a line
+// on standard error; a model cut off inside a chunk is drawn with a warning.
+// Every message starts with the path it is about, as the command line gave it.
 #include "render/scene_setup.h"
 
 #include <GL/gl.h>
@@ -84,7 +86,7 @@ bool AnyVertexInView(const MeshObject& mesh) {
 // bottom first, so the image's top row lies at t = 1 as 3DS texture
 // coordinates mean it, scaled down by averaging whole blocks of pixels to
 // `width` x `height` (at most the image's own size).
-std::vector<uint8_t> UprightTexels(const TiffImage& image, int samples, int width, int height) {
+std::vector<uint8_t> UprightTexels(const TextureImage& image, int samples, int width, int height) {
   std::vector<uint8_t> texels(static_cast<size_t>(width) * height * samples);
   const int64_t sourceWidth = image.width, sourceHeight = image.height;
   std::vector<uint32_t> sum(samples);
@@ -117,10 +119,10 @@ std::vector<uint8_t> UprightTexels(const TiffImage& image, int samples, int widt
 // texture incomplete and texturing in effect off, as for a missing file; so
 // does an upload OpenGL refuses, which is reported. Returns whether a
 // texture image was defined.
-bool UploadTexture(const TiffImage& image, const std::string& path) {
+bool UploadTexture(const TextureImage& image, const std::string& path) {
   if (image.pixels == nullptr || image.width <= 0 || image.height <= 0) return false;
-  if (image.samplesPerPixel != 3 && image.samplesPerPixel != 4) return false;
-  const int samples = image.samplesPerPixel;
+  if (image.samples != 3 && image.samples != 4) return false;
+  const int samples = image.samples;
   const GLenum format = samples == 4 ? GL_RGBA : GL_RGB;
   GLint limit = 0;
   glGetIntegerv(GL_MAX_TEXTURE_SIZE, &limit);
@@ -150,8 +152,16 @@ bool UploadTexture(const TiffImage& image, const std::string& path) {
 
 }  // namespace
 
-std::string DescribeUnusableModel(const std::string& path, const Scene* scene, int openError) {
+std::string DescribeUnusableModel(const std::string& path, const Scene* scene, int openError,
+                                  FileFailure fileFailure) {
   if (scene == nullptr) {
+    if (fileFailure != FileFailure::kNone && fileFailure != FileFailure::kCannotOpen &&
+        fileFailure != FileFailure::kCannotRead) {
+      FileBytes failed;  // what the path is instead of a file, in io's words
+      failed.failure = fileFailure;
+      failed.errorNumber = openError;
+      return path + ": " + DescribeFileFailure(failed, kModelFileLimits);
+    }
     if (openError == ENOENT)
       return path + ": cannot open the model file: " + std::strerror(openError) +
              MissingFileContext(path);
@@ -166,20 +176,30 @@ SetupResult SetupScene(HWND window) {
   const std::string& modelPath = RequestedScene.modelPath;
   const std::string& texturePath = RequestedScene.texturePath;
   // The texture is read before any OpenGL context exists.
-  LoadedScene.textureImage = new TiffImage();
-  LoadedScene.textureImage->LoadTiff(texturePath.c_str());
+  LoadedScene.textureImage = new TextureImage(LoadTexture(texturePath.c_str()));
+  const std::string textureNote =
+      DescribeTextureLoad(texturePath.c_str(), *LoadedScene.textureImage);
+  if (!textureNote.empty()) {
+    std::fflush(stdout);  // the TIFF reader's own message comes first
+    std::fprintf(stderr, "%s%s\n", textureNote.c_str(),
+                 LoadedScene.textureImage->pixels ? "" : "; drawing the model untextured");
+  }
   if (!InitOpenGL(window)) {
     std::fprintf(stderr, "shadow_volume: no OpenGL context: %s\n", PlatformFailureReason());
     return SetupResult::kNoContext;
   }
 
   int openError = 0;
-  LoadedScene.scene = Load3dsScene(modelPath.c_str(), true, &openError);
-  const std::string problem = DescribeUnusableModel(modelPath, LoadedScene.scene, openError);
+  FileFailure fileFailure = FileFailure::kNone;
+  LoadedScene.scene = Load3dsScene(modelPath.c_str(), true, &openError, &fileFailure);
+  const std::string problem =
+      DescribeUnusableModel(modelPath, LoadedScene.scene, openError, fileFailure);
   if (!problem.empty()) {
     std::fprintf(stderr, "%s\n", problem.c_str());
     return SetupResult::kModelUnusable;
   }
+  const std::string cutOff = DescribeCutOffModel(modelPath.c_str(), *LoadedScene.scene);
+  if (!cutOff.empty()) std::fprintf(stderr, "%s; drawing what was read\n", cutOff.c_str());
 
   // Every drawable object, in file order, becomes the one mesh drawn.
   std::vector<LeftOutObject> leftOut;

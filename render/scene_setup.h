@@ -9,11 +9,12 @@
 
 #include <string>
 
+#include "io/whole_file.h"
 #include "model/scene.h"
 #include "platform/win32.h"
 #include "render/render_state.h"
 #include "shadow/shadow_volume.h"
-#include "texture/tiff_image.h"
+#include "texture/texture_loader.h"
 
 // How SetupScene ended; each value is the exit code WinMain stops with.
 enum class SetupResult {
@@ -39,5 +40,8 @@ SetupResult SetupScene(HWND window);
 // Load3dsScene gave none) has no mesh object, or returns an empty string when
 // it has one. `openError` is errno from opening the file, 0 when it opened;
 // a missing file's line names the current directory and, when that folder
-// holds a file of the same name in other letter case, that file.
-std::string DescribeUnusableModel(const std::string& path, const Scene* scene, int openError);
+// holds a file of the same name in other letter case, that file;
+// `fileFailure` says what kind of failure it was (a directory, a FIFO or a
+// device is named as such).
+std::string DescribeUnusableModel(const std::string& path, const Scene* scene, int openError,
+                                  FileFailure fileFailure = FileFailure::kCannotOpen);

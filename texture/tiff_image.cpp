@@ -32,11 +32,16 @@ namespace {
 
 constexpr uint16_t kTagImageWidth = 256;
 constexpr uint16_t kTagImageLength = 257;
+constexpr uint16_t kTagBitsPerSample = 258;
 constexpr uint16_t kTagCompression = 259;
+constexpr uint16_t kTagPhotometric = 262;
 constexpr uint16_t kTagStripOffsets = 273;
 constexpr uint16_t kTagSamplesPerPixel = 277;
 constexpr uint16_t kTagStripByteCounts = 279;
+constexpr uint16_t kTagPlanarConfiguration = 284;
 constexpr uint16_t kTagPredictor = 317;
+constexpr uint16_t kTagTileWidth = 322;
+constexpr uint16_t kTagTileOffsets = 324;
 constexpr uint16_t kTypeShort = 3;
 
 constexpr uint32_t kCompressionNone = 1;
@@ -46,10 +51,6 @@ constexpr uint32_t kCompressionLzw = 5;
 // 32-bit count.
 constexpr int64_t kMaxStripLength = INT32_MAX / 8;
 
-// TIFF offsets are 32-bit: no byte of a larger file could be reached. Pipes
-// are read as files are (the texture may come from one).
-constexpr WholeFileLimits kTiffFileLimits{uint64_t{1} << 32, true};
-
 TiffLoadFailure FailureOfFile(FileFailure failure) {
   switch (failure) {
     case FileFailure::kNone:
@@ -58,7 +59,8 @@ TiffLoadFailure FailureOfFile(FileFailure failure) {
       return TiffLoadFailure::kCannotOpen;
     case FileFailure::kDirectory:
       return TiffLoadFailure::kDirectory;
-    case FileFailure::kFifo:  // not refused with these limits
+    case FileFailure::kFifo:
+      return TiffLoadFailure::kFifo;
     case FileFailure::kDevice:
       return TiffLoadFailure::kNotAFile;
     case FileFailure::kTooLarge:
@@ -68,6 +70,26 @@ TiffLoadFailure FailureOfFile(FileFailure failure) {
       return TiffLoadFailure::kCannotRead;
   }
   return TiffLoadFailure::kCannotRead;
+}
+
+// Reads the BitsPerSample values of an entry: the first into the image, and
+// whether any later one differs. Up to two SHORTs sit in the value field,
+// more at the position it gives; values the file lacks are not compared.
+void ReadBitsPerSample(const ByteReader& file, uint32_t count, uint32_t value, TiffImage* image) {
+  image->bitsPerSample = value & 0xFFFF;
+  image->mixedBits = false;
+  if (count == 2) image->mixedBits = (value >> 16) != image->bitsPerSample;
+  if (count <= 2) return;
+  ByteReader values = file;
+  values.failed = false;
+  if (!values.Seek(value)) return;
+  uint16_t bits = 0;
+  if (!values.ReadU16(&bits)) return;
+  image->bitsPerSample = bits;
+  // A colour image has at most a handful of samples; more are not looked at.
+  for (uint32_t i = 1; i < count && i < 16 && values.ReadU16(&bits); ++i) {
+    if (bits != image->bitsPerSample) image->mixedBits = true;
+  }
 }
 
 // Reads one 12-byte directory entry at the reader's cursor and keeps the
@@ -106,8 +128,21 @@ void ReadIfdEntry(ByteReader& reader, TiffImage* image, TiffStripArrays* arrays)
     case kTagPredictor:
       image->predictor = value;
       break;
+    case kTagBitsPerSample:
+      ReadBitsPerSample(reader, count, value, image);
+      break;
+    case kTagPhotometric:
+      image->photometric = static_cast<int32_t>(value & 0xFFFF);
+      break;
+    case kTagPlanarConfiguration:
+      image->planarConfiguration = value & 0xFFFF;
+      break;
+    case kTagTileWidth:
+    case kTagTileOffsets:
+      image->tiled = true;
+      break;
     default:
-      break;  // BitsPerSample, RowsPerStrip and the rest change nothing
+      break;  // RowsPerStrip, Orientation and the rest change nothing
   }
 }
 
@@ -184,8 +219,74 @@ const char* DescribeTiffLoadFailure(TiffLoadFailure failure) {
       return "is a device or socket, not a file";
     case TiffLoadFailure::kTooLarge:
       return "is larger than 4 GiB, beyond the reach of TIFF offsets";
+    case TiffLoadFailure::kFifo:
+      return "is a FIFO (named pipe), not a regular file";
+    case TiffLoadFailure::kDeclined:
+      return "has a layout this reader does not decode";
   }
   return "unknown failure";
+}
+
+namespace {
+
+// A photometric interpretation in words, for the decline reason.
+std::string PhotometricName(int32_t photometric, uint32_t bits) {
+  switch (photometric) {
+    case -1:
+      return "no PhotometricInterpretation tag";
+    case 0:
+    case 1:
+      return bits == 1 ? "black and white (1 bit per pixel)" : "grayscale";
+    case 3:
+      return "palette colours";
+    case 4:
+      return "a transparency mask";
+    case 5:
+      return "CMYK colours";
+    case 6:
+      return "YCbCr colours";
+    case 8:
+    case 9:
+    case 10:
+      return "CIE L*a*b* colours";
+    default:
+      return "photometric interpretation " + std::to_string(photometric);
+  }
+}
+
+// A compression in words, for the decline reason.
+std::string CompressionName(uint32_t compression) {
+  switch (compression) {
+    case 2:
+    case 3:
+    case 4:
+      return "fax (CCITT) compression";
+    case 6:
+    case 7:
+      return "JPEG compression";
+    case 8:
+    case 32946:
+      return "Deflate (zip) compression";
+    case 32773:
+      return "PackBits compression";
+    default:
+      return "compression " + std::to_string(compression);
+  }
+}
+
+}  // namespace
+
+std::string TiffImage::CheckLayout() const {
+  if (tiled) return "tiles instead of strips";
+  if (photometric != 2) return PhotometricName(photometric, bitsPerSample);
+  if (samplesPerPixel != 3 && samplesPerPixel != 4)
+    return std::to_string(samplesPerPixel) + " samples per pixel";
+  if (mixedBits) return "samples of different sizes";
+  if (bitsPerSample != 8) return std::to_string(bitsPerSample) + "-bit samples";
+  if (planarConfiguration != 1) return "separate colour planes";
+  if (compression != kCompressionNone && compression != kCompressionLzw)
+    return CompressionName(compression);
+  return std::string();
 }
 
 TiffImage::~TiffImage() {
@@ -217,13 +318,19 @@ void TiffImage::FreePixels() {
 bool TiffImage::LoadTiff(const char* path) {
   FreePixels();
   failure = TiffLoadFailure::kNone;
-  const FileBytes file = ReadWholeFile(path, kTiffFileLimits);
+  const FileBytes file = ReadWholeFile(path, kTextureFileLimits);
   if (file.failure != FileFailure::kNone) {
     failure = FailureOfFile(file.failure);
     return false;
   }
+  return LoadTiffFromBytes(file.data, file.size);
+}
 
-  ByteReader reader{file.data, file.size, PastEnd::kFail};
+bool TiffImage::LoadTiffFromBytes(const uint8_t* data, size_t size) {
+  FreePixels();
+  failure = TiffLoadFailure::kNone;
+  declineReason.clear();
+  ByteReader reader{data, size, PastEnd::kFail};
   uint16_t byteOrderMark = 0;
   reader.ReadU16(&byteOrderMark);
   if (byteOrderMark != kTiffLittleEndianMark) {
@@ -241,11 +348,15 @@ bool TiffImage::LoadTiff(const char* path) {
   TiffStripArrays arrays;
   for (int i = 0; i < entries && !reader.failed; ++i) ReadIfdEntry(reader, this, &arrays);
 
+  declineReason = CheckLayout();
+  if (!declineReason.empty()) {
+    failure = TiffLoadFailure::kDeclined;
+    return false;
+  }
   return ReadImageData(reader, arrays);
 }
 
 bool TiffImage::ReadImageData(const ByteReader& file, const TiffStripArrays& arrays) {
-  if (samplesPerPixel != 3 && samplesPerPixel != 4) return true;
   const uint64_t size =
       static_cast<uint64_t>(width > 0 ? width : 0) * (height > 0 ? height : 0) * samplesPerPixel;
   if (size == 0 || size > std::min(maxPixelBytes, kMaxPixelBytes) ||

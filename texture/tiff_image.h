@@ -1,21 +1,32 @@
 // TiffImage: reads the texture file into one block of 8-bit samples.
-// Accepts little-endian TIFF files, first image only, 3 or 4 interleaved
-// 8-bit samples per pixel, uncompressed or LZW (TIFF flavour: codes most
-// significant bit first, widths switching one code early), with or without
-// horizontal differencing (Predictor 2). Every other tag is ignored, so the
-// samples are taken as interleaved RGB(A) in file order and the rows top first.
+// Accepts little-endian TIFF files, first image only, RGB with 3 or 4
+// interleaved 8-bit samples per pixel in strips, uncompressed or LZW (TIFF
+// flavour: codes most significant bit first, widths switching one code
+// early), with or without horizontal differencing (Predictor 2). The tags
+// that say otherwise (BitsPerSample, PhotometricInterpretation,
+// PlanarConfiguration, SamplesPerPixel, Compression, tiles) make it decline
+// the file with a reason instead of decoding garbage; other tags (Orientation
+// among them) are ignored, so the rows are taken top first.
 // The file is untrusted: every read is bounded by the file's size, every write
 // by the pixel buffer, and the LZW table never leaves its 4096 entries.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+
+#include "io/whole_file.h"
 
 struct ByteReader;
 struct TiffStripArrays;
 
 constexpr uint32_t kMaxPixelBytes = 256u << 20;     // largest pixel buffer made, 256 MiB
 constexpr uint16_t kTiffLittleEndianMark = 0x4949;  // "II"
+
+// What the texture readers accept of a file (io/whole_file.h): at most 4 GiB,
+// as far as TIFF's 32-bit offsets reach, and no FIFO, whose open() would wait
+// for a writer that may never come.
+constexpr WholeFileLimits kTextureFileLimits{uint64_t{1} << 32, false};
 
 // Why LoadTiff returned false (kNone after success).
 enum class TiffLoadFailure {
@@ -27,6 +38,8 @@ enum class TiffLoadFailure {
   kDirectory,        // the path names a directory
   kNotAFile,         // the path names a device or socket
   kTooLarge,         // the file is larger than TIFF's 32-bit offsets reach (4 GiB)
+  kFifo,             // the path names a FIFO (named pipe)
+  kDeclined,         // a layout this reader does not decode: declineReason says which
 };
 
 // A short English phrase for the failure, for messages.
@@ -43,14 +56,20 @@ class TiffImage {
   TiffImage& operator=(const TiffImage&) = delete;
 
   // Reads the file at path. Returns false when it cannot be opened or read,
-  // is no regular file or pipe, is not a little-endian TIFF (then prints
+  // is no regular file, is not a little-endian TIFF (then prints
   // "\n\n\t\tNot a tif_file!!!" to standard output), or names an image of
   // size 0 or more than maxPixelBytes; width, height are then 0 and pixels
-  // null. Returns true otherwise, also when the samples per pixel give no
-  // buffer or parts of the file are missing (what no strip filled stays zero).
+  // null. Returns false as well when its tags name a layout this reader does
+  // not decode (failure kDeclined, declineReason set); the tag values then
+  // stay for reports, and pixels stays null. Returns true otherwise, also
+  // when parts of the file are missing (what no strip filled stays zero).
   bool LoadTiff(const char* path);
 
+  // The same over the file's bytes already in memory; kept only while it runs.
+  bool LoadTiffFromBytes(const uint8_t* data, size_t size);
+
   TiffLoadFailure failure = TiffLoadFailure::kNone;  // why LoadTiff returned false
+  std::string declineReason;  // kDeclined: what the reader does not decode ("16-bit samples")
   uint32_t maxPixelBytes =
       kMaxPixelBytes;  // largest image accepted; may be lowered before LoadTiff
 
@@ -63,6 +82,12 @@ class TiffImage {
   int32_t stripCount = 0;        // count of StripOffsets: the number of strips
   int32_t stripOffsets = 0;      // one strip: its position; several: position of the offsets array
   int32_t stripByteCounts = 0;   // one strip: its length; several: position of the lengths array
+  // Tags that are only checked (absent ones take TIFF's defaults where it has one)
+  uint32_t bitsPerSample = 1;         // BitsPerSample of the first sample; 1 when absent
+  bool mixedBits = false;             // another sample has a different BitsPerSample
+  int32_t photometric = -1;           // PhotometricInterpretation, 2 = RGB; -1 when absent
+  uint32_t planarConfiguration = 1;   // 1 interleaved samples, 2 separate planes
+  bool tiled = false;                 // tile tags present: tiles instead of strips
 
   // The decoded image
   uint8_t* pixels = nullptr;  // owned, pixelBytes long; null when there is no image
@@ -70,6 +95,8 @@ class TiffImage {
   uint32_t decodedBytes = 0;  // bytes of pixels the strips filled, from the start
 
  private:
+  // Empty when the tags name a layout this reader decodes, else why not.
+  std::string CheckLayout() const;
   // Sizes, allocates and fills pixels from the strips of the file's bytes.
   bool ReadImageData(const ByteReader& file, const TiffStripArrays& arrays);
   bool AllocatePixels(uint32_t size);

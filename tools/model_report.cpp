@@ -1,6 +1,7 @@
 // sv-inspect model FILE [--merged]: prints what the 3DS reader made of FILE,
 // one record per line: the scene, then each object, then each material, and
-// with --merged the totals of the one mesh the demo merges from them. Names are
+// with --merged the totals of the one mesh the demo merges from them, then a
+// warning when the file ends inside a chunk (a cut-off copy). Names are
 // printed in double quotes with '"', '\' and bytes outside printable ASCII
 // escaped (\" \\ \xHH), so every record stays on one line.
 #include <cstdio>
@@ -100,6 +101,11 @@ int InspectModel(int argc, char** argv) {
   for (int i = 0; i < scene->objectCount; ++i) PrintObject(i, *scene->objects[i]);
   for (int i = 0; i < scene->materialCount; ++i) PrintMaterial(i, *scene->materials[i]);
   if (merged) PrintMerged(*scene);
+  if (scene->endsInsideChunk) {
+    std::printf("warning the file ends inside chunk %04X at byte %llu\n",
+                static_cast<unsigned>(scene->endChunkId),
+                static_cast<unsigned long long>(scene->fileSize));
+  }
   FreeScene(scene);
   return 0;
 }

@@ -1,21 +1,24 @@
-// sv-inspect texture FILE [--png OUT.png]: prints what the program's TIFF
-// reader makes of a file, and optionally writes the decoded pixels as an
-// 8-bit PNG (RGB for 3 samples, RGBA for 4) so they can be compared with
-// other decoders.
+// sv-inspect texture FILE [--png OUT.png]: prints what the program's texture
+// readers make of a file (the own TIFF reader's tags, which reader decoded it
+// and, when the own reader declined it, why), and optionally writes the
+// decoded pixels, top row first, as an 8-bit PNG (RGB for 3 samples, RGBA
+// for 4) whichever reader decoded them, so they can be compared with other
+// decoders.
 #include <png.h>
 
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 
-#include "texture/tiff_image.h"
+#include "texture/texture_loader.h"
 #include "tools/reports.h"
 
 namespace {
 
 // Writes rows of width x samples bytes as an 8-bit PNG. Returns false, with
 // nothing left half-written on success paths, when the file cannot be made.
-bool WritePng(const char* path, const TiffImage& image) {
+bool WritePng(const char* path, const TextureImage& image) {
   FILE* out = std::fopen(path, "wb");
   if (!out) return false;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
@@ -34,10 +37,10 @@ bool WritePng(const char* path, const TiffImage& image) {
   png_init_io(png, out);
   png_set_IHDR(png, info, static_cast<png_uint_32>(image.width),
                static_cast<png_uint_32>(image.height), 8,
-               image.samplesPerPixel == 4 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB,
+               image.samples == 4 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB,
                PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_write_info(png, info);
-  const size_t rowBytes = static_cast<size_t>(image.width) * image.samplesPerPixel;
+  const size_t rowBytes = static_cast<size_t>(image.width) * image.samples;
   for (int32_t row = 0; row < image.height; ++row) {
     png_write_row(png, image.pixels + rowBytes * row);
   }
@@ -53,8 +56,21 @@ int TextureUsage() {
 
 }  // namespace
 
-// argv[0] is "texture". Exit codes: 0 read (and PNG written), 2 the file
-// cannot be read or the PNG cannot be written, 64 bad command line.
+// The reason in double quotes, with '"' and '\' escaped, so the line stays one record.
+std::string Quoted(const std::string& text) {
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
+// argv[0] is "texture". Exit codes: 0 decoded (and PNG written), 2 the file
+// cannot be read, no reader decodes it, or the PNG cannot be written, 64 bad
+// command line. The line's width, height and samples describe the decoded
+// image (the file's own values when nothing decoded it); the other fields are
+// the TIFF tags as the own reader read them (photometric=none when absent).
 int InspectTexture(int argc, char** argv) {
   const char* path = nullptr;
   const char* pngPath = nullptr;
@@ -70,23 +86,31 @@ int InspectTexture(int argc, char** argv) {
   }
   if (!path) return TextureUsage();
 
-  auto image = std::make_unique<TiffImage>();
-  if (!image->LoadTiff(path)) {
-    std::fflush(stdout);  // the reader's own message comes first
-    std::fprintf(stderr, "sv-inspect: %s: %s\n", path, DescribeTiffLoadFailure(image->failure));
+  const TextureImage image = LoadTexture(path);
+  std::fflush(stdout);  // the reader's own message comes first
+  if (image.noFile) {
+    std::fprintf(stderr, "sv-inspect: %s\n", DescribeTextureLoad(path, image).c_str());
     return 2;
   }
+  const TiffImage& tags = *image.tiff;
+  const bool decoded = image.pixels != nullptr;
   std::printf(
-      "texture width=%d height=%d samples=%u compression=%u predictor=%u strips=%d pixels=%s\n",
-      image->width, image->height, image->samplesPerPixel, image->compression, image->predictor,
-      image->stripCount, image->pixels ? "yes" : "no");
-  if (!pngPath) return 0;
-  if (!image->pixels) {
-    std::fprintf(stderr, "sv-inspect: %s: no pixels to write to %s (samples per pixel %u)\n", path,
-                 pngPath, image->samplesPerPixel);
+      "texture width=%d height=%d samples=%u compression=%u predictor=%u strips=%d bits=%u "
+      "photometric=%s planar=%u tiled=%s pixels=%s decoder=%s",
+      decoded ? image.width : tags.width, decoded ? image.height : tags.height,
+      decoded ? static_cast<unsigned>(image.samples) : tags.samplesPerPixel, tags.compression,
+      tags.predictor, tags.stripCount, tags.bitsPerSample,
+      tags.photometric < 0 ? "none" : std::to_string(tags.photometric).c_str(),
+      tags.planarConfiguration, tags.tiled ? "yes" : "no", decoded ? "yes" : "no",
+      TextureDecoderName(image.decoder));
+  if (image.decoder != TextureDecoder::kOwn) std::printf(" reason=%s", Quoted(image.note).c_str());
+  std::printf("\n");
+  if (!decoded) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "sv-inspect: %s\n", DescribeTextureLoad(path, image).c_str());
     return 2;
   }
-  if (!WritePng(pngPath, *image)) {
+  if (pngPath && !WritePng(pngPath, image)) {
     std::fprintf(stderr, "sv-inspect: %s: cannot write the PNG file\n", pngPath);
     return 2;
   }
