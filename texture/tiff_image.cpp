@@ -232,8 +232,6 @@ namespace {
 // A photometric interpretation in words, for the decline reason.
 std::string PhotometricName(int32_t photometric, uint32_t bits) {
   switch (photometric) {
-    case -1:
-      return "no PhotometricInterpretation tag";
     case 0:
     case 1:
       return bits == 1 ? "black and white (1 bit per pixel)" : "grayscale";
@@ -278,9 +276,10 @@ std::string CompressionName(uint32_t compression) {
 
 std::string TiffImage::CheckLayout() const {
   if (tiled) return "tiles instead of strips";
-  if (photometric != 2) return PhotometricName(photometric, bitsPerSample);
+  if (photometric != 2 && photometric != -1) return PhotometricName(photometric, bitsPerSample);
   if (samplesPerPixel != 3 && samplesPerPixel != 4)
-    return std::to_string(samplesPerPixel) + " samples per pixel";
+    return std::to_string(samplesPerPixel) + (samplesPerPixel == 1 ? " sample" : " samples") +
+           " per pixel";
   if (mixedBits) return "samples of different sizes";
   if (bitsPerSample != 8) return std::to_string(bitsPerSample) + "-bit samples";
   if (planarConfiguration != 1) return "separate colour planes";

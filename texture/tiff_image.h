@@ -82,8 +82,11 @@ class TiffImage {
   int32_t stripCount = 0;        // count of StripOffsets: the number of strips
   int32_t stripOffsets = 0;      // one strip: its position; several: position of the offsets array
   int32_t stripByteCounts = 0;   // one strip: its length; several: position of the lengths array
-  // Tags that are only checked (absent ones take TIFF's defaults where it has one)
-  uint32_t bitsPerSample = 1;         // BitsPerSample of the first sample; 1 when absent
+  // Tags that are only checked
+  // Absent BitsPerSample counts as 8 and absent PhotometricInterpretation as
+  // RGB, as this reader always took them (libtiff guesses RGB too); TIFF's
+  // default of 1 bit fits no RGB file.
+  uint32_t bitsPerSample = 8;         // BitsPerSample of the first sample
   bool mixedBits = false;             // another sample has a different BitsPerSample
   int32_t photometric = -1;           // PhotometricInterpretation, 2 = RGB; -1 when absent
   uint32_t planarConfiguration = 1;   // 1 interleaved samples, 2 separate planes

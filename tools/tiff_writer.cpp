@@ -7,18 +7,18 @@
 
 bool WriteTiffWithLibtiff(const std::string& path, const TiffLayout& layout,
                           const std::vector<uint8_t>& pixels) {
-  const size_t rowBytes = static_cast<size_t>(layout.width) * layout.samples;
+  const size_t rowBytes = static_cast<size_t>(layout.width) * layout.samples * layout.bits / 8;
   if (pixels.size() < rowBytes * layout.height) return false;
   TIFF* tif = TIFFOpen(path.c_str(), layout.bigEndian ? "wb" : "wl");
   if (!tif) return false;
   bool ok = TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, layout.width) &&
             TIFFSetField(tif, TIFFTAG_IMAGELENGTH, layout.height) &&
             TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, layout.samples) &&
-            TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8) &&
+            TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, layout.bits) &&
             TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
-            TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB) &&
+            TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, layout.photometric) &&
             TIFFSetField(tif, TIFFTAG_COMPRESSION, layout.compression);
-  if (ok && layout.samples == 4) {
+  if (ok && layout.samples == 4 && layout.photometric == PHOTOMETRIC_RGB) {
     uint16_t extra = EXTRASAMPLE_UNASSALPHA;
     ok = TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
   }

@@ -1,7 +1,7 @@
 // Writes RGB and RGBA TIFF files through libtiff: tools/make-scene writes the
 // shipped texture with it, and the tests and benchmarks make their TIFF files
 // with it, so the files the reader meets come from a writer nobody here wrote.
-// Limits: 8 bits per sample, contiguous samples, one image per file.
+// Limits: 8 or 16 bits per sample, contiguous samples, one image per file.
 #pragma once
 
 #include <cstdint>
@@ -19,9 +19,11 @@ struct TiffLayout {
   int predictor = 1;
   int rowsPerStrip = 0;
   bool bigEndian = false;  // "MM" byte order instead of "II"
+  int bits = 8;            // 8, or 16 (pixels then hold native-endian 16-bit samples)
+  int photometric = 2;     // 2 RGB; 1 grayscale (1 sample), 5 CMYK (4 samples, no alpha)
 };
 
-// Writes pixels (height rows of width x samples bytes) as a TIFF through
+// Writes pixels (height rows of width x samples x bits / 8 bytes) as a TIFF through
 // libtiff, little-endian unless layout.bigEndian. Returns false when libtiff
 // refuses or pixels is too short.
 bool WriteTiffWithLibtiff(const std::string& path, const TiffLayout& layout,

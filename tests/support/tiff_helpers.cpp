@@ -26,6 +26,27 @@ std::vector<uint8_t> DecodeTiffWithLibtiff(const std::string& path) {
   return out;
 }
 
+std::vector<uint8_t> DecodeRgbaWithLibtiff(const std::string& path, int* width, int* height) {
+  std::vector<uint8_t> out;
+  TIFF* tif = TIFFOpen(path.c_str(), "r");
+  if (!tif) return out;
+  uint32_t w = 0, h = 0;
+  TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w);
+  TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h);
+  std::vector<uint32_t> raster(static_cast<size_t>(w) * h);
+  if (w > 0 && h > 0 &&
+      TIFFReadRGBAImageOriented(tif, w, h, raster.data(), ORIENTATION_TOPLEFT, 1)) {
+    for (uint32_t p : raster) {
+      out.insert(out.end(), {static_cast<uint8_t>(TIFFGetR(p)), static_cast<uint8_t>(TIFFGetG(p)),
+                             static_cast<uint8_t>(TIFFGetB(p)), static_cast<uint8_t>(TIFFGetA(p))});
+    }
+    *width = static_cast<int>(w);
+    *height = static_cast<int>(h);
+  }
+  TIFFClose(tif);
+  return out;
+}
+
 int TiffStripCountWithLibtiff(const std::string& path) {
   TIFF* tif = TIFFOpen(path.c_str(), "r");
   if (!tif) return -1;

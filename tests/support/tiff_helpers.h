@@ -14,6 +14,10 @@
 // strip, one after another. Empty when libtiff cannot read the file.
 std::vector<uint8_t> DecodeTiffWithLibtiff(const std::string& path);
 
+// libtiff's own RGBA decoding of the first image (TIFFReadRGBAImageOriented,
+// top row first), four bytes per pixel; empty when libtiff cannot read it.
+std::vector<uint8_t> DecodeRgbaWithLibtiff(const std::string& path, int* width, int* height);
+
 // Number of strips libtiff sees in the file, or -1.
 int TiffStripCountWithLibtiff(const std::string& path);
 

@@ -2,6 +2,7 @@
 // messages, and its PNG output checked against libtiff's decoding.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -57,7 +58,8 @@ TEST(InspectTexture, PngEqualsLibtiffDecoding) {
         "texture width=" + std::to_string(l.width) + " height=" + std::to_string(l.height) +
         " samples=" + std::to_string(l.samples) + " compression=" + std::to_string(l.compression) +
         " predictor=" + std::to_string(l.predictor == 2 ? 2 : 0) +
-        " strips=" + std::to_string(TiffStripCountWithLibtiff(tif)) + " pixels=yes\n";
+        " strips=" + std::to_string(TiffStripCountWithLibtiff(tif)) +
+        " bits=8 photometric=2 planar=1 tiled=no pixels=yes decoder=own\n";
     EXPECT_EQ(run.out, line);
     int width = 0, height = 0;
     EXPECT_EQ(ReadPngPixels(png, l.samples, &width, &height), reference);
@@ -66,34 +68,67 @@ TEST(InspectTexture, PngEqualsLibtiffDecoding) {
   }
 }
 
+// A TIFF the own reader declines: the line says why and which reader took
+// it, and --png writes what libtiff decoded, top row first.
+TEST(InspectTexture, DeclinedFilesNameTheReasonAndThePngHoldsLibtiffsDecoding) {
+  SilenceLibtiff();
+  const std::string source = ScratchPath("source.tif");
+  const std::string tiled = ScratchPath("tiled.tif");
+  ASSERT_TRUE(WriteTiffWithLibtiff(source, {70, 50, 3, 5, 2, 0}, VariedPixels(70, 50, 3, 22)));
+  ASSERT_EQ(std::system(("tiffcp -c zip -t -w 32 -l 32 '" + source + "' '" + tiled + "'").c_str()), 0);
+  int width = 0, height = 0;
+  const std::vector<uint8_t> rgba = DecodeRgbaWithLibtiff(tiled, &width, &height);
+  ASSERT_EQ(width, 70);
+  std::vector<uint8_t> reference;
+  for (size_t i = 0; i < rgba.size(); i += 4) reference.insert(reference.end(), &rgba[i], &rgba[i + 3]);
+
+  const DemoRun run = Inspect({tiled, "--png", tiled + ".png"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out,
+            "texture width=70 height=50 samples=3 compression=8 predictor=2 strips=0 bits=8 "
+            "photometric=2 planar=1 tiled=yes pixels=yes decoder=libtiff "
+            "reason=\"tiles instead of strips\"\n");
+  EXPECT_EQ(ReadPngPixels(tiled + ".png", 3, &width, &height), reference);
+}
+
 TEST(InspectTexture, FailuresNameTheFileAndExitWithTwo) {
   const std::string missing = ScratchPath("missing.tif");
   DemoRun run = Inspect({missing});
   EXPECT_EQ(run.exitCode, 2);
   EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err, "sv-inspect: " + missing + ": cannot be opened\n");
+  EXPECT_EQ(run.err, "sv-inspect: " + missing + ": cannot read the file: No such file or directory\n");
 
   const std::string text = ScratchPath("not-a-tiff.tif");
   WriteBytes(text, {'M', 'M', 0, 42});
   run = Inspect({text, "--png", text + ".png"});
   EXPECT_EQ(run.exitCode, 2);
-  EXPECT_EQ(run.out, "\n\n\t\tNot a tif_file!!!");
-  EXPECT_EQ(run.err, "sv-inspect: " + text + ": is not a little-endian TIFF file\n");
+  EXPECT_EQ(run.out.rfind("\n\n\t\tNot a tif_file!!!texture width=0 ", 0), 0u) << run.out;
+  EXPECT_NE(run.out.find(" pixels=no decoder=none reason=\"big-endian byte order, and libtiff "),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(run.err.rfind("sv-inspect: " + text + ": cannot decode the texture: big-endian", 0), 0u)
+      << run.err;
   EXPECT_TRUE(ReadBytes(text + ".png").empty());
 
-  HandmadeTiff gray;
+  HandmadeTiff gray;  // one sample, no Photometric tag: declined; libtiff takes it as gray
   gray.AddImage(2, 2, 1, 1, 8, 4);
   const std::string grayPath = ScratchPath("gray.tif");
   gray.Write(grayPath);
   run = Inspect({grayPath});
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(run.out,
-            "texture width=2 height=2 samples=1 compression=1 predictor=0 strips=1 pixels=no\n");
-  run = Inspect({grayPath, "--png", grayPath + ".png"});
-  EXPECT_EQ(run.exitCode, 2);
+            "texture width=2 height=2 samples=3 compression=1 predictor=0 strips=1 bits=8 "
+            "photometric=none planar=1 tiled=no pixels=yes decoder=libtiff "
+            "reason=\"1 sample per pixel\"\n");
 
   EXPECT_EQ(Inspect({}).exitCode, 64);
   EXPECT_EQ(Inspect({grayPath, "--png"}).exitCode, 64);
+  const DemoRun help = RunInScratchFolder(SV_INSPECT, {"--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_EQ(help.out.rfind("usage: sv-inspect model FILE\n", 0), 0u) << help.out;
+  const DemoRun version = RunInScratchFolder(SV_INSPECT, {"--version"});
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_EQ(version.out.rfind("sv-inspect ", 0), 0u) << version.out;
 }
 
 }  // namespace
