@@ -58,7 +58,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   image.maxPixelBytes = 16u << 20;
   const bool loaded = image.LoadTiff(TempPath().c_str());
   if (!loaded) {
-    Require(image.pixels == nullptr && image.width == 0 && image.height == 0);
+    // A declined layout keeps its tag values for reports; other failures clear them.
+    Require(image.pixels == nullptr);
+    Require(image.failure == TiffLoadFailure::kDeclined ? !image.declineReason.empty()
+                                                         : image.width == 0 && image.height == 0);
     return 0;
   }
   if (image.pixels != nullptr) {
