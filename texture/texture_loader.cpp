@@ -67,6 +67,9 @@ int KeepFirstError(TIFF*, void* userData, const char*, const char* format, va_li
     char line[256];
     std::vsnprintf(line, sizeof line, format, args);
     *text = line;
+    // Some messages start with the name given to TIFFClientOpen.
+    const std::string name = "texture: ";
+    if (text->compare(0, name.size(), name) == 0) text->erase(0, name.size());
   }
   return 1;
 }
