@@ -4,10 +4,14 @@
 // the message the table gives. One test per file and program, named after the
 // file.
 #include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -95,6 +99,78 @@ TEST_P(BadFileThroughDemo, EndsWithTheDocumentedCode) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllBadFiles, BadFileThroughDemo, ::testing::ValuesIn(Table()), TestName);
+
+// Paths that name no file to read: a directory, a FIFO nobody writes to, a
+// device and a (sparse) file past the readers' 4 GiB cap, as the demo's model
+// or texture and through sv-inspect. Each gives one line naming the path with
+// what it is, at once (a FIFO is not waited on), and the documented outcome:
+// a model stops the demo with exit 2, a texture leaves it untextured (exit 0).
+TEST(SpecialPaths, GiveOneClearLineAndTheDocumentedOutcome) {
+  struct Kind {
+    const char* name;
+    std::function<bool(const std::string&)> make;
+    const char* phrase;
+  };
+  const Kind kinds[] = {
+      {"directory", [](const std::string& p) { return mkdir(p.c_str(), 0700) == 0; },
+       "is a directory"},
+      {"fifo", [](const std::string& p) { return mkfifo(p.c_str(), 0600) == 0; },
+       "is a FIFO (named pipe), not a regular file"},
+      {"device", [](const std::string& p) { return symlink("/dev/zero", p.c_str()) == 0; },
+       "is a device or socket, not a regular file"},
+      {"over-cap",
+       [](const std::string& p) {
+         std::FILE* f = std::fopen(p.c_str(), "wb");
+         if (f) std::fclose(f);
+         return f && truncate(p.c_str(), (int64_t{1} << 32) + 1) == 0;
+       },
+       "is larger than 4096 MiB"},
+  };
+  for (const Kind& kind : kinds) {
+    for (const std::string reader : {"model", "texture"}) {
+      SCOPED_TRACE(std::string(kind.name) + " as " + reader);
+      const std::string folder = MakeScratchFolder();
+      ASSERT_FALSE(folder.empty());
+      const std::string name = reader == "model" ? "shadow2.3DS" : "txt.tif";
+      std::filesystem::remove(folder + "/" + name);
+      ASSERT_TRUE(kind.make(folder + "/" + name));
+
+      const DemoRun demo = RunProgram(SV_DEMO_PATH, {"--headless", "--frames", "2"}, folder);
+      EXPECT_EQ(demo.exitCode, reader == "model" ? 2 : 0) << demo.err;
+      const std::vector<std::string> lines = LinesWithPrefix(demo.err, name + ": ");
+      ASSERT_EQ(lines.size(), 1u) << demo.err;
+      EXPECT_EQ(lines[0].rfind(kind.phrase, 0), 0u) << lines[0];
+
+      const DemoRun inspect = RunProgram(SV_INSPECT_PATH, {reader, name}, folder);
+      EXPECT_EQ(inspect.exitCode, 2);
+      EXPECT_EQ(inspect.out, "");
+      EXPECT_NE(inspect.err.find("sv-inspect: " + name + ": "), std::string::npos) << inspect.err;
+      EXPECT_NE(inspect.err.find(kind.phrase), std::string::npos) << inspect.err;
+      if (!HasFailure()) RemoveScratchFolder(folder);
+    }
+  }
+}
+
+// The first 3000 bytes of the shipped scene end inside its vertex list: the
+// demo draws what was read and warns with the chunk and the offset;
+// sv-inspect prints the same as a warning record.
+TEST(CutOffModel, WarnsWithTheChunkAndTheOffset) {
+  const std::string folder = MakeScratchFolder();
+  ASSERT_FALSE(folder.empty());
+  const std::string model = folder + "/shadow2.3DS";
+  std::filesystem::resize_file(model, 3000);
+  const DemoRun demo = RunProgram(SV_DEMO_PATH, {"--headless", "--frames", "2"}, folder);
+  EXPECT_EQ(demo.exitCode, 0) << demo.err;
+  EXPECT_EQ(LinesWithPrefix(demo.err, "shadow2.3DS: "),
+            std::vector<std::string>{"the file ends inside chunk 4110 at byte 3000; drawing what was read"})
+      << demo.err;
+  const DemoRun inspect = RunProgram(SV_INSPECT_PATH, {"model", "shadow2.3DS"}, folder);
+  EXPECT_EQ(inspect.exitCode, 0);
+  EXPECT_EQ(LinesWithPrefix(inspect.out, "warning "),
+            std::vector<std::string>{"the file ends inside chunk 4110 at byte 3000"})
+      << inspect.out;
+  if (!HasFailure()) RemoveScratchFolder(folder);
+}
 
 // The table and the folder agree: every data file has exactly one row and
 // every row a file, so a file added without its outcome (or a row left
