@@ -325,7 +325,7 @@ void WriteGreyTiff(const std::string& path) {
   TIFFClose(tif);
 }
 
-TEST(RenderE2e, WithoutUsableTextureTheMeshIsDrawnUntextured) {
+TEST(RenderE2e, WithoutUsableTextureTheMeshIsDrawnUntexturedAndGreyIsReadThroughLibtiff) {
   // No texture file at all: the run goes on untextured, every wall pixel
   // keeping its lit colour as if the texel were white.
   const std::string missing = ScratchFolder("no-texture");
@@ -337,13 +337,25 @@ TEST(RenderE2e, WithoutUsableTextureTheMeshIsDrawnUntextured) {
   EXPECT_GT(lit, 200);
   EXPECT_GT(shadowed, 30);
 
-  // A texture the reader gives no pixels for is not uploaded: the very same
-  // picture, not undefined texels.
+  // A texture no reader decodes is not uploaded: the very same picture, not
+  // undefined texels.
+  const std::string foreign = ScratchFolder("foreign-texture");
+  std::ofstream(foreign + "/txt.tif") << "not an image";
+  const Captured f = RunScene(foreign, WallAndBox(true), {1});
+  ASSERT_GT(f.frames[0].width, 0);
+  EXPECT_TRUE(f.frames[0].rgb == c.frames[0].rgb);
+
+  // A grayscale TIFF, which the own reader declines, is read through libtiff:
+  // the wall shows its grey (200 of 255) texels, lit and shadowed as usual.
   const std::string grey = ScratchFolder("grey-texture");
   WriteGreyTiff(grey + "/txt.tif");
   const Captured g = RunScene(grey, WallAndBox(true), {1});
   ASSERT_GT(g.frames[0].width, 0);
-  EXPECT_TRUE(g.frames[0].rgb == c.frames[0].rgb);
+  lit = shadowed = 0;
+  CheckWallPixels(
+      g.frames[0], 7, [](Vec3, double t[3]) { t[0] = t[1] = t[2] = 200; }, &lit, &shadowed);
+  EXPECT_GT(lit, 200);
+  EXPECT_GT(shadowed, 30);
 }
 
 // The first non-white column of row `row`, or -1.
