@@ -198,12 +198,13 @@ SetupResult SetupScene(HWND window) {
     std::fprintf(stderr, "%s\n", problem.c_str());
     return SetupResult::kModelUnusable;
   }
-  const std::string cutOff = DescribeCutOffModel(modelPath.c_str(), *LoadedScene.scene);
-  if (!cutOff.empty()) std::fprintf(stderr, "%s; drawing what was read\n", cutOff.c_str());
-
-  // Every drawable object, in file order, becomes the one mesh drawn.
+  // Every drawable object, in file order, becomes the one mesh drawn. A file
+  // cut off inside a chunk is said first, as it explains what follows.
   std::vector<LeftOutObject> leftOut;
   MeshObject* mesh = MergeMeshObjects(*LoadedScene.scene, &leftOut);
+  const std::string cutOff = DescribeCutOffModel(modelPath.c_str(), *LoadedScene.scene);
+  if (!cutOff.empty())
+    std::fprintf(stderr, "%s%s\n", cutOff.c_str(), mesh ? "; drawing what was read" : "");
   for (const LeftOutObject& object : leftOut)
     std::fprintf(stderr, "%s: object %d %s is left out: %s\n", modelPath.c_str(), object.index,
                  object.name.c_str(), object.reason.c_str());

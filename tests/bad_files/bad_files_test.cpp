@@ -93,7 +93,9 @@ TEST_P(BadFileThroughDemo, EndsWithTheDocumentedCode) {
   // Exit 2: lines naming the model, at least the reason it stops. Exit 0:
   // warnings or notes only, each naming the file the row is about.
   const std::string name = row.reader == "model" ? "shadow2.3DS: " : "txt.tif: ";
-  if (row.demoExit == 2) ASSERT_FALSE(messages.empty()) << run.err;
+  if (row.demoExit == 2) {
+    ASSERT_FALSE(messages.empty()) << run.err;
+  }
   for (const std::string& message : messages) EXPECT_EQ(message.rfind(name, 0), 0u) << message;
   if (!HasFailure()) RemoveScratchFolder(folder);
 }
@@ -151,25 +153,41 @@ TEST(SpecialPaths, GiveOneClearLineAndTheDocumentedOutcome) {
   }
 }
 
-// The first 3000 bytes of the shipped scene end inside its vertex list: the
-// demo draws what was read and warns with the chunk and the offset;
-// sv-inspect prints the same as a warning record.
+// Cut-off copies of the shipped scene: the first 3000 bytes end inside its
+// vertex list, which leaves nothing to draw (exit 2), the first 100000 inside
+// its face list, which still draws. Either way the first line names the
+// chunk and the offset, and sv-inspect prints it as a warning record.
 TEST(CutOffModel, WarnsWithTheChunkAndTheOffset) {
-  const std::string folder = MakeScratchFolder();
-  ASSERT_FALSE(folder.empty());
-  const std::string model = folder + "/shadow2.3DS";
-  std::filesystem::resize_file(model, 3000);
-  const DemoRun demo = RunProgram(SV_DEMO_PATH, {"--headless", "--frames", "2"}, folder);
-  EXPECT_EQ(demo.exitCode, 0) << demo.err;
-  EXPECT_EQ(LinesWithPrefix(demo.err, "shadow2.3DS: "),
-            std::vector<std::string>{"the file ends inside chunk 4110 at byte 3000; drawing what was read"})
-      << demo.err;
-  const DemoRun inspect = RunProgram(SV_INSPECT_PATH, {"model", "shadow2.3DS"}, folder);
-  EXPECT_EQ(inspect.exitCode, 0);
-  EXPECT_EQ(LinesWithPrefix(inspect.out, "warning "),
-            std::vector<std::string>{"the file ends inside chunk 4110 at byte 3000"})
-      << inspect.out;
-  if (!HasFailure()) RemoveScratchFolder(folder);
+  struct Case {
+    uintmax_t size;
+    int exitCode;
+    std::vector<std::string> lines;  // the demo's lines naming the model, prefix removed
+    const char* warning;
+  };
+  const Case cases[] = {
+      {3000, 2,
+       {"the file ends inside chunk 4110 at byte 3000",
+        "object 0 \"ShadowScene\" is left out: it has no faces",
+        "nothing to draw: none of its 1 mesh objects can be drawn"},
+       "the file ends inside chunk 4110 at byte 3000"},
+      {100000, 0,
+       {"the file ends inside chunk 4120 at byte 100000; drawing what was read"},
+       "the file ends inside chunk 4120 at byte 100000"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.size);
+    const std::string folder = MakeScratchFolder();
+    ASSERT_FALSE(folder.empty());
+    std::filesystem::resize_file(folder + "/shadow2.3DS", c.size);
+    const DemoRun demo = RunProgram(SV_DEMO_PATH, {"--headless", "--frames", "2"}, folder);
+    EXPECT_EQ(demo.exitCode, c.exitCode) << demo.err;
+    EXPECT_EQ(LinesWithPrefix(demo.err, "shadow2.3DS: "), c.lines) << demo.err;
+    const DemoRun inspect = RunProgram(SV_INSPECT_PATH, {"model", "shadow2.3DS"}, folder);
+    EXPECT_EQ(inspect.exitCode, 0);
+    EXPECT_EQ(LinesWithPrefix(inspect.out, "warning "), std::vector<std::string>{c.warning})
+        << inspect.out;
+    if (!HasFailure()) RemoveScratchFolder(folder);
+  }
 }
 
 // The table and the folder agree: every data file has exactly one row and
