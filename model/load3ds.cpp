@@ -356,12 +356,3 @@ MeshDefect ValidateMesh(const MeshObject& object) {
   return MeshDefect{-1, 0, object.vertexCount};
 }
 
-std::string DescribeMeshDefect(const char* fileName, const MeshDefect& defect) {
-  if (defect.face < 0) return std::string();
-  char text[128];
-  std::snprintf(text, sizeof text, ": face %d names vertex %d but the mesh has %d %s",
-                static_cast<int>(defect.face), static_cast<int>(defect.vertex),
-                static_cast<int>(defect.vertexCount),
-                defect.vertexCount == 1 ? "vertex" : "vertices");
-  return fileName + std::string(text);
-}

@@ -51,7 +51,3 @@ MeshDefect ValidateMesh(const MeshObject& object);
 // string when the scene's file was complete.
 std::string DescribeCutOffModel(const char* fileName, const Scene& scene);
 
-// Says what is wrong, for an error message:
-// "shadow2.3DS: face 17 names vertex 912 but the mesh has 640 vertices".
-// An empty string when the defect's face is -1.
-std::string DescribeMeshDefect(const char* fileName, const MeshDefect& defect);

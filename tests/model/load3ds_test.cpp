@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "model/load3ds.h"
+#include "model/merge.h"
 #include "tests/support/scratch.h"
 #include "tools/chunk_writer.h"
 #include "tools/mesh_writer.h"
@@ -817,7 +818,7 @@ TEST(Load3dsMend, FacesNamingMissingVerticesAreKeptAndReported) {
   ScenePtr scene = Load(w);
   ASSERT_EQ(scene->objectCount, 3);
   EXPECT_EQ(ValidateMesh(*scene->objects[0]).face, -1);
-  EXPECT_EQ(DescribeMeshDefect("model.3ds", ValidateMesh(*scene->objects[0])), "");
+  EXPECT_EQ(WhyNotDrawable(*scene->objects[0]), "");
 
   const MeshObject& broken = *scene->objects[1];
   EXPECT_EQ(broken.faces[2].index1, 3);
@@ -826,8 +827,7 @@ TEST(Load3dsMend, FacesNamingMissingVerticesAreKeptAndReported) {
   EXPECT_EQ(defect.face, 2);
   EXPECT_EQ(defect.vertex, 3);
   EXPECT_EQ(defect.vertexCount, 3);
-  EXPECT_EQ(DescribeMeshDefect("shadow2.3DS", defect),
-            "shadow2.3DS: face 2 names vertex 3 but the mesh has 3 vertices");
+  EXPECT_EQ(WhyNotDrawable(broken), "face 2 names vertex 3 but it has 3 vertices");
 
   MeshDefect empty = ValidateMesh(*scene->objects[2]);
   EXPECT_EQ(empty.face, 0);
