@@ -69,44 +69,25 @@ inline size_t UndoRgbaRowSse2(uint8_t* p, size_t width) {
 }
 #endif
 
-void UndoPredictorRgb(uint8_t* pixels, size_t rows, size_t width) {
+// Undoes the predictor over `rows` rows of `width` pixels of kSamples
+// samples each: the vector form first where the build has it, then the
+// plain running sums from the pixel it stopped at.
+template <size_t kSamples>
+void UndoPredictorRows(uint8_t* pixels, size_t rows, size_t width) {
   for (size_t row = 0; row < rows; ++row) {
-    uint8_t* p = pixels + row * width * 3;
+    uint8_t* p = pixels + row * width * kSamples;
 #ifdef __SSE2__
-    size_t x = UndoRgbRowSse2(p, width);
+    size_t x = kSamples == 3 ? UndoRgbRowSse2(p, width) : UndoRgbaRowSse2(p, width);
 #else
     size_t x = 1;
 #endif
-    uint8_t r = p[3 * x - 3], g = p[3 * x - 2], b = p[3 * x - 1];
-    for (p += 3 * x; x < width; ++x, p += 3) {
-      r = static_cast<uint8_t>(r + p[0]);
-      g = static_cast<uint8_t>(g + p[1]);
-      b = static_cast<uint8_t>(b + p[2]);
-      p[0] = r;
-      p[1] = g;
-      p[2] = b;
-    }
-  }
-}
-
-void UndoPredictorRgba(uint8_t* pixels, size_t rows, size_t width) {
-  for (size_t row = 0; row < rows; ++row) {
-    uint8_t* p = pixels + row * width * 4;
-#ifdef __SSE2__
-    size_t x = UndoRgbaRowSse2(p, width);
-#else
-    size_t x = 1;
-#endif
-    uint8_t r = p[4 * x - 4], g = p[4 * x - 3], b = p[4 * x - 2], a = p[4 * x - 1];
-    for (p += 4 * x; x < width; ++x, p += 4) {
-      r = static_cast<uint8_t>(r + p[0]);
-      g = static_cast<uint8_t>(g + p[1]);
-      b = static_cast<uint8_t>(b + p[2]);
-      a = static_cast<uint8_t>(a + p[3]);
-      p[0] = r;
-      p[1] = g;
-      p[2] = b;
-      p[3] = a;
+    uint8_t sums[kSamples];
+    for (size_t s = 0; s < kSamples; ++s) sums[s] = p[kSamples * (x - 1) + s];
+    for (p += kSamples * x; x < width; ++x, p += kSamples) {
+      for (size_t s = 0; s < kSamples; ++s) {
+        sums[s] = static_cast<uint8_t>(sums[s] + p[s]);
+        p[s] = sums[s];
+      }
     }
   }
 }
@@ -116,7 +97,7 @@ void UndoPredictorRgba(uint8_t* pixels, size_t rows, size_t width) {
 void UndoHorizontalPredictor(uint8_t* pixels, size_t rows, size_t width, uint32_t samplesPerPixel) {
   if (!pixels || rows == 0 || width == 0) return;
   if (samplesPerPixel == 3)
-    UndoPredictorRgb(pixels, rows, width);
+    UndoPredictorRows<3>(pixels, rows, width);
   else if (samplesPerPixel == 4)
-    UndoPredictorRgba(pixels, rows, width);
+    UndoPredictorRows<4>(pixels, rows, width);
 }
