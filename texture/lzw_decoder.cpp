@@ -53,27 +53,17 @@ StringArena::~StringArena() {
   for (uint8_t* block : blocks_) delete[] block;
 }
 
-uint8_t* StringArena::TakeRoom(int32_t size, uint8_t** end) {
-  if (!current_ || used_ + size > kBlockSize) {
-    if (current_) ++currentBlock_;  // the current block is full
-    if (currentBlock_ == blocks_.size()) {
-      // Zeroed once so the slack past the last string reads as defined bytes.
-      blocks_.push_back(new uint8_t[kBlockSize + kLzwCopySlack]());
-    }
-    current_ = blocks_[currentBlock_];
-    used_ = 0;
+uint8_t* StringArena::TakeRoom(uint8_t** end) {
+  if (nextBlock_ == blocks_.size()) {
+    // Zeroed once so the slack past the last string reads as defined bytes.
+    blocks_.push_back(new uint8_t[kBlockSize + kLzwCopySlack]());
   }
-  uint8_t* room = current_ + used_;
-  *end = current_ + kBlockSize;
-  used_ = kBlockSize;
-  return room;
+  uint8_t* block = blocks_[nextBlock_++];
+  *end = block + kBlockSize;
+  return block;
 }
 
-void StringArena::Reset() {
-  currentBlock_ = 0;
-  current_ = nullptr;
-  used_ = 0;
-}
+void StringArena::Reset() { nextBlock_ = 0; }
 
 LzwDecoder::LzwDecoder() : literalBlock_(new uint8_t[256 + kLzwCopySlack]()) {
   // The literal entries never change, so a strip that does not open with a
@@ -175,7 +165,7 @@ void LzwDecoder::DecodeStrip(const uint8_t* strip, int32_t length, uint8_t* out,
     // Entry `next`: the previous string plus the first byte of this one
     // (for a code not yet in the table, the previous string's own first byte).
     const int32_t slot = SlotSize(previousLength);
-    if (roomEnd - room < slot) room = arena_.TakeRoom(slot, &roomEnd);
+    if (roomEnd - room < slot) room = arena_.TakeRoom(&roomEnd);
     uint8_t* stored = room;
     room += slot;
     WriteStoredString(stored, previous, previousLength, string ? string : previous);

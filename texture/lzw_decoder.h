@@ -25,20 +25,17 @@ class StringArena {
   StringArena& operator=(const StringArena&) = delete;
 
   // For a loop that carves strings itself with the cursor in a register:
-  // returns room for at least `size` bytes (1 .. kBlockSize), the rest of
-  // the current block or a fresh one, and sets *end to its end. The room
-  // counts as used until Reset(); up to kLzwCopySlack - 1 bytes past *end
-  // may be read or overwritten too.
-  uint8_t* TakeRoom(int32_t size, uint8_t** end);
+  // returns the next free block, kBlockSize bytes, and sets *end to its end.
+  // The block counts as used until Reset(); up to kLzwCopySlack - 1 bytes
+  // past *end may be read or overwritten too.
+  uint8_t* TakeRoom(uint8_t** end);
   void Reset();
 
   static constexpr int32_t kBlockSize = 64 * 1024;  // > longest LZW string (3839 bytes)
 
  private:
   std::vector<uint8_t*> blocks_;  // each kBlockSize + kLzwCopySlack bytes
-  size_t currentBlock_ = 0;       // index in blocks_ of the block being carved
-  uint8_t* current_ = nullptr;    // that block, null before the first allocation
-  int32_t used_ = 0;              // bytes taken from the current block
+  size_t nextBlock_ = 0;          // index in blocks_ of the next block to hand out
 };
 
 // The table and its string storage, reused from strip to strip of one image.

@@ -84,6 +84,7 @@ void UndoPredictorRows(uint8_t* pixels, size_t rows, size_t width) {
     uint8_t sums[kSamples];
     for (size_t s = 0; s < kSamples; ++s) sums[s] = p[kSamples * (x - 1) + s];
     for (p += kSamples * x; x < width; ++x, p += kSamples) {
+#pragma GCC unroll 4
       for (size_t s = 0; s < kSamples; ++s) {
         sums[s] = static_cast<uint8_t>(sums[s] + p[s]);
         p[s] = sums[s];

@@ -16,6 +16,7 @@
 namespace {
 
 constexpr uint64_t kMaxRgbaPixels = kMaxPixelBytes / 4;
+constexpr char kSizeRefused[] = "an image size of 0 or more than 256 MiB of pixels";
 
 // ---- libtiff over bytes in memory ----
 
@@ -103,7 +104,7 @@ bool DecodeWithLibtiff(const uint8_t* data, size_t size, TextureImage* image, st
   TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extraTypes);
   bool ok = false;
   if (width == 0 || height == 0 || static_cast<uint64_t>(width) * height > kMaxRgbaPixels) {
-    *error = "an image size of 0 or more than 256 MiB of pixels";
+    *error = kSizeRefused;
   } else {
     std::vector<uint32_t> raster;
     raster.resize(static_cast<size_t>(width) * height);
@@ -292,7 +293,7 @@ TextureImage LoadTexture(const char* path) {
       image.note = "big-endian byte order";
       break;
     default:  // an image size the own reader refuses: libtiff would refuse it too
-      image.note = "an image size of 0 or more than 256 MiB of pixels";
+      image.note = kSizeRefused;
       return image;
   }
   if (DecodeWithLibtiff(file.data, file.size, &image, &error)) {

@@ -199,36 +199,6 @@ uint8_t* MapHugePageBuffer(size_t size, size_t* mappedBytes) {
   return reinterpret_cast<uint8_t*>(aligned);
 }
 
-}  // namespace
-
-const char* DescribeTiffLoadFailure(TiffLoadFailure failure) {
-  switch (failure) {
-    case TiffLoadFailure::kNone:
-      return "no failure";
-    case TiffLoadFailure::kCannotOpen:
-      return "cannot be opened";
-    case TiffLoadFailure::kCannotRead:
-      return "cannot be read";
-    case TiffLoadFailure::kNotLittleEndian:
-      return "is not a little-endian TIFF file";
-    case TiffLoadFailure::kUnsupportedSize:
-      return "has an image size of 0 or more than 256 MiB of pixels";
-    case TiffLoadFailure::kDirectory:
-      return "is a directory";
-    case TiffLoadFailure::kNotAFile:
-      return "is a device or socket, not a file";
-    case TiffLoadFailure::kTooLarge:
-      return "is larger than 4 GiB, beyond the reach of TIFF offsets";
-    case TiffLoadFailure::kFifo:
-      return "is a FIFO (named pipe), not a regular file";
-    case TiffLoadFailure::kDeclined:
-      return "has a layout this reader does not decode";
-  }
-  return "unknown failure";
-}
-
-namespace {
-
 // A photometric interpretation in words, for the decline reason.
 std::string PhotometricName(int32_t photometric, uint32_t bits) {
   switch (photometric) {

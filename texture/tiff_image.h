@@ -42,9 +42,6 @@ enum class TiffLoadFailure {
   kDeclined,         // a layout this reader does not decode: declineReason says which
 };
 
-// A short English phrase for the failure, for messages.
-const char* DescribeTiffLoadFailure(TiffLoadFailure failure);
-
 // The values taken from the file and the decoded pixels. Construct, call
 // LoadTiff once, then read width, height and pixels. The destructor frees
 // the pixels.
