@@ -338,13 +338,13 @@ Scene* Load3dsScene(const char* path, bool readTexCoords, int* fileError,
   return Load3dsSceneFromBytes(file.data, file.size, readTexCoords);
 }
 
-std::string DescribeCutOffModel(const char* fileName, const Scene& scene) {
+std::string DescribeCutOff(const Scene& scene) {
   if (!scene.endsInsideChunk) return std::string();
   char text[96];
-  std::snprintf(text, sizeof text, ": the file ends inside chunk %04X at byte %llu",
+  std::snprintf(text, sizeof text, "the file ends inside chunk %04X at byte %llu",
                 static_cast<unsigned>(scene.endChunkId),
                 static_cast<unsigned long long>(scene.fileSize));
-  return fileName + std::string(text);
+  return text;
 }
 
 MeshDefect ValidateMesh(const MeshObject& object) {
@@ -355,4 +355,3 @@ MeshDefect ValidateMesh(const MeshObject& object) {
   }
   return MeshDefect{-1, 0, object.vertexCount};
 }
-

@@ -47,7 +47,7 @@ struct MeshDefect {
 MeshDefect ValidateMesh(const MeshObject& object);
 
 // Where a cut-off file ended, for a warning:
-// "shadow2.3DS: the file ends inside chunk 4120 at byte 3000"; an empty
-// string when the scene's file was complete.
-std::string DescribeCutOffModel(const char* fileName, const Scene& scene);
+// "the file ends inside chunk 4120 at byte 3000"; an empty string when the
+// scene's file was complete.
+std::string DescribeCutOff(const Scene& scene);
 

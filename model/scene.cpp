@@ -4,6 +4,7 @@
 #include "model/scene.h"
 
 #include <cstdio>
+#include <cstring>
 
 void FreeMeshObject(MeshObject* object) {
   if (object == nullptr) return;
@@ -25,20 +26,24 @@ void FreeScene(Scene* scene) {
   delete scene;
 }
 
-std::string QuotedName(const char* name) {
+std::string QuotedText(const std::string& text) {
   std::string out = "\"";
-  for (const char* p = name; p < name + kNameSize && *p != '\0'; ++p) {
-    const unsigned char c = static_cast<unsigned char>(*p);
+  for (const char ch : text) {
+    const unsigned char c = static_cast<unsigned char>(ch);
     if (c == '"' || c == '\\') {
       out += '\\';
-      out += static_cast<char>(c);
+      out += ch;
     } else if (c < 0x20 || c >= 0x7F) {
       char hex[8];
       std::snprintf(hex, sizeof hex, "\\x%02X", c);
       out += hex;
     } else {
-      out += static_cast<char>(c);
+      out += ch;
     }
   }
   return out + "\"";
+}
+
+std::string QuotedName(const char* name) {
+  return QuotedText(std::string(name, strnlen(name, kNameSize)));
 }

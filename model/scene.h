@@ -107,7 +107,10 @@ void FreeMeshObject(MeshObject* object);
 // Releases a scene, its objects, its materials and both tables. Null is allowed.
 void FreeScene(Scene* scene);
 
-// A name field for a message or a report line: in double quotes, with '"',
-// '\' and bytes outside printable ASCII escaped (\" \\ \xHH), so it always
-// stays on one line. Reads at most kNameSize bytes.
+// A text for a message or a report line: in double quotes, with '"', '\'
+// and bytes outside printable ASCII escaped (\" \\ \xHH), so it always stays
+// on one line.
+std::string QuotedText(const std::string& text);
+
+// QuotedText of a name field, read up to its NUL or kNameSize bytes.
 std::string QuotedName(const char* name);

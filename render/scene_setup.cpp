@@ -202,9 +202,10 @@ SetupResult SetupScene(HWND window) {
   // cut off inside a chunk is said first, as it explains what follows.
   std::vector<LeftOutObject> leftOut;
   MeshObject* mesh = MergeMeshObjects(*LoadedScene.scene, &leftOut);
-  const std::string cutOff = DescribeCutOffModel(modelPath.c_str(), *LoadedScene.scene);
+  const std::string cutOff = DescribeCutOff(*LoadedScene.scene);
   if (!cutOff.empty())
-    std::fprintf(stderr, "%s%s\n", cutOff.c_str(), mesh ? "; drawing what was read" : "");
+    std::fprintf(stderr, "%s: %s%s\n", modelPath.c_str(), cutOff.c_str(),
+                 mesh ? "; drawing what was read" : "");
   for (const LeftOutObject& object : leftOut)
     std::fprintf(stderr, "%s: object %d %s is left out: %s\n", modelPath.c_str(), object.index,
                  object.name.c_str(), object.reason.c_str());

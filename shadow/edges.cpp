@@ -9,6 +9,7 @@
 // released before returning.
 #include "shadow/edges.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <vector>
@@ -233,7 +234,7 @@ void ResolveNeighbours(const MeshObject& object, const SlotPositions& positions,
 // an equivalence, so the first record of each class survives. Removal is kept
 // apart from the field values so that a face naming vertex -2 is not mistaken
 // for a hole. Returns the number removed.
-size_t RemoveDuplicates(EdgeRecord* edges, std::vector<uint8_t>& removed) {
+size_t RemoveDuplicates(const EdgeRecord* edges, std::vector<uint8_t>& removed) {
   KeyIds<RecordKey> seen(removed.size());
   size_t count = 0;
   for (size_t r = 0; r < removed.size(); ++r) {
@@ -246,25 +247,22 @@ size_t RemoveDuplicates(EdgeRecord* edges, std::vector<uint8_t>& removed) {
     removed[r] = 1;
     ++count;
   }
-  for (size_t r = 0; r < removed.size(); ++r) {
-    if (removed[r]) edges[r] = kRemovedRecord;
-  }
   return count;
 }
 
-// Each hole, front to back, takes the live record nearest the end.
-void FillHolesFromTheBack(EdgeRecord* edges, std::vector<uint8_t>& removed) {
-  if (removed.empty()) return;
-  size_t back = removed.size() - 1;
-  for (size_t k = 0; k < removed.size(); ++k) {
+// Each hole, front to back, takes the live record nearest the end; the
+// `removedCount` records left at the end are then marked removed.
+void FillHolesFromTheBack(EdgeRecord* edges, const std::vector<uint8_t>& removed,
+                          size_t removedCount) {
+  const size_t total = removed.size();
+  if (total == 0) return;
+  for (size_t k = 0, back = total - 1; k < back; ++k) {
     if (!removed[k]) continue;
     while (back > k && removed[back]) --back;
     if (back <= k) break;
-    edges[k] = edges[back];
-    removed[k] = 0;
-    edges[back] = kRemovedRecord;
-    removed[back] = 1;
+    edges[k] = edges[back--];
   }
+  std::fill(edges + (total - removedCount), edges + total, kRemovedRecord);
 }
 
 }  // namespace
@@ -308,7 +306,7 @@ void BuildEdgeList(MeshObject* object) {
 
   std::vector<uint8_t> removed(total, 0);
   const size_t removedCount = RemoveDuplicates(edges, removed);
-  FillHolesFromTheBack(edges, removed);
+  FillHolesFromTheBack(edges, removed, removedCount);
 
   object->edges = edges;
   object->edgeCount = static_cast<int32_t>(total - removedCount);

@@ -17,13 +17,6 @@ void ChunkWriter::End() {
   PatchLength(start, static_cast<uint32_t>(bytes_.size() - start));
 }
 
-void ChunkWriter::EndWithLength(uint32_t length) {
-  if (open_.empty()) return;
-  size_t start = open_.back();
-  open_.pop_back();
-  PatchLength(start, length);
-}
-
 void ChunkWriter::EndAll() {
   while (!open_.empty()) End();
 }

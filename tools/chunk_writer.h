@@ -5,8 +5,8 @@
 // chunk's length (header included, sub-chunks included) in place; chunks nest.
 // Values are appended little-endian: U8, U16, U32, F32, Name (a string and its
 // NUL) and Raw (any bytes, no terminator added).
-// Malformed files are written on purpose with EndWithLength (a wrong length),
-// Header (a bare header with any length, nothing to close), Raw and Truncate.
+// Malformed files are written on purpose with Header (a bare header with
+// any length, nothing to close), Raw and Truncate.
 //
 //   ChunkWriter w;
 //   w.Begin(kChunkMain);                          // main
@@ -34,9 +34,6 @@ class ChunkWriter {
   // Closes the innermost open chunk, setting its length to the bytes written
   // since its header began. Does nothing when no chunk is open.
   void End();
-  // Closes the innermost open chunk but stores `length` as its length, right
-  // or wrong. Does nothing when no chunk is open.
-  void EndWithLength(uint32_t length);
   // Closes every open chunk, innermost first, as End() does.
   void EndAll();
   // Writes a bare chunk header with the given length; nothing is left open.

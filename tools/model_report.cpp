@@ -101,11 +101,7 @@ int InspectModel(int argc, char** argv) {
   for (int i = 0; i < scene->objectCount; ++i) PrintObject(i, *scene->objects[i]);
   for (int i = 0; i < scene->materialCount; ++i) PrintMaterial(i, *scene->materials[i]);
   if (merged) PrintMerged(*scene);
-  if (scene->endsInsideChunk) {
-    std::printf("warning the file ends inside chunk %04X at byte %llu\n",
-                static_cast<unsigned>(scene->endChunkId),
-                static_cast<unsigned long long>(scene->fileSize));
-  }
+  if (scene->endsInsideChunk) std::printf("warning %s\n", DescribeCutOff(*scene).c_str());
   FreeScene(scene);
   return 0;
 }

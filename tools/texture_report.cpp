@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "model/scene.h"
 #include "texture/texture_loader.h"
 #include "tools/reports.h"
 
@@ -56,16 +57,6 @@ int TextureUsage() {
 
 }  // namespace
 
-// The reason in double quotes, with '"' and '\' escaped, so the line stays one record.
-std::string Quoted(const std::string& text) {
-  std::string out = "\"";
-  for (char c : text) {
-    if (c == '"' || c == '\\') out += '\\';
-    out += c;
-  }
-  return out + "\"";
-}
-
 // argv[0] is "texture". Exit codes: 0 decoded (and PNG written), 2 the file
 // cannot be read, no reader decodes it, or the PNG cannot be written, 64 bad
 // command line. The line's width, height and samples describe the decoded
@@ -103,7 +94,8 @@ int InspectTexture(int argc, char** argv) {
       tags.photometric < 0 ? "none" : std::to_string(tags.photometric).c_str(),
       tags.planarConfiguration, tags.tiled ? "yes" : "no", decoded ? "yes" : "no",
       TextureDecoderName(image.decoder));
-  if (image.decoder != TextureDecoder::kOwn) std::printf(" reason=%s", Quoted(image.note).c_str());
+  if (image.decoder != TextureDecoder::kOwn)
+    std::printf(" reason=%s", QuotedText(image.note).c_str());
   std::printf("\n");
   if (!decoded) {
     std::fflush(stdout);
