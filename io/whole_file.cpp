@@ -140,12 +140,16 @@ FileBytes ReadWholeFile(const char* path, const WholeFileLimits& limits) {
 }
 
 std::string DescribeFileFailure(const FileBytes& file, const WholeFileLimits& limits) {
-  switch (file.failure) {
+  return DescribeFileFailure(file.failure, file.errorNumber, limits);
+}
+
+std::string DescribeFileFailure(FileFailure failure, int errorNumber, const WholeFileLimits& limits) {
+  switch (failure) {
     case FileFailure::kNone:
       return "no failure";
     case FileFailure::kCannotOpen:
     case FileFailure::kCannotRead:
-      return std::strerror(file.errorNumber);
+      return std::strerror(errorNumber);
     case FileFailure::kDirectory:
       return "is a directory";
     case FileFailure::kFifo:

@@ -61,3 +61,4 @@ FileBytes ReadWholeFile(const char* path, const WholeFileLimits& limits);
 // errno code for kCannotOpen and kCannotRead ("No such file or directory"),
 // else what the path is ("is a directory", "is larger than 4096 MiB").
 std::string DescribeFileFailure(const FileBytes& file, const WholeFileLimits& limits);
+std::string DescribeFileFailure(FileFailure failure, int errorNumber, const WholeFileLimits& limits);

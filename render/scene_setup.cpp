@@ -20,13 +20,17 @@
 #include <string>
 #include <vector>
 
+#include "io/whole_file.h"
 #include "model/load3ds.h"
 #include "model/merge.h"
 #include "platform/platform.h"
 #include "render/camera.h"
 #include "render/gl_context.h"
+#include "render/render_state.h"
 #include "shadow/edges.h"
 #include "shadow/normals.h"
+#include "shadow/shadow_volume.h"
+#include "texture/texture_loader.h"
 
 // Extruded silhouette points lie this many times as far from the light as
 // the points they come from: far beyond the far plane at 1000.
@@ -150,27 +154,25 @@ bool UploadTexture(const TextureImage& image, const std::string& path) {
   return true;
 }
 
-}  // namespace
-
+// Says in one line naming `path` why the model read from it (null when
+// Load3dsScene gave none) has no mesh object, or returns an empty string when
+// it has one. `openError` is errno from opening the file, 0 when it opened; a
+// missing file's line names the current directory and, when that folder holds
+// a file of the same name in other letter case, that file. `fileFailure` says
+// what the path is when it is no regular file (a directory, a FIFO, a device).
 std::string DescribeUnusableModel(const std::string& path, const Scene* scene, int openError,
                                   FileFailure fileFailure) {
-  if (scene == nullptr) {
-    if (fileFailure != FileFailure::kNone && fileFailure != FileFailure::kCannotOpen &&
-        fileFailure != FileFailure::kCannotRead) {
-      FileBytes failed;  // what the path is instead of a file, in io's words
-      failed.failure = fileFailure;
-      failed.errorNumber = openError;
-      return path + ": " + DescribeFileFailure(failed, kModelFileLimits);
-    }
-    if (openError == ENOENT)
-      return path + ": cannot open the model file: " + std::strerror(openError) +
-             MissingFileContext(path);
-    if (openError != 0) return path + ": cannot open the model file: " + std::strerror(openError);
-    return path + ": not a 3DS file (it does not start with the main chunk 4D 4D)";
-  }
-  if (scene->objectCount < 1) return path + ": the file holds no mesh object";
-  return std::string();
+  if (scene != nullptr)
+    return scene->objectCount < 1 ? path + ": the file holds no mesh object" : std::string();
+  if (fileFailure != FileFailure::kNone && fileFailure != FileFailure::kCannotOpen &&
+      fileFailure != FileFailure::kCannotRead)
+    return path + ": " + DescribeFileFailure(fileFailure, openError, kModelFileLimits);
+  if (openError == 0) return path + ": not a 3DS file (it does not start with the main chunk 4D 4D)";
+  return path + ": cannot open the model file: " + std::strerror(openError) +
+         (openError == ENOENT ? MissingFileContext(path) : std::string());
 }
+
+}  // namespace
 
 SetupResult SetupScene(HWND window) {
   const std::string& modelPath = RequestedScene.modelPath;

@@ -7,14 +7,7 @@
 // (render_state.h). The files come from RequestedScene.
 #pragma once
 
-#include <string>
-
-#include "io/whole_file.h"
-#include "model/scene.h"
 #include "platform/win32.h"
-#include "render/render_state.h"
-#include "shadow/shadow_volume.h"
-#include "texture/texture_loader.h"
 
 // How SetupScene ended; each value is the exit code WinMain stops with.
 enum class SetupResult {
@@ -35,13 +28,3 @@ enum class SetupResult {
 // lies in the first frame's view, a line suggests --fit. The caller must not
 // draw frames unless kReady comes back.
 SetupResult SetupScene(HWND window);
-
-// Says in one line naming `path` why the model read from it (null when
-// Load3dsScene gave none) has no mesh object, or returns an empty string when
-// it has one. `openError` is errno from opening the file, 0 when it opened;
-// a missing file's line names the current directory and, when that folder
-// holds a file of the same name in other letter case, that file;
-// `fileFailure` says what kind of failure it was (a directory, a FIFO or a
-// device is named as such).
-std::string DescribeUnusableModel(const std::string& path, const Scene* scene, int openError,
-                                  FileFailure fileFailure = FileFailure::kCannotOpen);

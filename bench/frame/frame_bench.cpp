@@ -19,6 +19,7 @@
 #include "render/lighting.h"
 #include "render/render_state.h"
 #include "render/scene_setup.h"
+#include "shadow/shadow_volume.h"
 
 namespace {
 
