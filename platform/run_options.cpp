@@ -4,8 +4,8 @@
 #include "platform/run_options.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
+#include <strings.h>
 
 namespace {
 
@@ -53,15 +53,10 @@ constexpr NamedKey kNamedKeys[] = {
     {"PAGEUP", VK_PRIOR}, {"INSERT", VK_INSERT}, {"TAB", VK_TAB},       {"ESCAPE", VK_ESCAPE},
 };
 
-std::string UpperCase(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
-
 // A key name in any letter case, or a virtual-key number.
 bool ParseKeyName(const std::string& text, uint32_t* value) {
   for (const NamedKey& key : kNamedKeys) {
-    if (UpperCase(text) == key.name) {
+    if (strcasecmp(text.c_str(), key.name) == 0) {
       *value = static_cast<uint32_t>(key.virtualKey);
       return true;
     }
@@ -81,14 +76,14 @@ bool ParseKeyItem(const std::string& item, ScriptedKey* key, std::string* why) {
     *why = "the frame must be a whole number from 1";
     return false;
   }
-  std::string action = UpperCase(item.substr(first + 1, second - first - 1));
-  if (action != "DOWN" && action != "UP") {
+  const std::string action = item.substr(first + 1, second - first - 1);
+  key->down = strcasecmp(action.c_str(), "down") == 0;
+  if (!key->down && strcasecmp(action.c_str(), "up") != 0) {
     *why = "the action must be down or up";
     return false;
   }
-  key->down = action == "DOWN";
   std::string name = item.substr(second + 1);
-  key->alt = UpperCase(name.substr(0, 4)) == "ALT+";
+  key->alt = strncasecmp(name.c_str(), "ALT+", 4) == 0;
   if (key->alt) name = name.substr(4);
   if (!ParseKeyName(name, &key->virtualKey)) {
     std::string names;

@@ -874,14 +874,11 @@ BOOL wglDeleteContext(HGLRC context) {
 BOOL SwapBuffers(HDC dc) {
   if (!HasSurface(dc)) return FALSE;
   SDL_GL_SwapWindow(dc->window->sdlWindow);
-  // A headless surface is a pbuffer, whose swap does nothing: without a flush
-  // here Mesa would keep queueing every frame's commands, unrendered, and the
-  // process would grow by about a megabyte per frame.
-  if (State().options.headless) {
-    KeepOneFrameInFlight();
-  } else {
-    glFlush();
-  }
+  // A window's swap flushes by itself. A headless surface is a pbuffer, whose
+  // swap does nothing: without the flush and wait here Mesa would keep
+  // queueing every frame's commands, unrendered, and the process would grow
+  // by about a megabyte per frame.
+  if (State().options.headless) KeepOneFrameInFlight();
   State().presentedFrames += 1;
   return TRUE;
 }
