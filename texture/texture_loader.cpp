@@ -62,8 +62,16 @@ toff_t MemorySize(thandle_t handle) {
   return static_cast<MemoryFile*>(handle)->size;
 }
 
-int NoMapping(thandle_t, void**, toff_t*) {
-  return 0;
+// The bytes are in memory already, so libtiff gets them as a mapping: its
+// mapped path is the one tiff2rgba takes on a file, and its unmapped path
+// in libtiff 4.5 refuses uncompressed tiles ImageMagick writes ("Invalid tile
+// byte count for tile 0. Expected 768, got 1024"). Opened read-only, libtiff
+// never writes through it.
+int MapMemory(thandle_t handle, void** base, toff_t* size) {
+  MemoryFile* file = static_cast<MemoryFile*>(handle);
+  *base = const_cast<uint8_t*>(file->data);
+  *size = file->size;
+  return file->data != nullptr;
 }
 
 void NoUnmapping(thandle_t, void*, toff_t) {}
@@ -95,7 +103,8 @@ int DropWarning(TIFF*, void*, const char*, const char*, va_list) {
 
 // Decodes the first image with libtiff's RGBA interface into image; false
 // with *error set when libtiff cannot. Samples are 4 when the file has extra
-// (alpha) samples, else 3.
+// (alpha) samples, else 3. Like tiff2rgba, it goes on past a strip or tile it
+// cannot read.
 bool DecodeWithLibtiff(const uint8_t* data, size_t size, const char* name, TextureImage* image,
                        std::string* error) {
   MemoryFile file{data, size, 0};
@@ -105,8 +114,8 @@ bool DecodeWithLibtiff(const uint8_t* data, size_t size, const char* name, Textu
   TIFFOpenOptionsSetErrorHandlerExtR(options, KeepFirstError, &errors);
   TIFFOpenOptionsSetWarningHandlerExtR(options, DropWarning, nullptr);
   TIFFOpenOptionsSetMaxSingleMemAlloc(options, static_cast<tmsize_t>(kMaxPixelBytes));
-  TIFF* tif = TIFFClientOpenExt(name, "rm", &file, MemoryRead, MemoryWrite, MemorySeek,
-                                MemoryClose, MemorySize, NoMapping, NoUnmapping, options);
+  TIFF* tif = TIFFClientOpenExt(name, "r", &file, MemoryRead, MemoryWrite, MemorySeek,
+                                MemoryClose, MemorySize, MapMemory, NoUnmapping, options);
   TIFFOpenOptionsFree(options);
   if (!tif) {
     if (error->empty()) *error = "libtiff cannot open it";
@@ -128,7 +137,11 @@ bool DecodeWithLibtiff(const uint8_t* data, size_t size, const char* name, Textu
     if (!TIFFRGBAImageOK(tif, message)) {
       *error = message;
     } else if (TIFFReadRGBAImageOriented(tif, width, height, raster.data(), ORIENTATION_TOPLEFT,
-                                         1)) {
+                                         /*stop_on_error=*/0)) {
+      // As tiff2rgba: a strip or tile libtiff cannot read leaves its part of
+      // the picture as it is, and the rest is decoded; the note keeps the
+      // first complaint.
+      if (!error->empty()) image->note += " (libtiff: " + *error + ")";
       const int samples = extraCount > 0 ? 4 : 3;
       image->decodedPixels.resize(raster.size() * samples);
       uint8_t* out = image->decodedPixels.data();
