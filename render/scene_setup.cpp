@@ -28,6 +28,7 @@
 #include "render/exact_shadows.h"
 #include "render/gl_context.h"
 #include "render/render_state.h"
+#include "render/stage.h"
 #include "shadow/edges.h"
 #include "shadow/exact_volume.h"
 #include "shadow/normals.h"
@@ -228,6 +229,13 @@ SetupResult SetupScene(HWND window) {
     return SetupResult::kModelUnusable;
   }
   if (RequestedScene.fit) FitMesh(mesh, kFitHalfExtent);
+  const int32_t modelFaceCount = mesh->faceCount;
+  if (RequestedScene.stage) {
+    if (MeshObject* staged = MeshWithStage(*mesh)) {
+      FreeMeshObject(mesh);
+      mesh = staged;
+    }
+  }
   LoadedScene.mesh = mesh;
   // Vertex normals are averaged from the face normals, so those come first.
   ComputeFaceNormals(mesh);
@@ -238,7 +246,7 @@ SetupResult SetupScene(HWND window) {
   LoadedScene.shadowVolume->BindVertexArray(mesh->vertices, mesh->vertexCount, sizeof(Vec3), 0);
   LoadedScene.shadowVolume->BindEdgeArray(mesh->edges, mesh->edgeCount, sizeof(EdgeRecord), 0);
   LoadedScene.shadowVolume->SetExtrusion(kSceneExtrusion);
-  LoadedScene.texturedFaceCount = mesh->faceCount;
+  LoadedScene.texturedFaceCount = modelFaceCount;
   if (Shadows.stencilAvailable) {
     LoadedScene.exactVolume = new ExactShadowVolume();
     LoadedScene.exactVolume->Build(mesh->vertices, mesh->vertexCount, mesh->faces, mesh->faceCount);
