@@ -28,9 +28,12 @@
 #include "model/merge.h"
 #include "platform/platform.h"
 #include "render/camera.h"
+#include "render/exact_shadows.h"
 #include "render/gl_context.h"
 #include "render/render_state.h"
+#include "render/stage.h"
 #include "shadow/edges.h"
+#include "shadow/exact_volume.h"
 #include "shadow/normals.h"
 #include "shadow/shadow_volume.h"
 #include "texture/texture_loader.h"
@@ -274,6 +277,7 @@ void ReleaseSceneGlobals(SceneGlobals* scene) {
   FreeScene(scene->scene);
   FreeMeshObject(scene->mesh);
   delete scene->shadowVolume;
+  delete scene->exactVolume;
   *scene = SceneGlobals();
 }
 
@@ -326,6 +330,15 @@ SetupResult LoadModelIntoScene(const SceneRequest& request) {
     return SetupResult::kModelUnusable;
   }
   if (request.fit) FitMesh(mesh, kFitHalfExtent);
+  const int32_t modelFaceCount = mesh->faceCount;
+  // The looks hold the model's faces only: the stage's stay white.
+  if (materialsDecide) loaded.materialLooks = MakeMaterialLooks(*loaded.scene, *mesh, modelPath);
+  if (request.stage) {
+    if (MeshObject* staged = MeshWithStage(*mesh)) {
+      FreeMeshObject(mesh);
+      mesh = staged;
+    }
+  }
   loaded.mesh = mesh;
   // Vertex normals are averaged from the face normals, so those come first.
   ComputeFaceNormals(mesh);
@@ -336,10 +349,13 @@ SetupResult LoadModelIntoScene(const SceneRequest& request) {
   loaded.shadowVolume->BindVertexArray(mesh->vertices, mesh->vertexCount, sizeof(Vec3), 0);
   loaded.shadowVolume->BindEdgeArray(mesh->edges, mesh->edgeCount, sizeof(EdgeRecord), 0);
   loaded.shadowVolume->SetExtrusion(kSceneExtrusion);
+  loaded.texturedFaceCount = modelFaceCount;
+  if (Shadows.stencilAvailable) {
+    loaded.exactVolume = new ExactShadowVolume();
+    loaded.exactVolume->Build(mesh->vertices, mesh->vertexCount, mesh->faces, mesh->faceCount);
+  }
 
-  if (materialsDecide) {
-    loaded.materialLooks = MakeMaterialLooks(*loaded.scene, *mesh, modelPath);
-  } else {
+  if (!materialsDecide) {
     loaded.textureUploaded = UploadTexture(*loaded.textureImage, texturePath);
   }
   // The default texture keeps the last image defined for it: an empty one
@@ -355,6 +371,15 @@ SetupResult SetupScene(HWND window) {
   if (!InitOpenGL(window)) {
     std::fprintf(stderr, "shadow_volume: no OpenGL context: %s\n", PlatformFailureReason());
     return SetupResult::kNoContext;
+  }
+  const StencilSupport stencil = QueryStencilSupport();
+  Shadows.stencilAvailable = stencil.bits > 0;
+  Shadows.stencilWraps = stencil.wrapping;
+  if (!Shadows.stencilAvailable && Shadows.mode == ShadowMode::kExact) {
+    std::fprintf(stderr,
+                 "shadow_volume: the OpenGL context has no stencil buffer: exact shadows are "
+                 "unavailable; drawing blended shadows\n");
+    Shadows.mode = ShadowMode::kBlend;
   }
   glEnable(GL_DEPTH_TEST);
   glDisable(GL_LIGHTING);  // vertex colours come from LightVertex

@@ -1,8 +1,9 @@
 // The one-time scene set-up between showing the window and the message loop:
 // reads the texture, makes the OpenGL context, reads the model, merges its
-// drawable objects into one mesh (fitted into view with --fit), derives that
-// mesh's normals and edge list, binds the shadow volume, sets the fixed
-// texture state, uploads the texture upright and places the camera.
+// drawable objects into one mesh (fitted into view with --fit, with a stage
+// around it with --stage), derives that mesh's normals, edge list and exact
+// shadow volume, binds the shadow volume, sets the fixed texture state,
+// uploads the texture upright and places the camera.
 // What it reads lives in LoadedScene (render_state.h) until LoadModelIntoScene
 // replaces it. The files come from RequestedScene.
 #pragma once
