@@ -2,9 +2,9 @@
 // bytes from memory, everything else from the model's folder alone. The
 // post-processing is the one a model viewer uses to draw a file as it is:
 // triangulate, then pre-transform the vertices (each node's transform applied
-// to its meshes, meshes sharing a material and vertex layout joined), and
-// assimp's own structure check, which turns a face naming a vertex that does
-// not exist into a failure instead of a scene.
+// to its meshes, meshes sharing a material and vertex layout joined). Faces
+// are kept as assimp gives them: the merge leaves out an object with a face
+// naming a vertex it does not have.
 #include "model/load_assimp.h"
 
 #include <algorithm>
@@ -249,7 +249,7 @@ Scene* LoadAssimpSceneFromBytes(const uint8_t* data, size_t size, const std::str
     // The name assimp is given keeps the extension that chooses the importer.
     const std::string name = LastComponent(path).empty() ? "model" : LastComponent(path);
     importer.SetIOHandler(new ConfinedIOSystem(data, size, FolderOf(path), name, &seen.refused));
-    const aiScene* raw = importer.ReadFile(name, aiProcess_ValidateDataStructure);
+    const aiScene* raw = importer.ReadFile(name, 0);
     if (raw == nullptr) {
       *error = importer.GetErrorString();
       if (error->empty()) *error = "assimp read no scene";
@@ -263,8 +263,8 @@ Scene* LoadAssimpSceneFromBytes(const uint8_t* data, size_t size, const std::str
             ? nullptr
             : importer.GetImporterInfo(importer.GetImporterIndex(name.substr(dot).c_str()));
     seen.format = format != nullptr ? format->mName : "assimp";
-    const aiScene* scene = importer.ApplyPostProcessing(
-        aiProcess_Triangulate | aiProcess_PreTransformVertices | aiProcess_ValidateDataStructure);
+    const aiScene* scene =
+        importer.ApplyPostProcessing(aiProcess_Triangulate | aiProcess_PreTransformVertices);
     if (scene == nullptr) {
       *error = importer.GetErrorString();
       if (error->empty()) *error = "assimp's post-processing failed";
