@@ -206,7 +206,8 @@ RgbImage Capture(const std::string& folder, const SceneCase& c, const std::strin
   const DemoRun run = RunDemo(folder, args);
   EXPECT_EQ(run.exitCode, 0) << mode << ": " << run.err;
   const size_t titles = LinesWithPrefix(run.err, "title: ").size();
-  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), titles) << mode << ": " << run.err;
+  EXPECT_EQ(static_cast<size_t>(std::count(run.err.begin(), run.err.end(), '\n')), titles)
+      << mode << ": " << run.err;
   return ReadPng(folder + "/" + mode + ".png");
 }
 
