@@ -25,9 +25,11 @@
 #include "model/merge.h"
 #include "platform/platform.h"
 #include "render/camera.h"
+#include "render/exact_shadows.h"
 #include "render/gl_context.h"
 #include "render/render_state.h"
 #include "shadow/edges.h"
+#include "shadow/exact_volume.h"
 #include "shadow/normals.h"
 #include "shadow/shadow_volume.h"
 #include "texture/texture_loader.h"
@@ -190,6 +192,15 @@ SetupResult SetupScene(HWND window) {
     std::fprintf(stderr, "shadow_volume: no OpenGL context: %s\n", PlatformFailureReason());
     return SetupResult::kNoContext;
   }
+  const StencilSupport stencil = QueryStencilSupport();
+  Shadows.stencilAvailable = stencil.bits > 0;
+  Shadows.stencilWraps = stencil.wrapping;
+  if (!Shadows.stencilAvailable && Shadows.mode == ShadowMode::kExact) {
+    std::fprintf(stderr,
+                 "shadow_volume: the OpenGL context has no stencil buffer: exact shadows are "
+                 "unavailable; drawing blended shadows\n");
+    Shadows.mode = ShadowMode::kBlend;
+  }
 
   int openError = 0;
   FileFailure fileFailure = FileFailure::kNone;
@@ -227,6 +238,11 @@ SetupResult SetupScene(HWND window) {
   LoadedScene.shadowVolume->BindVertexArray(mesh->vertices, mesh->vertexCount, sizeof(Vec3), 0);
   LoadedScene.shadowVolume->BindEdgeArray(mesh->edges, mesh->edgeCount, sizeof(EdgeRecord), 0);
   LoadedScene.shadowVolume->SetExtrusion(kSceneExtrusion);
+  LoadedScene.texturedFaceCount = mesh->faceCount;
+  if (Shadows.stencilAvailable) {
+    LoadedScene.exactVolume = new ExactShadowVolume();
+    LoadedScene.exactVolume->Build(mesh->vertices, mesh->vertexCount, mesh->faces, mesh->faceCount);
+  }
 
   glEnable(GL_DEPTH_TEST);
   glDisable(GL_LIGHTING);  // vertex colours come from LightVertex
