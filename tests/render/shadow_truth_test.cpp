@@ -33,15 +33,16 @@ struct Scene {
   TestMesh mesh;
   std::vector<int> surfaces;
 
-  // Adds what `add` puts into the mesh as the next surface; with `inverted`
-  // every added face is wound the other way.
+  // Adds what `add` puts into the mesh as the next surface, winding every
+  // `flipEvery`th added face (from the first) the other way; 0 flips none.
   template <typename Add>
-  Scene& Part(Add&& add, bool inverted = false) {
+  Scene& Part(Add&& add, int flipEvery = 0) {
     const size_t first = mesh.faces.size();
     const int surface = surfaces.empty() ? 0 : surfaces.back() + 1;
     add(mesh);
     for (size_t f = first; f < mesh.faces.size(); ++f) {
-      if (inverted) std::swap(mesh.faces[f].index1, mesh.faces[f].index2);
+      if (flipEvery > 0 && (f - first) % flipEvery == 0)
+        std::swap(mesh.faces[f].index1, mesh.faces[f].index2);
       surfaces.push_back(surface);
     }
     return *this;
@@ -127,7 +128,8 @@ const SceneCase kScenes[] = {
     {"EyeInsideVolume", [] { return WallScene().Part(Cube).Part(NearBox); }, "1:down:UP", 31, 170,
      84.15},
     {"EdgeOfThreeFaces", [] { return WallScene().Part(AddBook); }, "", 1, 200, 89.98},
-    {"InsideOutCaster", [] { return WallScene().Part(Cube, true); }, "", 1, 200, 97.10},
+    {"InsideOutCaster", [] { return WallScene().Part(Cube, 1); }, "", 1, 200, 97.10},
+    {"MixedWindingCaster", [] { return WallScene().Part(Cube, 2); }, "", 1, 200, 99.99},
 };
 
 void PrintTo(const SceneCase& c, std::ostream* out) {
