@@ -98,6 +98,21 @@ void NearBox(TestMesh& m) {
   AddBox(m, Vec3{6, 6, 118}, Vec3{11, 11, 122});
 }
 
+// A closed torus (major radius 10, minor 3) around (x, y, z), axis along z.
+void AddTorus(TestMesh& m, float x, float y, float z) {
+  MeshObject* torus = MakeTorus(24, 12, 10, 3, false);
+  const int base = static_cast<int>(m.vertices.size());
+  for (int i = 0; i < torus->vertexCount; ++i) {
+    const Vec3& v = torus->vertices[i];
+    m.vertices.push_back(Vec3{v.x + x, v.y + y, v.z + z});
+  }
+  for (int f = 0; f < torus->faceCount; ++f) {
+    const Face& face = torus->faces[f];
+    m.faces.push_back(Face{face.index0 + base, face.index1 + base, face.index2 + base});
+  }
+  FreeMeshObject(torus);
+}
+
 struct SceneCase {
   const char* name;
   Scene (*build)();
@@ -129,6 +144,16 @@ const SceneCase kScenes[] = {
      84.15},
     {"EdgeOfThreeFaces", [] { return WallScene().Part(AddBook); }, "", 1, 200, 89.98},
     {"InsideOutCaster", [] { return WallScene().Part(Cube, 1); }, "", 1, 200, 97.10},
+    {"TorusPlateAndCube",
+     [] {
+       return WallScene()
+           .Part([](TestMesh& m) { AddTorus(m, -5, 20, 5); })
+           .Part([](TestMesh& m) { AddFrame(m, 20, -10, 15, 8, 3); })
+           .Part([](TestMesh& m) {
+             AddBox(m, Vec3{-25, -25, -10}, Vec3{-15, -15, 0});
+           });
+     },
+     "", 1, 200, 95.73},
     {"MixedWindingCaster", [] { return WallScene().Part(Cube, 2); }, "", 1, 200, 99.99},
 };
 
