@@ -108,15 +108,14 @@ void AmbientPass(float clientWidth, float clientHeight) {
   glOrtho(0, clientWidth, 0, clientHeight, -1, 1);
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
+  // The colour goes with every vertex, as everywhere inside glBegin/glEnd.
+  const float corners[4][2] = {
+      {0, 0}, {clientWidth, 0}, {clientWidth, clientHeight}, {0, clientHeight}};
   glBegin(GL_QUADS);
-  glColor3f(kAmbientQuadGrey, kAmbientQuadGrey, kAmbientQuadGrey);
-  glVertex2f(0, 0);
-  glColor3f(kAmbientQuadGrey, kAmbientQuadGrey, kAmbientQuadGrey);
-  glVertex2f(clientWidth, 0);
-  glColor3f(kAmbientQuadGrey, kAmbientQuadGrey, kAmbientQuadGrey);
-  glVertex2f(clientWidth, clientHeight);
-  glColor3f(kAmbientQuadGrey, kAmbientQuadGrey, kAmbientQuadGrey);
-  glVertex2f(0, clientHeight);
+  for (const auto& corner : corners) {
+    glColor3f(kAmbientQuadGrey, kAmbientQuadGrey, kAmbientQuadGrey);
+    glVertex2f(corner[0], corner[1]);
+  }
   glEnd();
   glMatrixMode(GL_MODELVIEW);
   glPopMatrix();

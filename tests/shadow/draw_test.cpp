@@ -1,7 +1,7 @@
 // DrawShadowQuads without a GPU: this test program supplies its own glColor3f
 // and glVertex3f, which take precedence over libGL's, and records the calls;
-// they must be six vertices per quad the visitor reports, each after the grey
-// colour (a web build's immediate mode takes the colour from every vertex).
+// they must be six vertices per quad the visitor reports, each after its own
+// grey colour (an immediate mode that streams attributes latches nothing).
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
@@ -43,7 +43,7 @@ void ExpectCall(const GlCall& call, char kind, const Vec3& v) {
   EXPECT_EQ(call.z, v.z);
 }
 
-TEST(DrawShadowQuads, EmitsTwoGreyTrianglesPerQuad) {
+TEST(DrawShadowQuads, EmitsTwoTrianglesPerQuadWithTheGreyOnEveryVertex) {
   MeshObject* torus = MakeTorus(16, 8, 4.0f, 1.5f, true);
   BuildEdgeList(torus);
   ShadowVolume volume;
@@ -71,7 +71,7 @@ TEST(DrawShadowQuads, EmitsTwoGreyTrianglesPerQuad) {
     for (size_t q = 0; q < quads.size(); ++q) {
       const GlCall* c = &Calls()[12 * q];
       const std::vector<Vec3>& v = quads[q];
-      // Triangles (V0, V1, V0') and (V0', V1', V1).
+      // Triangles (V0, V1, V0') and (V0', V1', V1), a colour before each vertex.
       const int order[6] = {0, 1, 2, 2, 3, 1};
       for (int k = 0; k < 6; ++k) {
         ExpectCall(c[2 * k], 'c', grey);
