@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "model/keyframer.h"
 #include "model/load3ds.h"
 
 std::string WhyNotDrawable(const MeshObject& object) {
@@ -52,8 +53,8 @@ MeshObject* MergeMeshObjects(const Scene& scene, std::vector<LeftOutObject>* lef
   if (anyTexCoords) merged->texCoords = new TexCoord[vertexTotal]();
   int32_t vertexBase = 0, faceBase = 0;
   for (const MeshObject* object : drawable) {
-    std::copy(object->vertices, object->vertices + object->vertexCount,
-              merged->vertices + vertexBase);
+    for (int v = 0; v < object->vertexCount; ++v)
+      merged->vertices[vertexBase + v] = PlacedVertex(*object, object->vertices[v]);
     if (object->texCoords != nullptr)
       std::copy(object->texCoords, object->texCoords + object->vertexCount,
                 merged->texCoords + vertexBase);

@@ -23,7 +23,8 @@ struct LeftOutObject {
 std::string WhyNotDrawable(const MeshObject& object);
 
 // A new mesh (release it with FreeMeshObject) holding every drawable object
-// of `scene` in file order: their vertices one after another, their faces
+// of `scene` in file order: their vertices one after another (where the
+// keyframer places them, model/keyframer.h), their faces
 // with indices offset by the vertices of the objects merged before them, and
 // texture coordinates for every vertex when any merged object has them
 // (0, 0 for the vertices of objects that have none; null when none has any).

@@ -75,6 +75,8 @@ struct MeshObject {
   int32_t faceCount;      // 0 .. 65535 as read; more in a merged mesh
   int32_t edgeCount;      // live records at the front of edges
   float localMatrix[12];  // m0 m3 m6 m1 m4 m7 m2 m5 m8 m9 m10 m11 of the file
+  bool placed;            // the keyframer moves the vertices (model/keyframer.h)
+  float placement[12];    // where, when placed: laid out as localMatrix
   int32_t materialIndex;  // index in Scene::materials, -1 when none is named
   Vec3* vertices;         // [vertexCount]
   Vec3* vertexNormals;    // [vertexCount], null until computed
@@ -99,6 +101,11 @@ struct Scene {
   bool endsInsideChunk;  // false for a file whose chunks all end within it
   uint16_t endChunkId;   // the innermost chunk the end of the file falls in
   uint64_t fileSize;     // the file's length in bytes, where it ends
+  // The keyframer section, when the file has one that cannot be used:
+  // the chunk at fault and why (empty when there is no problem)
+  uint16_t keyframerProblemChunk;
+  uint64_t keyframerProblemOffset;
+  char keyframerProblem[kNameSize];
 };
 
 // Releases a mesh object and every array it owns. Null is allowed.

@@ -216,6 +216,9 @@ SetupResult LoadModelIntoScene(const SceneRequest& request) {
   if (!cutOff.empty())
     std::fprintf(stderr, "%s: %s%s\n", modelPath.c_str(), cutOff.c_str(),
                  mesh ? "; drawing what was read" : "");
+  const std::string keyframerProblem = DescribeKeyframerProblem(*loaded.scene);
+  if (!keyframerProblem.empty())
+    std::fprintf(stderr, "%s: %s\n", modelPath.c_str(), keyframerProblem.c_str());
   for (const LeftOutObject& object : leftOut)
     std::fprintf(stderr, "%s: object %d %s is left out: %s\n", modelPath.c_str(), object.index,
                  object.name.c_str(), object.reason.c_str());

@@ -102,6 +102,8 @@ int InspectModel(int argc, char** argv) {
   for (int i = 0; i < scene->materialCount; ++i) PrintMaterial(i, *scene->materials[i]);
   if (merged) PrintMerged(*scene);
   if (scene->endsInsideChunk) std::printf("warning %s\n", DescribeCutOff(*scene).c_str());
+  const std::string keyframer = DescribeKeyframerProblem(*scene);
+  if (!keyframer.empty()) std::printf("warning %s\n", keyframer.c_str());
   FreeScene(scene);
   return 0;
 }
