@@ -51,6 +51,7 @@ constexpr NamedKey kNamedKeys[] = {
     {"UP", VK_UP},        {"DOWN", VK_DOWN},     {"LEFT", VK_LEFT},     {"RIGHT", VK_RIGHT},
     {"HOME", VK_HOME},    {"END", VK_END},       {"DELETE", VK_DELETE}, {"PAGEDOWN", VK_NEXT},
     {"PAGEUP", VK_PRIOR}, {"INSERT", VK_INSERT}, {"TAB", VK_TAB},       {"ESCAPE", VK_ESCAPE},
+    {"S", 'S'},           {"V", 'V'},
 };
 
 // A key name in any letter case, or a virtual-key number.
@@ -161,9 +162,17 @@ RunAction ParseRunOptions(int argc, const char* const* argv, PlatformOptions* op
       options->vsync = false;
       continue;
     }
+    if (name == "--show-volumes" && !inlineValue) {
+      options->showVolumes = true;
+      continue;
+    }
+    if (name == "--stage" && !inlineValue) {
+      options->stage = true;
+      continue;
+    }
     bool takesValue = name == "--frames" || name == "--keys" || name == "--capture" ||
                       name == "--clock-step" || name == "--size" || name == "--model" ||
-                      name == "--texture";
+                      name == "--texture" || name == "--shadows";
     if (!takesValue) {
       *error = "unknown argument '" + argument + "'";
       return RunAction::kBadCommandLine;
@@ -178,6 +187,17 @@ RunAction ParseRunOptions(int argc, const char* const* argv, PlatformOptions* op
         return RunAction::kBadCommandLine;
       }
       (name == "--model" ? options->modelPath : options->texturePath) = value;
+    } else if (name == "--shadows") {
+      if (value == "blend") {
+        options->shadows = ShadowMode::kBlend;
+      } else if (value == "exact") {
+        options->shadows = ShadowMode::kExact;
+      } else if (value == "off") {
+        options->shadows = ShadowMode::kOff;
+      } else {
+        *error = "--shadows '" + value + "': expected blend, exact or off";
+        return RunAction::kBadCommandLine;
+      }
     } else if (name == "--frames") {
       if (!ParseCount(value, 1, &options->frameLimit)) {
         *error = "--frames '" + value + "': expected a whole number from 1";
@@ -238,14 +258,18 @@ const char* RunUsage() {
          "  --model FILE         read this 3DS model instead of shadow2.3DS\n"
          "  --texture FILE       read this TIFF texture instead of txt.tif\n"
          "  --fit                centre the model and scale it so its largest half-extent is 50\n"
+         "  --shadows MODE       blend (blended volumes, the default), exact (volumes counted\n"
+         "                       in the stencil buffer) or off\n"
+         "  --show-volumes       draw the shadow volumes translucent over the picture\n"
+         "  --stage              add a floor and a back wall around the model to catch shadows\n"
          "  --headless           no display needed: offscreen OpenGL (800 x 600 or --size)\n"
          "  --size WxH           initial window size and headless surface size (800x600)\n"
          "  --no-vsync           in a window, do not wait for the display's refresh\n"
          "  --frames N           close the window after frame N has been presented\n"
          "  --keys SCRIPT        scripted keys: N:down:KEY,N:up:KEY,... queued right before\n"
          "                       frame N; KEY is UP DOWN LEFT RIGHT HOME END DELETE PAGEDOWN\n"
-         "                       PAGEUP INSERT TAB ESCAPE (any case) or a virtual-key number,\n"
-         "                       optionally ALT+KEY\n"
+         "                       PAGEUP INSERT TAB ESCAPE S V (any case) or a virtual-key\n"
+         "                       number, optionally ALT+KEY\n"
          "  --capture N:FILE.png write frame N as an RGB PNG (repeatable)\n"
          "  --clock-step MS      virtual clock: starts at 1, advances MS (from 1) per frame\n"
          "  -h, --help           this text\n"
@@ -258,6 +282,8 @@ const char* RunUsage() {
          "  Page Up / Insert     light mode: light away / nearer; camera mode: roll clockwise /\n"
          "                       counter-clockwise\n"
          "  Tab                  switch between light mode (at start) and camera mode\n"
+         "  S                    cycle the shadows: blend, exact, off\n"
+         "  V                    show or hide the shadow volumes\n"
          "  Escape, Alt+F4, the window's close button: quit\n"
          "Exit codes: 0 closed, 1 no window or OpenGL context, window destroyed from outside\n"
          "or a capture not written, 2 unusable model file, 64 bad command line.\n";

@@ -486,9 +486,14 @@ int ChoosePixelFormat(HDC dc, const PIXELFORMATDESCRIPTOR* request) {
     while (first < 2 && kDepthSlots[first + 1] >= request->cDepthBits) ++first;
   }
   int last = request->cDepthBits > 0 ? 2 : 3;
-  for (int slot = first; slot <= last; ++slot) {
-    wanted.depthBits = kDepthSlots[slot];
-    if (BackendFormatAvailable(dc->window->surface, wanted)) return FormatIndex(wanted);
+  // A stencil buffer that cannot be given is dropped last: the caller reads
+  // the bits it got.
+  for (int stencil = wanted.stencilBits; stencil >= 0; stencil -= 8) {
+    wanted.stencilBits = stencil;
+    for (int slot = first; slot <= last; ++slot) {
+      wanted.depthBits = kDepthSlots[slot];
+      if (BackendFormatAvailable(dc->window->surface, wanted)) return FormatIndex(wanted);
+    }
   }
   // The backend has given the reason of the last probe's failure.
   PlatformFail(std::string("ChoosePixelFormat: no OpenGL format with a depth buffer: ") +

@@ -6,6 +6,7 @@ GlContextState GlContext;
 PIXELFORMATDESCRIPTOR PixelFormatRequest;
 SceneRequest RequestedScene;
 SceneGlobals LoadedScene;
+ShadowView Shadows;
 Vec3 CameraPivot = {0.0f, 0.0f, 0.0f};
 Vec3 LightPosition = {20.0f, 20.0f, 70.0f};
 LightParams PointLight;
