@@ -6,6 +6,10 @@
 
 #include <GL/gl.h>
 
+// OpenGL 2.0's separate stencil operations per face, called only when the
+// context reports version 2.0 or later.
+extern "C" void glStencilOpSeparate(GLenum face, GLenum fail, GLenum zfail, GLenum zpass);
+
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -59,8 +63,10 @@ StencilSupport QueryStencilSupport() {
   const char* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
   const char* extensions = reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS));
   int major = 0, minor = 0;
-  if (version != nullptr && std::sscanf(version, "%d.%d", &major, &minor) == 2)
+  if (version != nullptr && std::sscanf(version, "%d.%d", &major, &minor) == 2) {
     support.wrapping = major > 1 || (major == 1 && minor >= 4);
+    support.twoSided = major >= 2;
+  }
   if (extensions != nullptr && std::strstr(extensions, "GL_EXT_stencil_wrap") != nullptr)
     support.wrapping = true;
   return support;
@@ -124,7 +130,7 @@ bool SphereScreenRect(const float projection[16], const float modelview[16], Vec
   return rect[2] > 0 && rect[3] > 0;
 }
 
-void ExactShadowPass(const ExactShadowVolume& volume, bool wrapping,
+void ExactShadowPass(const ExactShadowVolume& volume, bool wrapping, bool twoSided,
                      const int scissor[4], float clientWidth, float clientHeight) {
   glEnable(GL_SCISSOR_TEST);
   glScissor(scissor[0], scissor[1], scissor[2], scissor[3]);
@@ -139,14 +145,23 @@ void ExactShadowPass(const ExactShadowVolume& volume, bool wrapping,
   glDepthFunc(GL_LESS);
   glDisable(GL_BLEND);
   glDisable(GL_TEXTURE_2D);
-  glEnable(GL_CULL_FACE);
-  // Up first, so that saturating counts (no wrapping) never go below zero.
-  glCullFace(GL_FRONT);
-  glStencilOp(GL_KEEP, wrapping ? kIncrWrap : GL_INCR, GL_KEEP);
-  DrawVolumeTriangles(volume);
-  glCullFace(GL_BACK);
-  glStencilOp(GL_KEEP, wrapping ? kDecrWrap : GL_DECR, GL_KEEP);
-  DrawVolumeTriangles(volume);
+  if (twoSided && wrapping) {
+    // One draw: back faces count up, front faces down.
+    glDisable(GL_CULL_FACE);
+    glStencilOpSeparate(GL_BACK, GL_KEEP, kIncrWrap, GL_KEEP);
+    glStencilOpSeparate(GL_FRONT, GL_KEEP, kDecrWrap, GL_KEEP);
+    DrawVolumeTriangles(volume);
+    glStencilOp(GL_KEEP, GL_KEEP, GL_KEEP);
+  } else {
+    // Up first, so that saturating counts (no wrapping) never go below zero.
+    glEnable(GL_CULL_FACE);
+    glCullFace(GL_FRONT);
+    glStencilOp(GL_KEEP, wrapping ? kIncrWrap : GL_INCR, GL_KEEP);
+    DrawVolumeTriangles(volume);
+    glCullFace(GL_BACK);
+    glStencilOp(GL_KEEP, wrapping ? kDecrWrap : GL_DECR, GL_KEEP);
+    DrawVolumeTriangles(volume);
+  }
   glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
 
   // The blended passes' first step: destination alpha (1) x grey replaces

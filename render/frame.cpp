@@ -64,7 +64,7 @@ void ExactShadows(ExactShadowVolume& volume, Vec3 light, const RECT& client, flo
   if (!SphereScreenRect(projection, modelview, light, kLightRadius, client.right - client.left,
                         client.bottom - client.top, scissor))
     return;
-  ExactShadowPass(volume, Shadows.stencilWraps, scissor, clientWidth, clientHeight);
+  ExactShadowPass(volume, Shadows.stencilWraps, Shadows.stencilTwoSided, scissor, clientWidth, clientHeight);
 }
 
 void LitPass(const MeshObject& mesh, Vec3 light) {

@@ -3,6 +3,7 @@
 // and one over the edges (side quads), all in arrays sized by Build.
 #include "shadow/exact_volume.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <numeric>
@@ -170,6 +171,7 @@ void ExactShadowVolume::Build(const Vec3* vertices, int32_t vertexCount, const F
     vertices_[4 * p + 3] = 1.0f;
   }
   directions_.assign(positions * 4, 0.0f);
+  extrudeTo_.assign(positions, 0.0f);
   multiplicity_.assign(static_cast<size_t>(EdgeCount()), 0);
   indices_.assign(static_cast<size_t>(triangles) * 24, 0u);
   backCap_.assign(static_cast<size_t>(triangles) * 3, 0u);
@@ -197,7 +199,11 @@ void ExactShadowVolume::Update(Vec3 light, float reach) {
   uint32_t* front = indices_.data() + static_cast<size_t>(triangles) * 18;
   uint32_t* back = backCap_.data();
   int32_t cast = 0;
-  float minCosine = 1.0f;
+  // Each position's extrusion distance: at least 1.5 x reach, more where a
+  // casting face that holds it spans a wide angle as seen from the light
+  // (infinity when it spans too wide a one).
+  const bool finite = reach > 0;
+  std::fill(extrudeTo_.begin(), extrudeTo_.end(), 1.5f * reach);
   const uint32_t extruded = static_cast<uint32_t>(positions);
   for (int32_t f = 0; f < triangles; ++f) {
     const float* bound = &bounds_[4 * static_cast<size_t>(f)];
@@ -235,19 +241,19 @@ void ExactShadowVolume::Update(Vec3 light, float reach) {
     const float c01 = u0[0] * u1[0] + u0[1] * u1[1] + u0[2] * u1[2];
     const float c12 = u1[0] * u2[0] + u1[1] * u2[1] + u1[2] * u2[2];
     const float c20 = u2[0] * u0[0] + u2[1] * u0[1] + u2[2] * u0[2];
-    minCosine = std::fmin(minCosine, std::fmin(c01, std::fmin(c12, c20)));
+    // Every point of a back cap triangle whose corners lie at least D from
+    // the light and at most acos(c) apart as seen from it lies at least
+    // D x c from the light: D = 1.01 x reach / c keeps it beyond the reach.
+    const float cosine = std::fmin(c01, std::fmin(c12, c20));
+    const float need = cosine >= kFiniteCapMinCosine ? 1.01f * reach / cosine : INFINITY;
+    for (int k = 0; k < 3; ++k) extrudeTo_[p[k]] = std::fmax(extrudeTo_[p[k]], need);
   }
-  // The back cap: every point of a cap triangle of extruded corners, all at
-  // least `distance` from the light and at most acos(minCosine) apart as
-  // seen from it, lies at least distance x minCosine from the light.
-  const bool finite = reach > 0 && minCosine >= kFiniteCapMinCosine;
-  const float distance = finite ? std::fmax(1.5f * reach, 1.01f * reach / minCosine) : 0.0f;
   for (int32_t q = 0; q < positions; ++q) {
     const float* u = &directions_[4 * static_cast<size_t>(q)];
     float* out = &vertices_[4 * (static_cast<size_t>(positions) + q)];
-    if (finite) {
+    if (finite && extrudeTo_[q] < INFINITY) {
       // Never nearer than the point itself, so no volume turns inside out.
-      const float to = std::fmax(distance, 2.0f * u[3]);
+      const float to = std::fmax(extrudeTo_[q], 2.0f * u[3]);
       out[0] = light.x + u[0] * to;
       out[1] = light.y + u[1] * to;
       out[2] = light.z + u[2] * to;
