@@ -471,3 +471,11 @@ uint32_t BackendMilliseconds() {
   auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(sinceStart).count();
   return static_cast<uint32_t>(static_cast<uint64_t>(ms));
 }
+
+// The loop blocks: each frame's swap paces it (vertical sync in a window).
+int BackendRunFrames(bool (*frame)(int* exitCode)) {
+  int exitCode = 0;
+  while (frame(&exitCode)) {
+  }
+  return exitCode;
+}
