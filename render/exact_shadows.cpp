@@ -82,6 +82,24 @@ void MakeFarPlaneInfinite(float p[16]) {
   p[14] = nearPlane * (epsilon - 2.0f);
 }
 
+void ViewPlanes(const float projection[16], const float modelview[16], float planes[5][4]) {
+  float m[16];  // projection x modelview, column-major
+  for (int c = 0; c < 4; ++c)
+    for (int r = 0; r < 4; ++r)
+      m[4 * c + r] = projection[r] * modelview[4 * c] + projection[4 + r] * modelview[4 * c + 1] +
+                     projection[8 + r] * modelview[4 * c + 2] +
+                     projection[12 + r] * modelview[4 * c + 3];
+  // Row 3 plus or minus rows 0, 1 and row 3 plus row 2 (Gribb and Hartmann).
+  const int rows[5] = {0, 0, 1, 1, 2};
+  const float signs[5] = {1, -1, 1, -1, 1};
+  for (int k = 0; k < 5; ++k) {
+    float* p = planes[k];
+    for (int c = 0; c < 4; ++c) p[c] = m[4 * c + 3] + signs[k] * m[4 * c + rows[k]];
+    const float length = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
+    for (int c = 0; c < 4; ++c) p[c] = length > 0 ? p[c] / length : 0.0f;
+  }
+}
+
 bool SphereScreenRect(const float projection[16], const float modelview[16], Vec3 centre,
                       float radius, int width, int height, int rect[4]) {
   float lowX = 1, lowY = 1, highX = -1, highY = -1;

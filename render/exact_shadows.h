@@ -26,6 +26,11 @@ StencilSupport QueryStencilSupport();
 // `projection` is column-major as OpenGL returns it; the result replaces it.
 void MakeFarPlaneInfinite(float projection[16]);
 
+// The view's left, right, bottom, top and near planes in model coordinates
+// under the column-major matrices given, as ExactShadowVolume::Update takes
+// them (unit normals pointing into the view).
+void ViewPlanes(const float projection[16], const float modelview[16], float planes[5][4]);
+
 // The pixel rectangle (x, y, width, height, from the bottom left) that a
 // sphere of `radius` about `centre` covers in a viewport of `width` x
 // `height`, under the column-major matrices given; the whole viewport when

@@ -177,7 +177,29 @@ void ExactShadowVolume::Build(const Vec3* vertices, int32_t vertexCount, const F
   backCap_.assign(static_cast<size_t>(triangles) * 3, 0u);
 }
 
-void ExactShadowVolume::Update(Vec3 light, float reach) {
+// Whether the part within `reach` of the light of what face bound `bound`
+// (centre, radius) shades lies wholly outside one of the planes. That part
+// lies in the convex hull of the bound and of the bound scaled about the
+// light by reach / (its nearest distance), so both balls outside one plane
+// suffice.
+static bool ShadeOutsidePlanes(const float* bound, Vec3 light, float reach, const float (*planes)[4],
+                        int planeCount) {
+  const Vec3 d{bound[0] - light.x, bound[1] - light.y, bound[2] - light.z};
+  const float distance = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
+  if (!(distance > bound[3])) return false;  // the light is within the bound
+  const float scale = std::fmax(1.0f, reach / (distance - bound[3]));
+  const Vec3 far{light.x + d.x * scale, light.y + d.y * scale, light.z + d.z * scale};
+  for (int k = 0; k < planeCount; ++k) {
+    const float* p = planes[k];
+    if (p[0] * bound[0] + p[1] * bound[1] + p[2] * bound[2] + p[3] < -bound[3] &&
+        p[0] * far.x + p[1] * far.y + p[2] * far.z + p[3] < -bound[3] * scale)
+      return true;
+  }
+  return false;
+}
+
+void ExactShadowVolume::Update(Vec3 light, float reach, const float (*planes)[4],
+                               int planeCount) {
   sideCount_ = 0;
   capCount_ = 0;
   const int32_t positions = PositionCount();
@@ -211,6 +233,7 @@ void ExactShadowVolume::Update(Vec3 light, float reach) {
       const Vec3 d{bound[0] - light.x, bound[1] - light.y, bound[2] - light.z};
       const float gap = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z) - bound[3];
       if (gap > reach) continue;
+      if (planeCount > 0 && ShadeOutsidePlanes(bound, light, reach, planes, planeCount)) continue;
     }
     const int32_t* p = &corners_[3 * static_cast<size_t>(f)];
     const Vec3& a = positions_[p[0]];

@@ -43,7 +43,10 @@ class ExactShadowVolume {
   // to 1.5 x reach or, for a face that spans a wide angle as seen from the
   // light, farther, or to infinity (w = 0) for a very wide one. Without a
   // reach the whole back cap lies at infinity.
-  void Update(Vec3 light, float reach);
+  // With `planeCount` planes (a, b, c, d: a x + b y + c z + d >= 0 inside,
+  // (a, b, c) of unit length; the view's sides and near plane), faces whose volume within the reach
+  // lies wholly outside one of them are left out too.
+  void Update(Vec3 light, float reach, const float (*planes)[4] = nullptr, int planeCount = 0);
 
   // x, y, z, w of every vertex: the merged positions (w = 1) followed by
   // their extrusions, PositionCount() apart.
