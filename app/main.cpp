@@ -28,6 +28,7 @@ int main(int argc, char** argv) {
   ConfigurePlatform(options);
   if (!options.modelPath.empty()) RequestedScene.modelPath = options.modelPath;
   if (!options.texturePath.empty()) RequestedScene.texturePath = options.texturePath;
+  RequestedScene.textureGiven = !options.texturePath.empty();
   RequestedScene.fit = options.fit;
   RequestedScene.stage = options.stage;
   Shadows.mode = options.shadows;

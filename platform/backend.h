@@ -108,6 +108,10 @@ bool BackendPollEvents();
 // A millisecond clock, unsigned 32-bit, wrapping.
 uint32_t BackendMilliseconds();
 
+// RunFrameLoop (platform.h): calls `frame` until it returns false. A plain
+// loop returning the code; the web backend's never returns.
+int BackendRunFrames(bool (*frame)(int* exitCode));
+
 // ---- Supplied by the core, for a backend's event pump ----
 
 // Keeps `reason` for PlatformFailureReason.

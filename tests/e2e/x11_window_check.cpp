@@ -11,6 +11,10 @@
 //   --resize WxH   the window manager resizes the window; two titles later the
 //                  window's pixels must match a headless --size WxH frame, then
 //                  the window is closed
+//   --shadow-keys  real S presses cycle the shadow modes: the titles must go
+//                  " - exact shadows", " - no shadows", then back to the bare
+//                  rate; then V must change the window's pixels (the volumes
+//                  drawn over the picture), and the window is closed
 //
 // usage: x11_window_check [ACTION] DEMO ARGS...   (run inside xvfb-run)
 // Exit 0 when: every window of the demo showed "Shadow Volume" when mapped,
@@ -56,6 +60,13 @@ bool IsNumber(const std::string& text) {
   return !text.empty() && text.find_first_not_of("0123456789.inf") == std::string::npos;
 }
 
+// A frame-rate title, bare (blend mode) or with a shadow mode after it.
+bool IsRateTitle(const std::string& text, const char* suffix) {
+  const size_t length = std::strlen(suffix);
+  return text.size() > length && text.compare(text.size() - length, length, suffix) == 0 &&
+         IsNumber(text.substr(0, text.size() - length));
+}
+
 // One 8-bit channel of an X pixel, by the visual's mask.
 int Channel(unsigned long pixel, unsigned long mask) {
   int shift = 0;
@@ -64,6 +75,36 @@ int Channel(unsigned long pixel, unsigned long mask) {
     ++shift;
   }
   return static_cast<int>(((pixel >> shift) & mask) * 255 / (mask ? mask : 1));
+}
+
+// A real press and release of `key` in `window` (XTest), focus moved there.
+void PressKey(Display* display, Window window, KeySym key) {
+  XSetInputFocus(display, window, RevertToParent, CurrentTime);
+  const KeyCode code = XKeysymToKeycode(display, key);
+  XTestFakeKeyEvent(display, code, True, CurrentTime);
+  XTestFakeKeyEvent(display, code, False, CurrentTime);
+}
+
+// The window's pixels as an RGB image (empty when they cannot be read).
+RgbImage WindowPixels(Display* display, Window window) {
+  XWindowAttributes attributes;
+  XGetWindowAttributes(display, window, &attributes);
+  RgbImage result;
+  XImage* image = XGetImage(display, window, 0, 0, static_cast<unsigned>(attributes.width),
+                            static_cast<unsigned>(attributes.height), AllPlanes, ZPixmap);
+  if (image == nullptr) return result;
+  result.width = attributes.width;
+  result.height = attributes.height;
+  for (int y = 0; y < attributes.height; ++y) {
+    for (int x = 0; x < attributes.width; ++x) {
+      const unsigned long pixel = XGetPixel(image, x, y);
+      result.rgb.push_back(static_cast<uint8_t>(Channel(pixel, image->red_mask)));
+      result.rgb.push_back(static_cast<uint8_t>(Channel(pixel, image->green_mask)));
+      result.rgb.push_back(static_cast<uint8_t>(Channel(pixel, image->blue_mask)));
+    }
+  }
+  XDestroyImage(image);
+  return result;
 }
 
 // How many pixels of the window differ from `reference` by more than 8
@@ -110,10 +151,11 @@ int main(int argc, char** argv) {
     first = sized && resizeWidth > 0 && resizeHeight > 0 ? 3 : argc;
   }
   const bool known = action.empty() || action == "--close" || action == "--escape" ||
-                     action == "--destroy" || action == "--resize";
+                     action == "--destroy" || action == "--resize" || action == "--shadow-keys";
   if (first >= argc || !known) {
     std::fprintf(stderr,
-                 "usage: x11_window_check [--close|--escape|--destroy|--resize WxH] DEMO ARGS...\n");
+                 "usage: x11_window_check [--close|--escape|--destroy|--resize WxH|--shadow-keys] "
+                 "DEMO ARGS...\n");
     return 64;
   }
   Display* display = XOpenDisplay(nullptr);
@@ -167,7 +209,9 @@ int main(int argc, char** argv) {
   bool closeSent = false;
   bool acted = false;
   int titlesAfterAction = 0;  // title updates of the shown window since the action
-  long differing = -1;        // --resize: pixels unlike the reference
+  long differing = -1;        // --resize: pixels unlike the reference; --shadow-keys: V's change
+  int modeStep = 0;           // --shadow-keys: S presses whose title has shown, 4 after V
+  RgbImage beforeV;           // --shadow-keys: the window before V
   int status = 0;
   bool exited = false;
   for (int waited = 0; waited < 60000 && !exited;) {
@@ -203,6 +247,8 @@ int main(int argc, char** argv) {
             XTestFakeKeyEvent(display, escape, False, CurrentTime);
           } else if (action == "--destroy") {
             XDestroyWindow(display, shown);
+          } else if (action == "--shadow-keys") {
+            PressKey(display, shown, XK_s);
           } else if (action == "--resize") {
             // At the origin, so that the whole window lies on the screen and
             // can be read back.
@@ -216,7 +262,26 @@ int main(int argc, char** argv) {
         if (action == "--resize" && titlesAfterAction == 2 && differing < 0) {
           differing = DifferingPixels(display, shown, reference);
         }
-        const bool closeNow = action == "--close" || (action == "--resize" && differing >= 0);
+        // Each S shows the next mode's title; then V, and two titles later
+        // the volumes must show.
+        if (action == "--shadow-keys" && acted && event.xproperty.window == shown) {
+          const char* expected[3] = {" - exact shadows", " - no shadows", ""};
+          if (modeStep < 3 && (modeStep == 2 ? IsNumber(title) : IsRateTitle(title, expected[modeStep]))) {
+            if (++modeStep < 3) {
+              PressKey(display, shown, XK_s);
+            } else {
+              beforeV = WindowPixels(display, shown);
+              PressKey(display, shown, XK_v);
+              titlesAfterAction = 0;
+            }
+            XFlush(display);
+          } else if (modeStep == 3 && titlesAfterAction == 2) {
+            differing = DifferingPixels(display, shown, beforeV);
+            modeStep = 4;
+          }
+        }
+        const bool closeNow = action == "--close" ||
+                              ((action == "--resize" || action == "--shadow-keys") && differing >= 0);
         if (closeNow && !closeSent && rate) {
           XEvent close{};
           close.xclient.type = ClientMessage;
@@ -267,6 +332,11 @@ int main(int argc, char** argv) {
     // A few pixels along edges may round differently between the two drawables.
     const long all = static_cast<long>(resizeWidth) * resizeHeight;
     if (reference.width == 0 || differing < 0 || differing > all / 200) ok = false;
+  }
+  if (action == "--shadow-keys") {
+    std::fprintf(stderr, "S presses shown in the title: %d of 3; V changed %ld pixels\n",
+                 modeStep < 3 ? modeStep : 3, differing);
+    if (modeStep != 4 || differing < 100) ok = false;
   }
   for (const std::string& title : mappedTitles) {
     std::fprintf(stderr, "mapped with title: \"%s\"\n", title.c_str());
