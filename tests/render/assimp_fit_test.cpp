@@ -1,7 +1,9 @@
 // Models nobody here made: every 3DS file of Debian's assimp-testmodels,
 // drawn by the real demo headless with --fit over the shipped texture, must
 // show in the first frame, whatever its size and place as stored and however
-// many objects it holds. One test per file.
+// many objects it holds. One test per file. The shipped texture is named on
+// the command line, so a material's own texture missing from the package's
+// folder (as some are) adds no line.
 #include <cctype>
 #include <string>
 #include <vector>
@@ -33,8 +35,8 @@ TEST_P(AssimpModelWithFit, CoversAVisiblePartOfTheFirstFrame) {
   if (const std::string why = AssimpModelsMissing(); !why.empty()) GTEST_SKIP() << why;
   const std::string folder = MakeScratchFolder();  // with the shipped texture
   ASSERT_FALSE(folder.empty());
-  const DemoRun run = RunDemo(
-      folder, {"--model", GetParam(), "--fit", "--frames", "1", "--capture", "1:frame1.png"});
+  const DemoRun run = RunDemo(folder, {"--model", GetParam(), "--texture", "txt.tif", "--fit",
+                                       "--frames", "1", "--capture", "1:frame1.png"});
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(run.err, "");
   const RgbImage image = ReadPng(folder + "/frame1.png");
@@ -59,8 +61,9 @@ TEST_P(AssimpModelWithFit, CastsExactShadowsOnTheStage) {
   const char* modes[2] = {"exact", "off"};
   for (int m = 0; m < 2; ++m) {
     const std::string file = std::string(modes[m]) + ".png";
-    const DemoRun run = RunDemo(folder, {"--model", GetParam(), "--fit", "--stage", "--shadows",
-                                         modes[m], "--frames", "1", "--capture", "1:" + file});
+    const DemoRun run =
+        RunDemo(folder, {"--model", GetParam(), "--texture", "txt.tif", "--fit", "--stage",
+                         "--shadows", modes[m], "--frames", "1", "--capture", "1:" + file});
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.err, "");
     images[m] = ReadPng(folder + "/" + file);
@@ -72,8 +75,8 @@ TEST_P(AssimpModelWithFit, CastsExactShadowsOnTheStage) {
       const uint8_t* shadowed = images[0].At(x, y);
       const uint8_t* plain = images[1].At(x, y);
       const bool background = plain[0] == 255 && plain[1] == 255 && plain[2] == 255;
-      const bool isDarker = shadowed[0] + 3 < plain[0] || shadowed[1] + 3 < plain[1] ||
-                            shadowed[2] + 3 < plain[2];
+      const bool isDarker =
+          shadowed[0] + 3 < plain[0] || shadowed[1] + 3 < plain[1] || shadowed[2] + 3 < plain[2];
       darker += isDarker;
       backgroundCount += background;
       darkerBackground += isDarker && background;
