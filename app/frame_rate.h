@@ -1,6 +1,7 @@
 // The frame-rate title: every tenth frame, ten frames divided by the
 // milliseconds they took, written as a bare "%f" number into the window title.
-// Its counters are FrameRate (app_state.h).
+// Its counters are FrameRate (app_state.h). While a notice of the viewer
+// stands (Viewer.noticeUntil) the title is left to it.
 #pragma once
 
 #include "platform/win32.h"

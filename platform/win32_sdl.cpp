@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/drop_files.h"
 #include "platform/platform.h"
 #include "platform/png_writer.h"
 #include "platform/win32.h"
@@ -96,6 +97,7 @@ struct PlatformState {
   uint64_t configStamp = 0;    // bumped by every GL window made
   uint32_t failedCaptures = 0;
   std::string windowSystemError;  // set by the X error handler: a window is gone
+  WPARAM mouseButtons = 0;                 // MK_ bits of the buttons held, from SDL's events
   GLsync frameInFlight = nullptr;          // fence after the last headless frame
   SDL_GLContext frameInFlightContext = nullptr;  // the context that fence belongs to
   // The stock objects: only their addresses mean anything.
@@ -193,6 +195,9 @@ bool EnsureVideo() {
   }
   // Closing the window is the program's business (WM_CLOSE), not SDL's.
   SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
+  // A drag keeps reporting motion when the cursor leaves the window, as a
+  // window with the mouse captured does.
+  SDL_SetHint(SDL_HINT_MOUSE_AUTO_CAPTURE, "1");
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
     if (state.options.headless) {
       Fail(std::string("cannot start the offscreen video driver: ") + SDL_GetError());
@@ -214,6 +219,7 @@ bool EnsureVideo() {
     Fail(std::string("cannot load the OpenGL library: ") + SDL_GetError());
     return false;
   }
+  SDL_EventState(SDL_DROPFILE, SDL_ENABLE);
   state.videoReady = true;
   return true;
 }
@@ -365,10 +371,87 @@ WPARAM VirtualKeyOf(SDL_Keycode key) {
   return 0;
 }
 
+// lParam of a mouse message: the client position, x in the low word and y
+// in the high word, each as a 16-bit two's-complement number.
+LPARAM MouseLParam(int x, int y) {
+  return static_cast<LPARAM>(static_cast<uint32_t>(static_cast<uint16_t>(x)) |
+                             (static_cast<uint32_t>(static_cast<uint16_t>(y)) << 16));
+}
+
+// wParam of WM_MOUSEWHEEL: `delta` (a notch is WHEEL_DELTA) in the high word,
+// the buttons held in the low word.
+WPARAM WheelWParam(int delta, WPARAM buttons) {
+  return (static_cast<WPARAM>(static_cast<uint16_t>(delta)) << 16) | (buttons & 0xFFFF);
+}
+
+// The MK_ bit of an SDL button; 0 for the buttons the program does not use.
+WPARAM ButtonBit(uint8_t button) {
+  return button == SDL_BUTTON_LEFT ? MK_LBUTTON : button == SDL_BUTTON_RIGHT ? MK_RBUTTON : 0;
+}
+
+// The window an SDL event names, else the focus window.
+HWND EventWindow(uint32_t windowId) {
+  HWND window = WindowOfSdlId(windowId);
+  return window != nullptr ? window : FocusWindow();
+}
+
+// Turns one SDL mouse or drop event into queued messages; true when the
+// event was one of them.
+bool TranslateSdlPointerEvent(const SDL_Event& event) {
+  PlatformState& state = State();
+  switch (event.type) {
+    case SDL_MOUSEMOTION: {
+      HWND window = EventWindow(event.motion.windowID);
+      if (window != nullptr)
+        state.input.push_back(MakeMessage(window, WM_MOUSEMOVE, state.mouseButtons,
+                                          MouseLParam(event.motion.x, event.motion.y)));
+      return true;
+    }
+    case SDL_MOUSEBUTTONDOWN:
+    case SDL_MOUSEBUTTONUP: {
+      const WPARAM bit = ButtonBit(event.button.button);
+      HWND window = EventWindow(event.button.windowID);
+      if (bit == 0 || window == nullptr) return true;
+      const bool down = event.type == SDL_MOUSEBUTTONDOWN;
+      state.mouseButtons = down ? (state.mouseButtons | bit) : (state.mouseButtons & ~bit);
+      const UINT code = bit == MK_LBUTTON ? (down ? WM_LBUTTONDOWN : WM_LBUTTONUP)
+                                          : (down ? WM_RBUTTONDOWN : WM_RBUTTONUP);
+      state.input.push_back(
+          MakeMessage(window, code, state.mouseButtons, MouseLParam(event.button.x, event.button.y)));
+      return true;
+    }
+    case SDL_MOUSEWHEEL: {
+      HWND window = EventWindow(event.wheel.windowID);
+      if (window == nullptr) return true;
+      float notches = event.wheel.preciseY;
+      if (event.wheel.direction == SDL_MOUSEWHEEL_FLIPPED) notches = -notches;
+      const float delta = std::max(-32767.0f, std::min(32767.0f, notches * WHEEL_DELTA));
+      int x = 0, y = 0;
+      SDL_GetMouseState(&x, &y);
+      state.input.push_back(MakeMessage(window, WM_MOUSEWHEEL,
+                                        WheelWParam(static_cast<int>(delta), state.mouseButtons),
+                                        MouseLParam(x, y)));
+      return true;
+    }
+    case SDL_DROPFILE: {
+      HWND window = EventWindow(event.drop.windowID);
+      if (event.drop.file != nullptr && window != nullptr) {
+        HDROP drop = MakeDrop({event.drop.file});
+        state.input.push_back(MakeMessage(window, WM_DROPFILES, reinterpret_cast<WPARAM>(drop)));
+      }
+      SDL_free(event.drop.file);
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
 // Turns one SDL event into a queued message; events without a meaning for
-// the program (mouse, focus, unknown keys) are dropped.
+// the program (focus, unknown keys, other buttons) are dropped.
 void TranslateSdlEvent(const SDL_Event& event) {
   PlatformState& state = State();
+  if (TranslateSdlPointerEvent(event)) return;
   switch (event.type) {
     case SDL_KEYDOWN:
     case SDL_KEYUP: {
@@ -405,7 +488,37 @@ void TranslateSdlEvent(const SDL_Event& event) {
   }
 }
 
-// Queues the scripted key events of the frame about to be drawn (and of any
+// Queues the messages of a scripted mouse or drop event for `window`: a
+// drag from the client area's centre, with the button held, one move and the
+// release; wheel notches in messages of at most 100 notches each; a drop.
+void QueueScriptedPointerEvent(HWND window, const ScriptedKey& event) {
+  PlatformState& state = State();
+  if (event.kind == ScriptedKind::kDrop) {
+    HDROP drop = MakeDrop({event.path});
+    state.input.push_back(MakeMessage(window, WM_DROPFILES, reinterpret_cast<WPARAM>(drop)));
+    return;
+  }
+  RECT client{};
+  GetClientRect(window, &client);
+  const int x = (client.right - client.left) / 2, y = (client.bottom - client.top) / 2;
+  if (event.kind == ScriptedKind::kWheel) {
+    for (int left = event.dx; left != 0;) {
+      const int notches = std::max(-100, std::min(100, left));
+      left -= notches;
+      state.input.push_back(
+          MakeMessage(window, WM_MOUSEWHEEL, WheelWParam(notches * WHEEL_DELTA, 0), MouseLParam(x, y)));
+    }
+    return;
+  }
+  const bool left = event.kind == ScriptedKind::kDrag;
+  const WPARAM bit = left ? MK_LBUTTON : MK_RBUTTON;
+  state.input.push_back(MakeMessage(window, left ? WM_LBUTTONDOWN : WM_RBUTTONDOWN, bit, MouseLParam(x, y)));
+  const LPARAM end = MouseLParam(x + event.dx, y + event.dy);
+  state.input.push_back(MakeMessage(window, WM_MOUSEMOVE, bit, end));
+  state.input.push_back(MakeMessage(window, left ? WM_LBUTTONUP : WM_RBUTTONUP, 0, end));
+}
+
+// Queues the scripted events of the frame about to be drawn (and of any
 // earlier frame not yet reached), in script order.
 void QueueScriptedKeys() {
   PlatformState& state = State();
@@ -415,6 +528,10 @@ void QueueScriptedKeys() {
     const ScriptedKey& key = state.options.keys[state.nextScriptedKey++];
     HWND window = FocusWindow();
     if (window == nullptr) continue;
+    if (key.kind != ScriptedKind::kKey) {
+      QueueScriptedPointerEvent(window, key);
+      continue;
+    }
     uint32_t code = key.virtualKey & 0xFF;
     bool wasDown = state.scriptHeld[code];
     state.scriptHeld[code] = key.down;
@@ -909,4 +1026,15 @@ DWORD timeGetTime() {
   auto sinceStart = std::chrono::steady_clock::now().time_since_epoch();
   auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(sinceStart).count();
   return static_cast<DWORD>(static_cast<uint64_t>(ms));
+}
+
+// ---- The viewer's services ----
+
+bool ToggleFullscreen(HWND window) {
+  if (!IsLive(window) || window->sdlWindow == nullptr) return false;
+  const bool fullscreen = (SDL_GetWindowFlags(window->sdlWindow) & SDL_WINDOW_FULLSCREEN) != 0;
+  if (State().options.headless) return fullscreen;  // an offscreen surface keeps its size
+  if (SDL_SetWindowFullscreen(window->sdlWindow, fullscreen ? 0 : SDL_WINDOW_FULLSCREEN_DESKTOP) != 0)
+    return fullscreen;
+  return !fullscreen;
 }

@@ -226,6 +226,11 @@ DWORD timeGetTime() {
   return reading;
 }
 
+bool ToggleFullscreen(HWND w) {
+  Log("ToggleFullscreen(" + Name(w, &window, "window") + ")");
+  return false;
+}
+
 // ---- The renderer's entry points, as WinMain sees them ----
 SetupResult SetupScene(HWND w) {
   Log("SetupScene");

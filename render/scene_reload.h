@@ -1,0 +1,19 @@
+// Replacing the model or the texture while the program runs: a dropped file
+// and --watch. A file that cannot be used never disturbs what is drawn.
+#pragma once
+
+#include <string>
+
+// Reads `path` as the model (any format the program reads) and, when it can
+// be drawn whole, puts it in place of the current one: the merged mesh, its
+// normals, edge list and shadow volume are made again, --fit applies as at
+// start, RequestedScene.modelPath becomes `path` and the camera and light go
+// back to their start. Anything short of that, including a file cut off
+// inside a chunk, keeps the current model and returns false with the reason
+// in one line naming the path in `why`. Needs the scene set up.
+bool ReplaceModel(const std::string& path, std::string* why);
+
+// Reads `path` as the texture and, when some reader decodes it, uploads it in
+// place of the current one and makes RequestedScene.texturePath `path`; else
+// keeps the current texture and returns false with the reason in `why`.
+bool ReplaceTexture(const std::string& path, std::string* why);
