@@ -32,6 +32,8 @@ struct ViewerState {
   bool helpShown = false;          // H / F1: the help overlay is drawn over each frame
   bool screenshotPending = false;  // P / F12: save the next frame drawn
   bool fullscreen = false;         // F11's state as the platform reported it
+  bool watch = false;              // --watch, set by main
+  bool watching = false;           // the current files are being watched
   std::string notice;              // a message in the title, e.g. why a drop failed
   uint32_t noticeUntil = 0;        // timeGetTime() when the notice gives way to the rate
 };

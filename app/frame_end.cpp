@@ -20,4 +20,5 @@ void FinishFrame(HWND window) {
   }
   UpdateFrameRate(window);
   ApplyHeldKeyMotion(Keyboard);
+  ReloadWatchedFiles(window);
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "app/app_state.h"
 #include "app/controls.h"
 #include "app/win_main.h"
 #include "platform/platform.h"
@@ -32,6 +33,7 @@ int main(int argc, char** argv) {
   if (!options.modelPath.empty()) RequestedScene.modelPath = options.modelPath;
   if (!options.texturePath.empty()) RequestedScene.texturePath = options.texturePath;
   RequestedScene.fit = options.fit;
+  Viewer.watch = options.watch;
   std::string commandLine;
   for (int i = 1; i < argc; ++i) commandLine += std::string(i > 1 ? " " : "") + argv[i];
   const int code = WinMain(PlatformInstance(), nullptr, commandLine.data(), SW_SHOWDEFAULT);

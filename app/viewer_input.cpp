@@ -10,6 +10,7 @@
 #include "app/app_state.h"
 #include "app/controls.h"
 #include "model/scene.h"
+#include "platform/file_watch.h"
 #include "platform/platform.h"
 #include "render/camera.h"
 #include "render/overlay.h"
@@ -125,8 +126,11 @@ bool OnViewerKey(HWND window, WPARAM virtualKey, LPARAM lParam) {
 bool OpenSceneFile(HWND window, const std::string& path) {
   std::string why;
   const bool image = IsImageName(path);
-  const bool replaced = image ? ReplaceTexture(path, &why) : ReplaceModel(path, &why);
-  if (replaced) return true;
+  const bool replaced = image ? ReplaceTexture(path, &why) : ReplaceModel(path, false, &why);
+  if (replaced) {
+    Viewer.watching = false;  // the watch follows the new file
+    return true;
+  }
   std::fprintf(stderr, "%s\n", why.c_str());
   std::fflush(stderr);
   ShowNotice(window, "Shadow Volume - " + why);
@@ -166,4 +170,29 @@ void SaveScreenshotIfAsked(HWND window) {
   Viewer.screenshotPending = false;
   std::string path;
   SaveScreenshot(window, &path);
+}
+
+void ReloadWatchedFiles(HWND window) {
+  if (!Viewer.watch || !HasContext()) return;
+  if (!Viewer.watching) {
+    Viewer.watching = true;
+    std::string error;
+    if (!WatchFiles({RequestedScene.modelPath, RequestedScene.texturePath}, &error))
+      std::fprintf(stderr, "%s\n", error.c_str());
+    return;
+  }
+  for (const std::string& path : ChangedWatchedFiles()) {
+    std::string why;
+    const bool model = path == RequestedScene.modelPath;
+    const bool reloaded = model ? ReplaceModel(path, true, &why) : ReplaceTexture(path, &why);
+    if (reloaded && model) {
+      std::fprintf(stderr, "%s: reloaded, %d faces\n", path.c_str(), LoadedScene.mesh->faceCount);
+    } else if (reloaded) {
+      std::fprintf(stderr, "%s: reloaded\n", path.c_str());
+    } else {
+      std::fprintf(stderr, "%s\n", why.c_str());
+      ShowNotice(window, "Shadow Volume - " + why);
+    }
+    std::fflush(stderr);
+  }
 }

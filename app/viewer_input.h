@@ -43,6 +43,13 @@ bool OpenSceneFile(HWND window, const std::string& path);
 constexpr uint32_t kNoticeMilliseconds = 4000;
 void ShowNotice(HWND window, const std::string& text);
 
+// The end-of-frame step's last part with --watch: the first call starts
+// watching the model and texture files; each call then reloads those written
+// anew since the last (the view stays where it is). A file that cannot be
+// used keeps the last good one, with one line on standard error; a reload
+// says so in one line. Nothing without --watch.
+void ReloadWatchedFiles(HWND window);
+
 // The end-of-frame step's viewer part before the swap: the help overlay
 // drawn over the frame when shown, then the screenshot when asked for.
 void DrawViewerOverlay(HWND window);

@@ -38,7 +38,7 @@ std::string WhyNotUsable(const std::string& path, const Scene* scene, int openEr
 
 }  // namespace
 
-bool ReplaceModel(const std::string& path, std::string* why) {
+bool ReplaceModel(const std::string& path, bool keepView, std::string* why) {
   int openError = 0;
   FileFailure failure = FileFailure::kNone;
   Scene* scene = Load3dsScene(path.c_str(), true, &openError, &failure);
@@ -72,7 +72,7 @@ bool ReplaceModel(const std::string& path, std::string* why) {
   LoadedScene.mesh = mesh;
   LoadedScene.shadowVolume = volume;
   RequestedScene.modelPath = path;
-  PlaceStartView();
+  if (!keepView) PlaceStartView();
   return true;
 }
 

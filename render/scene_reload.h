@@ -8,10 +8,10 @@
 // be drawn whole, puts it in place of the current one: the merged mesh, its
 // normals, edge list and shadow volume are made again, --fit applies as at
 // start, RequestedScene.modelPath becomes `path` and the camera and light go
-// back to their start. Anything short of that, including a file cut off
+// back to their start unless `keepView`. Anything short of that, including a file cut off
 // inside a chunk, keeps the current model and returns false with the reason
 // in one line naming the path in `why`. Needs the scene set up.
-bool ReplaceModel(const std::string& path, std::string* why);
+bool ReplaceModel(const std::string& path, bool keepView, std::string* why);
 
 // Reads `path` as the texture and, when some reader decodes it, uploads it in
 // place of the current one and makes RequestedScene.texturePath `path`; else
