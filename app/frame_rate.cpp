@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "app/app_state.h"
+#include "render/render_state.h"
 
 void UpdateFrameRate(HWND window) {
   if (FrameRate.lastUpdateTime == 0) FrameRate.lastUpdateTime = timeGetTime();
@@ -22,9 +23,13 @@ void UpdateFrameRate(HWND window) {
     if (static_cast<int32_t>(timeGetTime() - Viewer.noticeUntil) < 0) return;
     Viewer.noticeUntil = 0;
   }
-  // 20 characters hold every finite rate (at most "10000.000000") and "inf";
-  // snprintf bounds the write whatever the value.
-  char text[20];
-  std::snprintf(text, sizeof text, "%f", static_cast<double>(FrameRate.framesPerSecond));
+  // 40 characters hold every finite rate (at most "10000.000000") or "inf"
+  // and the mode's suffix; snprintf bounds the write whatever the value. The
+  // blend mode adds nothing.
+  const char* suffix = Shadows.mode == ShadowMode::kExact ? " - exact shadows"
+                       : Shadows.mode == ShadowMode::kOff ? " - no shadows"
+                                                          : "";
+  char text[40];
+  std::snprintf(text, sizeof text, "%f%s", static_cast<double>(FrameRate.framesPerSecond), suffix);
   SetWindowTextA(window, text);
 }

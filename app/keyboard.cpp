@@ -4,6 +4,7 @@
 
 #include "app/app_state.h"
 #include "platform/win32.h"
+#include "render/render_state.h"
 
 namespace {
 
@@ -40,6 +41,19 @@ bool* FlagOfKey(uintptr_t virtualKey) {
 void OnKeyDown(uintptr_t virtualKey) {
   if (virtualKey == VK_TAB) {
     Keyboard.lightMode = !Keyboard.lightMode;
+    return;
+  }
+  if (virtualKey == 'S') {
+    // blend -> exact -> off -> blend; exact is passed over without a stencil buffer.
+    const ShadowMode mode = Shadows.mode;
+    Shadows.mode = mode == ShadowMode::kOff     ? ShadowMode::kBlend
+                   : mode == ShadowMode::kExact ? ShadowMode::kOff
+                   : Shadows.stencilAvailable   ? ShadowMode::kExact
+                                                : ShadowMode::kOff;
+    return;
+  }
+  if (virtualKey == 'V') {
+    Shadows.showVolumes = !Shadows.showVolumes;
     return;
   }
   if (bool* flag = FlagOfKey(virtualKey)) *flag = true;

@@ -1,13 +1,14 @@
 // Keyboard controls: which of the ten motion keys are held, and whether the
 // six turning keys move the light or turn the camera, kept in Keyboard
-// (app_state.h). The window procedure writes it through OnKeyDown/OnKeyUp;
+// (app_state.h); S and V change the renderer's Shadows (render_state.h). The window procedure writes it through OnKeyDown/OnKeyUp;
 // the end-of-frame motion step reads it.
 #pragma once
 
 #include <cstdint>
 
 // A WM_KEYDOWN's virtual-key code: sets the key's flag, or flips lightMode for
-// Tab (every repeat flips again). Codes of other keys are ignored.
+// Tab (every repeat flips again), cycles the shadow mode for S and toggles the
+// volume view for V (repeats act again too). Codes of other keys are ignored.
 void OnKeyDown(uintptr_t virtualKey);
 
 // A WM_KEYUP's virtual-key code: clears the key's flag. Tab and other keys

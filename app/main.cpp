@@ -34,6 +34,9 @@ int main(int argc, char** argv) {
   if (!options.texturePath.empty()) RequestedScene.texturePath = options.texturePath;
   RequestedScene.fit = options.fit;
   Viewer.watch = options.watch;
+  RequestedScene.stage = options.stage;
+  Shadows.mode = options.shadows;
+  Shadows.showVolumes = options.showVolumes;
   std::string commandLine;
   for (int i = 1; i < argc; ++i) commandLine += std::string(i > 1 ? " " : "") + argv[i];
   const int code = WinMain(PlatformInstance(), nullptr, commandLine.data(), SW_SHOWDEFAULT);

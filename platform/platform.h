@@ -40,6 +40,10 @@ struct CaptureRequest {
   std::string path;    // PNG file to write
 };
 
+// How shadows are drawn: the blended volumes of the original design, volumes
+// counted in the stencil buffer, or none.
+enum class ShadowMode { kBlend, kExact, kOff };
+
 struct PlatformOptions {
   bool headless = false;          // offscreen driver, EGL, no display needed
   uint32_t frameLimit = 0;        // WM_CLOSE after this many frames; 0 = none
@@ -56,6 +60,11 @@ struct PlatformOptions {
   uint32_t windowWidth = 800;   // --size: initial window and headless surface size, pixels
   uint32_t windowHeight = 600;  // (both 1..16384)
   bool vsync = true;            // a window's swap waits for the display's refresh
+  // The shadows and what is drawn around the model; the layer ignores them,
+  // main hands them to the renderer.
+  ShadowMode shadows = ShadowMode::kBlend;  // --shadows blend|exact|off
+  bool showVolumes = false;                 // --show-volumes
+  bool stage = false;                       // --stage
 };
 
 // Replaces the run's options and restarts the frame count, the key script

@@ -51,8 +51,8 @@ constexpr NamedKey kNamedKeys[] = {
     {"UP", VK_UP},        {"DOWN", VK_DOWN},     {"LEFT", VK_LEFT},     {"RIGHT", VK_RIGHT},
     {"HOME", VK_HOME},    {"END", VK_END},       {"DELETE", VK_DELETE}, {"PAGEDOWN", VK_NEXT},
     {"PAGEUP", VK_PRIOR}, {"INSERT", VK_INSERT}, {"TAB", VK_TAB},       {"ESCAPE", VK_ESCAPE},
-    {"R", 'R'},           {"P", 'P'},            {"H", 'H'},            {"F1", VK_F1},
-    {"F11", VK_F11},      {"F12", VK_F12},
+    {"S", 'S'},           {"V", 'V'},            {"R", 'R'},            {"P", 'P'},
+    {"H", 'H'},           {"F1", VK_F1},         {"F11", VK_F11},       {"F12", VK_F12},
 };
 
 constexpr int32_t kMaxScriptedDrag = 10000;   // pixels each way
@@ -223,9 +223,17 @@ RunAction ParseRunOptions(int argc, const char* const* argv, PlatformOptions* op
       options->vsync = false;
       continue;
     }
+    if (name == "--show-volumes" && !inlineValue) {
+      options->showVolumes = true;
+      continue;
+    }
+    if (name == "--stage" && !inlineValue) {
+      options->stage = true;
+      continue;
+    }
     bool takesValue = name == "--frames" || name == "--keys" || name == "--capture" ||
                       name == "--clock-step" || name == "--size" || name == "--model" ||
-                      name == "--texture";
+                      name == "--texture" || name == "--shadows";
     if (!takesValue) {
       *error = "unknown argument '" + argument + "'";
       return RunAction::kBadCommandLine;
@@ -240,6 +248,17 @@ RunAction ParseRunOptions(int argc, const char* const* argv, PlatformOptions* op
         return RunAction::kBadCommandLine;
       }
       (name == "--model" ? options->modelPath : options->texturePath) = value;
+    } else if (name == "--shadows") {
+      if (value == "blend") {
+        options->shadows = ShadowMode::kBlend;
+      } else if (value == "exact") {
+        options->shadows = ShadowMode::kExact;
+      } else if (value == "off") {
+        options->shadows = ShadowMode::kOff;
+      } else {
+        *error = "--shadows '" + value + "': expected blend, exact or off";
+        return RunAction::kBadCommandLine;
+      }
     } else if (name == "--frames") {
       if (!ParseCount(value, 1, &options->frameLimit)) {
         *error = "--frames '" + value + "': expected a whole number from 1";
@@ -301,14 +320,18 @@ const char* RunUsage() {
          "  --texture FILE       read this TIFF texture instead of txt.tif\n"
          "  --fit                centre the model and scale it so its largest half-extent is 50\n"
          "  --watch              reload the model and the texture when they change on disk\n"
+         "  --shadows MODE       blend (blended volumes, the default), exact (volumes counted\n"
+         "                       in the stencil buffer) or off\n"
+         "  --show-volumes       draw the shadow volumes translucent over the picture\n"
+         "  --stage              add a floor and a back wall around the model to catch shadows\n"
          "  --headless           no display needed: offscreen OpenGL (800 x 600 or --size)\n"
          "  --size WxH           initial window size and headless surface size (800x600)\n"
          "  --no-vsync           in a window, do not wait for the display's refresh\n"
          "  --frames N           close the window after frame N has been presented\n"
          "  --keys SCRIPT        scripted input, comma-separated, queued right before frame N:\n"
          "                       N:down:KEY, N:up:KEY with KEY one of UP DOWN LEFT RIGHT HOME\n"
-         "                       END DELETE PAGEDOWN PAGEUP INSERT TAB ESCAPE R P H F1 F11 F12\n"
-         "                       (any case) or a virtual-key number, optionally ALT+KEY;\n"
+         "                       END DELETE PAGEDOWN PAGEUP INSERT TAB ESCAPE S V R P H F1\n"
+         "                       F11 F12 (any case) or a virtual-key number, optionally ALT+KEY;\n"
          "                       N:drag:DX:DY and N:rdrag:DX:DY (a left or right drag from\n"
          "                       the centre), N:wheel:K (K notches, negative zooms out),\n"
          "                       N:drop:PATH (a file dropped on the window)\n"

@@ -9,14 +9,15 @@
 #include <GL/gl.h>
 
 #include "render/camera.h"
+#include "render/exact_shadows.h"
 #include "render/lighting.h"
 #include "render/render_state.h"
 #include "shadow/shadow_volume.h"
 
 namespace {
 
-void SendPositions(const MeshObject& mesh) {
-  for (int f = 0; f < mesh.faceCount; ++f) {
+void SendPositions(const MeshObject& mesh, int32_t faceCount) {
+  for (int f = 0; f < faceCount; ++f) {
     for (int32_t v : mesh.faces[f].Corners()) glVertex3fv(&mesh.vertices[v].x);
   }
 }
@@ -29,7 +30,7 @@ void DepthPass(const MeshObject& mesh) {
   glEnable(GL_CULL_FACE);
   glBlendFunc(GL_ZERO, GL_ONE);  // colour untouched: depth only
   glBegin(GL_TRIANGLES);
-  SendPositions(mesh);
+  SendPositions(mesh, mesh.faceCount);
   glEnd();
 }
 
@@ -48,6 +49,22 @@ void ShadowPasses(const ShadowVolume& volume, Vec3 light, Vec3 eye) {
   glBegin(GL_TRIANGLES);
   volume.DrawShadowQuads(light, eye, QuadClass::kFacing);
   glEnd();
+}
+
+// The exact mode's shadow step: the volumes of this frame's light, counted
+// within the screen rectangle of the light's reach; beyond the reach the
+// lit colour is zero, so the darkening could change nothing there.
+void ExactShadows(ExactShadowVolume& volume, Vec3 light, const RECT& client, float clientWidth,
+                  float clientHeight) {
+  volume.Update(light, kLightRadius);
+  float projection[16], modelview[16];
+  glGetFloatv(GL_PROJECTION_MATRIX, projection);
+  glGetFloatv(GL_MODELVIEW_MATRIX, modelview);
+  int scissor[4];
+  if (!SphereScreenRect(projection, modelview, light, kLightRadius, client.right - client.left,
+                        client.bottom - client.top, scissor))
+    return;
+  ExactShadowPass(volume, Shadows.stencilWraps, scissor, clientWidth, clientHeight);
 }
 
 void LitPass(const MeshObject& mesh, Vec3 light) {
@@ -91,12 +108,14 @@ void AmbientPass(float clientWidth, float clientHeight) {
   glOrtho(0, clientWidth, 0, clientHeight, -1, 1);
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
+  // The colour goes with every vertex, as everywhere inside glBegin/glEnd.
+  const float corners[4][2] = {
+      {0, 0}, {clientWidth, 0}, {clientWidth, clientHeight}, {0, clientHeight}};
   glBegin(GL_QUADS);
-  glColor3f(kAmbientQuadGrey, kAmbientQuadGrey, kAmbientQuadGrey);
-  glVertex2f(0, 0);
-  glVertex2f(clientWidth, 0);
-  glVertex2f(clientWidth, clientHeight);
-  glVertex2f(0, clientHeight);
+  for (const auto& corner : corners) {
+    glColor3f(kAmbientQuadGrey, kAmbientQuadGrey, kAmbientQuadGrey);
+    glVertex2f(corner[0], corner[1]);
+  }
   glEnd();
   glMatrixMode(GL_MODELVIEW);
   glPopMatrix();
@@ -109,8 +128,9 @@ void AmbientPass(float clientWidth, float clientHeight) {
 // none, so every vertex keeps the current coordinate. Without a texture image
 // texturing is in effect off and the fragments take the current colour, which
 // the ambient quad left at 0.12 grey and would blacken the mesh: white keeps
-// the lit colour, so the model shows untextured.
-void TexturePass(const MeshObject& mesh, bool textured) {
+// the lit colour, so the model shows untextured. Only the first
+// `faceCount` faces are drawn: the stage after them keeps the lit colour.
+void TexturePass(const MeshObject& mesh, int32_t faceCount, bool textured) {
   glEnable(GL_DEPTH_TEST);
   glDepthMask(GL_TRUE);
   glEnable(GL_CULL_FACE);
@@ -121,9 +141,9 @@ void TexturePass(const MeshObject& mesh, bool textured) {
   if (!textured) glColor3f(1, 1, 1);
   glBegin(GL_TRIANGLES);
   if (mesh.texCoords == nullptr) {
-    SendPositions(mesh);
+    SendPositions(mesh, faceCount);
   } else {
-    for (int f = 0; f < mesh.faceCount; ++f) {
+    for (int f = 0; f < faceCount; ++f) {
       for (int32_t v : mesh.faces[f].Corners()) {
         glTexCoord2fv(&mesh.texCoords[v].u);
         glVertex3fv(&mesh.vertices[v].x);
@@ -181,11 +201,42 @@ void RenderFrame(HWND window) {
     // the motion step after the swap changes them.
     const Vec3 light = LightPosition;
     const Vec3 eye = EyePosition();
+    // Exact mode needs the stencil buffer and its volume; without them the
+    // blended passes stand in.
+    ShadowMode mode = Shadows.mode;
+    if (mode == ShadowMode::kExact && (!Shadows.stencilAvailable || !LoadedScene.exactVolume))
+      mode = ShadowMode::kBlend;
+    if (mode == ShadowMode::kExact) {
+      // Every pass of the frame uses the same matrix, so the later passes'
+      // GL_EQUAL still admits what the depth pass stored.
+      float projection[16];
+      glMatrixMode(GL_PROJECTION);
+      glGetFloatv(GL_PROJECTION_MATRIX, projection);
+      glPushMatrix();
+      MakeFarPlaneInfinite(projection);
+      glLoadMatrixf(projection);
+      glMatrixMode(GL_MODELVIEW);
+    }
     DepthPass(mesh);
-    ShadowPasses(*LoadedScene.shadowVolume, light, eye);
+    if (mode == ShadowMode::kBlend) {
+      ShadowPasses(*LoadedScene.shadowVolume, light, eye);
+    } else if (mode == ShadowMode::kExact) {
+      ExactShadows(*LoadedScene.exactVolume, light, client, clientWidth, clientHeight);
+    }
     LitPass(mesh, light);
     AmbientPass(clientWidth, clientHeight);
-    TexturePass(mesh, LoadedScene.textureUploaded);
+    TexturePass(mesh, LoadedScene.texturedFaceCount, LoadedScene.textureUploaded);
     LightMarker(light);
+    if (Shadows.showVolumes) {
+      if (mode == ShadowMode::kExact) {
+        DrawExactVolumes(*LoadedScene.exactVolume);
+      } else if (mode == ShadowMode::kBlend) {
+        DrawBlendVolumes(*LoadedScene.shadowVolume, light, eye);
+      }
+    }
+    if (mode == ShadowMode::kExact) {
+      glMatrixMode(GL_PROJECTION);
+      glPopMatrix();
+    }
   }
 }

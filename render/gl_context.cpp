@@ -29,7 +29,7 @@ void FillPixelFormatRequest(PIXELFORMATDESCRIPTOR* request) {
   request->cAccumBlueBits = 0;
   request->cAccumAlphaBits = 0;
   request->cDepthBits = 32;
-  request->cStencilBits = 0;
+  request->cStencilBits = 8;  // exact shadows count in it; the layer may give none
   request->cAuxBuffers = 0;
   request->iLayerType = PFD_MAIN_PLANE;
   request->bReserved = 0;

@@ -1,6 +1,6 @@
 // The OpenGL context of the application window and the projection every
-// frame uses: a double-buffered RGBA format with a depth buffer and no
-// stencil, a 45-degree perspective from 15 to 1000 units at the client
+// frame uses: a double-buffered RGBA format with a depth buffer and, where
+// offered, an 8-bit stencil buffer, a 45-degree perspective from 15 to 1000 units at the client
 // area's aspect, over the whole client area.
 // The context's state, GlContext and PixelFormatRequest, is declared in
 // render_state.h.
@@ -10,7 +10,8 @@
 #include "render/render_state.h"
 
 // Fills `request` with the program's format: double buffer, window target,
-// OpenGL, RGBA 5-6-5 colour, 32-bit depth, no alpha, stencil or accumulation.
+// OpenGL, RGBA 5-6-5 colour, 32-bit depth, 8-bit stencil, no alpha or
+// accumulation.
 void FillPixelFormatRequest(PIXELFORMATDESCRIPTOR* request);
 
 // The projection's aspect ratio for a client rectangle; 1 when the client

@@ -8,6 +8,7 @@ GlContextState GlContext;
 PIXELFORMATDESCRIPTOR PixelFormatRequest;
 SceneRequest RequestedScene;
 SceneGlobals LoadedScene;
+ShadowView Shadows;
 Vec3 CameraPivot = {0.0f, 0.0f, 0.0f};
 Vec3 LightPosition = kStartLight;
 LightParams PointLight;

@@ -8,8 +8,10 @@
 #include <string>
 
 #include "model/scene.h"
+#include "platform/platform.h"
 #include "platform/win32.h"
 
+class ExactShadowVolume;
 class ShadowVolume;
 struct TextureImage;
 
@@ -30,6 +32,15 @@ struct SceneRequest {
   std::string modelPath = kModelFileName;      // --model; every message names it as given
   std::string texturePath = kTextureFileName;  // --texture
   bool fit = false;                            // --fit: centre the model, largest half-extent 50
+  bool stage = false;                          // --stage: a floor and a back wall around it
+};
+
+// How shadows are drawn now.
+struct ShadowView {
+  ShadowMode mode = ShadowMode::kBlend;  // --shadows, then the S key
+  bool showVolumes = false;              // --show-volumes, then the V key
+  bool stencilAvailable = false;         // the context has stencil bits: exact mode can run
+  bool stencilWraps = false;             // GL_INCR_WRAP / GL_DECR_WRAP are offered
 };
 
 // What SetupScene made, read by every frame.
@@ -38,6 +49,8 @@ struct SceneGlobals {
   Scene* scene = nullptr;                // the model as read, every object kept
   MeshObject* mesh = nullptr;            // the scene's drawable objects merged: the mesh drawn
   ShadowVolume* shadowVolume = nullptr;  // bound to the merged mesh's arrays
+  ExactShadowVolume* exactVolume = nullptr;  // the stencil-counted volumes of the same mesh
+  int32_t texturedFaceCount = 0;  // faces [0, this) are the model's; the rest, the stage, stay white
   bool textureUploaded = false;          // false: no usable texture, the mesh is drawn untextured
 };
 
@@ -62,6 +75,11 @@ extern SceneRequest RequestedScene;
 
 // Written only by SetupScene; read by every frame.
 extern SceneGlobals LoadedScene;
+
+// Written by main (from the run options), SetupScene (stencil bits; exact
+// mode falls back to blend without them) and the S and V keys; read by every
+// frame and the frame-rate title.
+extern ShadowView Shadows;
 
 // The negated eye position, in model coordinates: the sum of all camera
 // translation steps, turned with the eye by the orbit. (0, 0, 0) at start,

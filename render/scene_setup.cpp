@@ -25,10 +25,13 @@
 #include "model/merge.h"
 #include "platform/platform.h"
 #include "render/camera.h"
+#include "render/exact_shadows.h"
 #include "render/gl_context.h"
 #include "render/render_state.h"
 #include "render/texture_upload.h"
+#include "render/stage.h"
 #include "shadow/edges.h"
+#include "shadow/exact_volume.h"
 #include "shadow/normals.h"
 #include "shadow/shadow_volume.h"
 #include "texture/texture_loader.h"
@@ -107,37 +110,58 @@ std::string DescribeUnusableModel(const std::string& path, const Scene* scene, i
 
 }  // namespace
 
-SetupResult SetupScene(HWND window) {
-  const std::string& modelPath = RequestedScene.modelPath;
-  const std::string& texturePath = RequestedScene.texturePath;
-  // The texture is read before any OpenGL context exists.
-  LoadedScene.textureImage = new TextureImage(LoadTexture(texturePath.c_str()));
-  const std::string textureNote =
-      DescribeTextureLoad(texturePath.c_str(), *LoadedScene.textureImage);
+// Releases what `scene` holds (null pointers allowed) and leaves it empty.
+void ReleaseSceneGlobals(SceneGlobals* scene) {
+  delete scene->textureImage;
+  FreeScene(scene->scene);
+  FreeMeshObject(scene->mesh);
+  delete scene->shadowVolume;
+  delete scene->exactVolume;
+  *scene = SceneGlobals();
+}
+
+SetupResult LoadModelIntoScene(const SceneRequest& request, std::string* refusal) {
+  // Why the model is not used: on stderr, or handed back for a replacement.
+  auto refuse = [refusal](const std::string& line) {
+    if (refusal != nullptr) {
+      *refusal = line;
+    } else {
+      std::fprintf(stderr, "%s\n", line.c_str());
+    }
+  };
+  const std::string& modelPath = request.modelPath;
+  const std::string& texturePath = request.texturePath;
+  SceneGlobals loaded;
+  loaded.textureImage = new TextureImage(LoadTexture(texturePath.c_str()));
+  const std::string textureNote = DescribeTextureLoad(texturePath.c_str(), *loaded.textureImage);
   if (!textureNote.empty()) {
     std::fflush(stdout);  // the TIFF reader's own message comes first
     std::fprintf(stderr, "%s%s\n", textureNote.c_str(),
-                 LoadedScene.textureImage->pixels ? "" : "; drawing the model untextured");
-  }
-  if (!InitOpenGL(window)) {
-    std::fprintf(stderr, "shadow_volume: no OpenGL context: %s\n", PlatformFailureReason());
-    return SetupResult::kNoContext;
+                 loaded.textureImage->pixels ? "" : "; drawing the model untextured");
   }
 
   int openError = 0;
   FileFailure fileFailure = FileFailure::kNone;
-  LoadedScene.scene = Load3dsScene(modelPath.c_str(), true, &openError, &fileFailure);
-  const std::string problem =
-      DescribeUnusableModel(modelPath, LoadedScene.scene, openError, fileFailure);
+  loaded.scene = Load3dsScene(modelPath.c_str(), true, &openError, &fileFailure);
+  const std::string problem = DescribeUnusableModel(modelPath, loaded.scene, openError, fileFailure);
   if (!problem.empty()) {
-    std::fprintf(stderr, "%s\n", problem.c_str());
+    refuse(problem);
+    ReleaseSceneGlobals(&loaded);
     return SetupResult::kModelUnusable;
   }
   // Every drawable object, in file order, becomes the one mesh drawn. A file
   // cut off inside a chunk is said first, as it explains what follows.
   std::vector<LeftOutObject> leftOut;
-  MeshObject* mesh = MergeMeshObjects(*LoadedScene.scene, &leftOut);
-  const std::string cutOff = DescribeCutOff(*LoadedScene.scene);
+  MeshObject* mesh = MergeMeshObjects(*loaded.scene, &leftOut);
+  const std::string cutOff = DescribeCutOff(*loaded.scene);
+  // A replacement cut off inside a chunk is most likely a save still being
+  // written: the model drawn now stays.
+  if (!cutOff.empty() && refusal != nullptr) {
+    refuse(modelPath + ": " + cutOff);
+    FreeMeshObject(mesh);
+    ReleaseSceneGlobals(&loaded);
+    return SetupResult::kModelUnusable;
+  }
   if (!cutOff.empty())
     std::fprintf(stderr, "%s: %s%s\n", modelPath.c_str(), cutOff.c_str(),
                  mesh ? "; drawing what was read" : "");
@@ -145,22 +169,59 @@ SetupResult SetupScene(HWND window) {
     std::fprintf(stderr, "%s: object %d %s is left out: %s\n", modelPath.c_str(), object.index,
                  object.name.c_str(), object.reason.c_str());
   if (mesh == nullptr) {
-    std::fprintf(stderr, "%s: nothing to draw: none of its %d mesh objects can be drawn\n",
-                 modelPath.c_str(), LoadedScene.scene->objectCount);
+    refuse(modelPath + ": nothing to draw: none of its " +
+           std::to_string(loaded.scene->objectCount) + " mesh objects can be drawn");
+    ReleaseSceneGlobals(&loaded);
     return SetupResult::kModelUnusable;
   }
-  if (RequestedScene.fit) FitMesh(mesh, kFitHalfExtent);
-  LoadedScene.mesh = mesh;
+  if (request.fit) FitMesh(mesh, kFitHalfExtent);
+  const int32_t modelFaceCount = mesh->faceCount;
+  if (request.stage) {
+    if (MeshObject* staged = MeshWithStage(*mesh)) {
+      FreeMeshObject(mesh);
+      mesh = staged;
+    }
+  }
+  loaded.mesh = mesh;
   // Vertex normals are averaged from the face normals, so those come first.
   ComputeFaceNormals(mesh);
   ComputeVertexNormals(mesh);
   BuildEdgeList(mesh);
 
-  LoadedScene.shadowVolume = new ShadowVolume();
-  LoadedScene.shadowVolume->BindVertexArray(mesh->vertices, mesh->vertexCount, sizeof(Vec3), 0);
-  LoadedScene.shadowVolume->BindEdgeArray(mesh->edges, mesh->edgeCount, sizeof(EdgeRecord), 0);
-  LoadedScene.shadowVolume->SetExtrusion(kSceneExtrusion);
+  loaded.shadowVolume = new ShadowVolume();
+  loaded.shadowVolume->BindVertexArray(mesh->vertices, mesh->vertexCount, sizeof(Vec3), 0);
+  loaded.shadowVolume->BindEdgeArray(mesh->edges, mesh->edgeCount, sizeof(EdgeRecord), 0);
+  loaded.shadowVolume->SetExtrusion(kSceneExtrusion);
+  loaded.texturedFaceCount = modelFaceCount;
+  if (Shadows.stencilAvailable) {
+    loaded.exactVolume = new ExactShadowVolume();
+    loaded.exactVolume->Build(mesh->vertices, mesh->vertexCount, mesh->faces, mesh->faceCount);
+  }
 
+  loaded.textureUploaded = UploadTexture(*loaded.textureImage, texturePath);
+  // The default texture keeps the last image defined for it: an empty one
+  // makes it incomplete again, so the new model shows untextured.
+  if (!loaded.textureUploaded && LoadedScene.textureUploaded)
+    glTexImage2D(GL_TEXTURE_2D, 0, 3, 0, 0, 0, GL_RGB, GL_UNSIGNED_BYTE, nullptr);
+  ReleaseSceneGlobals(&LoadedScene);
+  LoadedScene = loaded;
+  return SetupResult::kReady;
+}
+
+SetupResult SetupScene(HWND window) {
+  if (!InitOpenGL(window)) {
+    std::fprintf(stderr, "shadow_volume: no OpenGL context: %s\n", PlatformFailureReason());
+    return SetupResult::kNoContext;
+  }
+  const StencilSupport stencil = QueryStencilSupport();
+  Shadows.stencilAvailable = stencil.bits > 0;
+  Shadows.stencilWraps = stencil.wrapping;
+  if (!Shadows.stencilAvailable && Shadows.mode == ShadowMode::kExact) {
+    std::fprintf(stderr,
+                 "shadow_volume: the OpenGL context has no stencil buffer: exact shadows are "
+                 "unavailable; drawing blended shadows\n");
+    Shadows.mode = ShadowMode::kBlend;
+  }
   glEnable(GL_DEPTH_TEST);
   glDisable(GL_LIGHTING);  // vertex colours come from LightVertex
   glEnable(GL_TEXTURE_2D);
@@ -171,14 +232,15 @@ SetupResult SetupScene(HWND window) {
   // The textured fragment takes the texel's colour; light and shadow come in
   // through the blending of the frame's passes.
   glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_DECAL);
-  LoadedScene.textureUploaded = UploadTexture(*LoadedScene.textureImage, texturePath);
+  const SetupResult loaded = LoadModelIntoScene(RequestedScene);
+  if (loaded != SetupResult::kReady) return loaded;
 
   // The eye at (0, 0, 200), the light at its start.
   PlaceStartView();
-  if (!AnyVertexInView(*mesh))
+  if (!AnyVertexInView(*LoadedScene.mesh))
     std::fprintf(stderr,
                  "%s: no vertex of the model lies in the first frame's view (eye at 0, 0, 200, "
                  "looking towards -z); run with --fit to centre and scale it into view\n",
-                 modelPath.c_str());
+                 RequestedScene.modelPath.c_str());
   return SetupResult::kReady;
 }

@@ -1,13 +1,17 @@
 // The one-time scene set-up between showing the window and the message loop:
 // reads the texture, makes the OpenGL context, reads the model, merges its
-// drawable objects into one mesh (fitted into view with --fit), derives that
-// mesh's normals and edge list, binds the shadow volume, sets the fixed
-// texture state, uploads the texture upright and places the camera.
-// Everything it creates lives until the process ends, in LoadedScene
-// (render_state.h). The files come from RequestedScene.
+// drawable objects into one mesh (fitted into view with --fit, with a stage
+// around it with --stage), derives that mesh's normals, edge list and exact
+// shadow volume, binds the shadow volume, sets the fixed texture state,
+// uploads the texture upright and places the camera.
+// What it reads lives in LoadedScene (render_state.h) until LoadModelIntoScene
+// replaces it. The files come from RequestedScene.
 #pragma once
 
+#include <string>
+
 #include "platform/win32.h"
+#include "render/render_state.h"
 
 // How SetupScene ended; each value is the exit code WinMain stops with.
 enum class SetupResult {
@@ -28,3 +32,14 @@ enum class SetupResult {
 // lies in the first frame's view, a line suggests --fit. The caller must not
 // draw frames unless kReady comes back.
 SetupResult SetupScene(HWND window);
+
+// Reads the model and the texture `request` names and makes them the scene
+// every frame draws: the merged mesh (fitted with request.fit), its normals,
+// edges and shadow volume, and the uploaded texture, all in place of what
+// LoadedScene held, which is released. Needs the OpenGL context SetupScene
+// made; the camera and the light are left where they are. Reports as
+// SetupScene does; on kModelUnusable LoadedScene is left as it was, so the
+// previous model stays drawn. With `refusal` (a replacement during the run)
+// a file cut off inside a chunk is refused too, and the one line saying why
+// the model is not used goes there instead of to standard error.
+SetupResult LoadModelIntoScene(const SceneRequest& request, std::string* refusal = nullptr);

@@ -40,8 +40,13 @@ void ShadowVolume::BindEdgeArray(const EdgeRecord* base, int32_t count, int32_t 
 void ShadowVolume::DrawShadowQuads(Vec3 light, Vec3 eye, QuadClass which) const {
   VisitShadowQuads(light, eye, which,
                    [](int32_t, const Vec3& v0, const Vec3& v1, const Vec3& v0x, const Vec3& v1x) {
-                     glColor3f(kShadowGrey, kShadowGrey, kShadowGrey);
                      // Triangles (V0, V1, V0') and (V0', V1', V1) cover the quad.
-                     for (const Vec3* v : {&v0, &v1, &v0x, &v0x, &v1x, &v1}) EmitVertex(*v);
+                     // The colour goes with every vertex: an immediate mode
+                     // that streams attributes (WebGL's emulation) latches
+                     // nothing between vertices.
+                     for (const Vec3* v : {&v0, &v1, &v0x, &v0x, &v1x, &v1}) {
+                       glColor3f(kShadowGrey, kShadowGrey, kShadowGrey);
+                       EmitVertex(*v);
+                     }
                    });
 }

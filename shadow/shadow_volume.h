@@ -68,8 +68,8 @@ class ShadowVolume {
   template <typename Visit>
   void VisitShadowQuads(Vec3 light, Vec3 eye, QuadClass which, Visit&& visit) const;
 
-  // Emits glColor3f(kShadowGrey x 3) and the six glVertex3f calls V0, V1, V0',
-  // V0', V1', V1 of every quad VisitShadowQuads visits. The caller has opened
+  // Emits the six glVertex3f calls V0, V1, V0', V0', V1', V1 of every quad
+  // VisitShadowQuads visits, each after its own glColor3f(kShadowGrey x 3). The caller has opened
   // glBegin(GL_TRIANGLES) and closes it afterwards.
   void DrawShadowQuads(Vec3 light, Vec3 eye, QuadClass which) const;
 

@@ -12,11 +12,19 @@
 #include <cstring>
 
 #include "io/whole_file.h"
+#ifdef SV_WITH_JPEG
+#include "texture/jpeg_reader.h"
+#endif
 
 namespace {
 
 constexpr uint64_t kMaxRgbaPixels = kMaxPixelBytes / 4;
 constexpr char kSizeRefused[] = "an image size of 0 or more than 256 MiB of pixels";
+#ifdef SV_WITH_JPEG
+constexpr char kFormatsRead[] = "a TIFF, PNG or JPEG file";
+#else
+constexpr char kFormatsRead[] = "a TIFF or PNG file";
+#endif
 
 // ---- libtiff over bytes in memory ----
 
@@ -54,23 +62,37 @@ toff_t MemorySize(thandle_t handle) {
   return static_cast<MemoryFile*>(handle)->size;
 }
 
-int NoMapping(thandle_t, void**, toff_t*) {
-  return 0;
+// The bytes are in memory already, so libtiff gets them as a mapping: its
+// mapped path is the one tiff2rgba takes on a file, and its unmapped path
+// in libtiff 4.5 refuses uncompressed tiles ImageMagick writes ("Invalid tile
+// byte count for tile 0. Expected 768, got 1024"). Opened read-only, libtiff
+// never writes through it.
+int MapMemory(thandle_t handle, void** base, toff_t* size) {
+  MemoryFile* file = static_cast<MemoryFile*>(handle);
+  *base = const_cast<uint8_t*>(file->data);
+  *size = file->size;
+  return file->data != nullptr;
 }
 
 void NoUnmapping(thandle_t, void*, toff_t) {}
 
+// Where libtiff's first error goes, and the name it was opened with.
+struct LibtiffErrors {
+  std::string* text;
+  std::string namePrefix;  // "NAME: ", which some messages start with
+};
+
 // Keeps libtiff's first error in the string user data points to; warnings
 // are dropped. Returning 1 keeps libtiff from printing them itself.
 int KeepFirstError(TIFF*, void* userData, const char*, const char* format, va_list args) {
-  std::string* text = static_cast<std::string*>(userData);
+  LibtiffErrors* errors = static_cast<LibtiffErrors*>(userData);
+  std::string* text = errors->text;
   if (text->empty()) {
     char line[256];
     std::vsnprintf(line, sizeof line, format, args);
     *text = line;
-    // Some messages start with the name given to TIFFClientOpen.
-    const std::string name = "texture: ";
-    if (text->compare(0, name.size(), name) == 0) text->erase(0, name.size());
+    if (text->compare(0, errors->namePrefix.size(), errors->namePrefix) == 0)
+      text->erase(0, errors->namePrefix.size());
   }
   return 1;
 }
@@ -81,16 +103,19 @@ int DropWarning(TIFF*, void*, const char*, const char*, va_list) {
 
 // Decodes the first image with libtiff's RGBA interface into image; false
 // with *error set when libtiff cannot. Samples are 4 when the file has extra
-// (alpha) samples, else 3.
-bool DecodeWithLibtiff(const uint8_t* data, size_t size, TextureImage* image, std::string* error) {
+// (alpha) samples, else 3. Like tiff2rgba, it goes on past a strip or tile it
+// cannot read.
+bool DecodeWithLibtiff(const uint8_t* data, size_t size, const char* name, TextureImage* image,
+                       std::string* error) {
   MemoryFile file{data, size, 0};
   TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
   if (!options) return false;
-  TIFFOpenOptionsSetErrorHandlerExtR(options, KeepFirstError, error);
+  LibtiffErrors errors{error, std::string(name) + ": "};
+  TIFFOpenOptionsSetErrorHandlerExtR(options, KeepFirstError, &errors);
   TIFFOpenOptionsSetWarningHandlerExtR(options, DropWarning, nullptr);
   TIFFOpenOptionsSetMaxSingleMemAlloc(options, static_cast<tmsize_t>(kMaxPixelBytes));
-  TIFF* tif = TIFFClientOpenExt("texture", "rm", &file, MemoryRead, MemoryWrite, MemorySeek,
-                                MemoryClose, MemorySize, NoMapping, NoUnmapping, options);
+  TIFF* tif = TIFFClientOpenExt(name, "r", &file, MemoryRead, MemoryWrite, MemorySeek,
+                                MemoryClose, MemorySize, MapMemory, NoUnmapping, options);
   TIFFOpenOptionsFree(options);
   if (!tif) {
     if (error->empty()) *error = "libtiff cannot open it";
@@ -112,7 +137,11 @@ bool DecodeWithLibtiff(const uint8_t* data, size_t size, TextureImage* image, st
     if (!TIFFRGBAImageOK(tif, message)) {
       *error = message;
     } else if (TIFFReadRGBAImageOriented(tif, width, height, raster.data(), ORIENTATION_TOPLEFT,
-                                         1)) {
+                                         /*stop_on_error=*/0)) {
+      // As tiff2rgba: a strip or tile libtiff cannot read leaves its part of
+      // the picture as it is, and the rest is decoded; the note keeps the
+      // first complaint.
+      if (!error->empty()) image->note += " (libtiff: " + *error + ")";
       const int samples = extraCount > 0 ? 4 : 3;
       image->decodedPixels.resize(raster.size() * samples);
       uint8_t* out = image->decodedPixels.data();
@@ -237,24 +266,37 @@ const char* TextureDecoderName(TextureDecoder decoder) {
       return "libtiff";
     case TextureDecoder::kPng:
       return "png";
+    case TextureDecoder::kJpeg:
+      return "jpeg";
   }
   return "none";
 }
 
 TextureImage LoadTexture(const char* path) {
-  TextureImage image;
-  image.tiff = std::make_unique<TiffImage>();
   const FileBytes file = ReadWholeFile(path, kTextureFileLimits);
   if (file.failure != FileFailure::kNone) {
+    TextureImage image;
+    image.tiff = std::make_unique<TiffImage>();
     image.noFile = true;
     image.note = DescribeFileFailure(file, kTextureFileLimits);
     if (file.failure == FileFailure::kCannotOpen || file.failure == FileFailure::kCannotRead)
       image.note = "cannot read the file: " + image.note;
     return image;
   }
+  return LoadTextureFromMemory(file.data, file.size, path);
+}
+
+TextureImage LoadTextureFromMemory(const uint8_t* data, size_t size, const char* name) {
+  TextureImage image;
+  image.tiff = std::make_unique<TiffImage>();
+  if (!data) size = 0;
+  if (size > kTextureFileLimits.maxBytes) {
+    image.note = "larger than 4096 MiB";
+    return image;
+  }
 
   TiffImage& own = *image.tiff;
-  if (own.LoadTiffFromBytes(file.data, file.size)) {
+  if (own.LoadTiffFromBytes(data, size)) {
     image.decoder = TextureDecoder::kOwn;
     image.width = own.width;
     image.height = own.height;
@@ -264,9 +306,9 @@ TextureImage LoadTexture(const char* path) {
   }
 
   std::string error;
-  if (StartsWithPngSignature(file.data, file.size)) {
+  if (StartsWithPngSignature(data, size)) {
     image.note = "a PNG file";
-    if (DecodeWithLibpng(file.data, file.size, &image, &error)) {
+    if (DecodeWithLibpng(data, size, &image, &error)) {
       image.decoder = TextureDecoder::kPng;
       image.pixels = image.decodedPixels.data();
     } else {
@@ -274,20 +316,34 @@ TextureImage LoadTexture(const char* path) {
     }
     return image;
   }
+#ifdef SV_WITH_JPEG
+  if (StartsWithJpegSignature(data, size)) {
+    image.note = "a JPEG file";
+    if (DecodeJpeg(data, size, kMaxRgbaPixels, &image.decodedPixels, &image.width, &image.height,
+                   &error)) {
+      image.decoder = TextureDecoder::kJpeg;
+      image.samples = 3;
+      image.pixels = image.decodedPixels.data();
+    } else {
+      image.note += " that libjpeg cannot read: " + error;
+    }
+    return image;
+  }
+#endif
 
-  const bool bigEndian = file.size >= 2 && file.data[0] == 'M' && file.data[1] == 'M';
+  const bool bigEndian = size >= 2 && data[0] == 'M' && data[1] == 'M';
   switch (own.failure) {
     case TiffLoadFailure::kDeclined:
       image.note = own.declineReason;
       break;
     case TiffLoadFailure::kNotLittleEndian:
-      if (file.size == 0) {
+      if (size == 0) {
         image.note = "the file is empty";
         return image;
       }
       if (!bigEndian) {
-        image.note = "not a TIFF or PNG file (it starts with " + FirstBytes(file.data, file.size) +
-                     ")";
+        image.note = std::string("not ") + kFormatsRead + " (it starts with " +
+                     FirstBytes(data, size) + ")";
         return image;
       }
       image.note = "big-endian byte order";
@@ -296,7 +352,7 @@ TextureImage LoadTexture(const char* path) {
       image.note = kSizeRefused;
       return image;
   }
-  if (DecodeWithLibtiff(file.data, file.size, &image, &error)) {
+  if (DecodeWithLibtiff(data, size, name ? name : "texture", &image, &error)) {
     image.decoder = TextureDecoder::kLibtiff;
     image.pixels = image.decodedPixels.data();
   } else {
@@ -314,6 +370,8 @@ std::string DescribeTextureLoad(const char* path, const TextureImage& image) {
       return name + ": " + image.note + "; read through libtiff";
     case TextureDecoder::kPng:
       return name + ": " + image.note + "; read through libpng";
+    case TextureDecoder::kJpeg:
+      return name + ": " + image.note + "; read through libjpeg";
     case TextureDecoder::kNone:
       break;
   }

@@ -312,7 +312,7 @@ TEST_F(ShellTest, PixelFormatRequestBytes) {
       0x25, 0,  0, 0,               // dwFlags: double buffer | draw to window | OpenGL
       0,    16, 5, 11, 6, 5, 5, 0,  // RGBA type, 16 colour bits, 5-6-5 at shifts 11, 5, 0
       0,    0,  0, 0,  0, 0, 0,     // no alpha, no accumulation buffer
-      32,   0,  0, 0,  0,           // depth 32, no stencil, no aux, main plane, reserved
+      32,   8,  0, 0,  0,           // depth 32, stencil 8, no aux, main plane, reserved
       0,    0,  0, 0,  0, 0, 0, 0, 0, 0, 0, 0};  // layer, visible, damage masks
   PIXELFORMATDESCRIPTOR request;
   std::memset(&request, 0xAB, sizeof request);  // padding must not leak through

@@ -1,6 +1,7 @@
 // DrawShadowQuads without a GPU: this test program supplies its own glColor3f
 // and glVertex3f, which take precedence over libGL's, and records the calls;
-// they must be one colour and six vertices per quad the visitor reports.
+// they must be six vertices per quad the visitor reports, each after its own
+// grey colour (an immediate mode that streams attributes latches nothing).
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
@@ -42,7 +43,7 @@ void ExpectCall(const GlCall& call, char kind, const Vec3& v) {
   EXPECT_EQ(call.z, v.z);
 }
 
-TEST(DrawShadowQuads, EmitsOneGreyColourAndTwoTrianglesPerQuad) {
+TEST(DrawShadowQuads, EmitsTwoTrianglesPerQuadWithTheGreyOnEveryVertex) {
   MeshObject* torus = MakeTorus(16, 8, 4.0f, 1.5f, true);
   BuildEdgeList(torus);
   ShadowVolume volume;
@@ -65,19 +66,17 @@ TEST(DrawShadowQuads, EmitsOneGreyColourAndTwoTrianglesPerQuad) {
     ASSERT_FALSE(quads.empty());
     Calls().clear();
     volume.DrawShadowQuads(light.x, light.y, light.z, eye.x, eye.y, eye.z, separating);
-    ASSERT_EQ(Calls().size(), 7 * quads.size());
+    ASSERT_EQ(Calls().size(), 12 * quads.size());
     const Vec3 grey{0.52f, 0.52f, 0.52f};
     for (size_t q = 0; q < quads.size(); ++q) {
-      const GlCall* c = &Calls()[7 * q];
+      const GlCall* c = &Calls()[12 * q];
       const std::vector<Vec3>& v = quads[q];
-      ExpectCall(c[0], 'c', grey);
-      // Triangles (V0, V1, V0') and (V0', V1', V1).
-      ExpectCall(c[1], 'v', v[0]);
-      ExpectCall(c[2], 'v', v[1]);
-      ExpectCall(c[3], 'v', v[2]);
-      ExpectCall(c[4], 'v', v[2]);
-      ExpectCall(c[5], 'v', v[3]);
-      ExpectCall(c[6], 'v', v[1]);
+      // Triangles (V0, V1, V0') and (V0', V1', V1), a colour before each vertex.
+      const int order[6] = {0, 1, 2, 2, 3, 1};
+      for (int k = 0; k < 6; ++k) {
+        ExpectCall(c[2 * k], 'c', grey);
+        ExpectCall(c[2 * k + 1], 'v', v[order[k]]);
+      }
     }
   }
   FreeMeshObject(torus);

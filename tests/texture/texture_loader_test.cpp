@@ -4,6 +4,7 @@
 // reader gave; a PNG decodes to what libpng's simplified reader gives.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <string>
@@ -108,6 +109,41 @@ TEST(TextureLoader, EveryDeclinedTiffLayoutDecodesAsLibtiffDecodesIt) {
   }
 }
 
+// libtiff 4.5 refuses 16x16 uncompressed tiles when it reads them unmapped,
+// and a damaged tile stops its RGBA reader unless told to go on: tiff2rgba
+// maps the file and goes on, and the texture chain must give what it gives.
+TEST(TextureLoader, TiledTiffDecodesAsTiff2rgbaDecodesIt) {
+  SilenceLibtiff();
+  const int w = 70, h = 46;
+  const std::string base = ScratchPath("base.tif");
+  ASSERT_TRUE(WriteTiffWithLibtiff(base, {w, h, 3, 1, 1, 0}, VariedPixels(w, h, 3, 34)));
+  const std::string tiled = ScratchPath("tiled-16.tif");
+  const std::string damaged = ScratchPath("tiled-16-lzw-damaged.tif");
+  ASSERT_TRUE(Shell("tiffcp -c none -t -w 16 -l 16 '" + base + "' '" + tiled + "'"));
+  ASSERT_TRUE(Shell("tiffcp -c lzw -t -w 16 -l 16 '" + base + "' '" + damaged + "'"));
+  {
+    std::FILE* file = std::fopen(damaged.c_str(), "r+b");
+    ASSERT_NE(file, nullptr);
+    std::fseek(file, 20, SEEK_SET);  // inside the first tile's LZW codes
+    for (int i = 0; i < 40; ++i) std::fputc(0xFF, file);
+    std::fclose(file);
+  }
+  for (const std::string& path : {tiled, damaged}) {
+    SCOPED_TRACE(path);
+    const std::string reference = path + ".rgba.tif";
+    ASSERT_TRUE(Shell("tiff2rgba -c none -n '" + path + "' '" + reference + "'"));
+    const std::vector<uint8_t> expected = DecodeTiffWithLibtiff(reference);
+    ASSERT_EQ(expected.size(), static_cast<size_t>(w) * h * 3);
+    const TextureImage image = LoadTexture(path.c_str());
+    ASSERT_EQ(image.decoder, TextureDecoder::kLibtiff) << image.note;
+    EXPECT_EQ(image.note, path == tiled ? "tiles instead of strips"
+                                        : "tiles instead of strips (libtiff: Using code not yet "
+                                          "in table)");
+    ASSERT_EQ(image.samples, 3);
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), image.pixels));
+  }
+}
+
 TEST(TextureLoader, PngIsReadThroughLibpngAndForeignBytesByNothing) {
   if (const std::string why = AssimpModelsMissing(); !why.empty()) GTEST_SKIP() << why;
   const std::string png = AssimpModelPath("3DS/test.png");
@@ -134,7 +170,7 @@ TEST(TextureLoader, PngIsReadThroughLibpngAndForeignBytesByNothing) {
   EXPECT_EQ(none.decoder, TextureDecoder::kNone);
   EXPECT_EQ(none.pixels, nullptr);
   EXPECT_EQ(DescribeTextureLoad("txt.tif", none),
-            "txt.tif: cannot decode the texture: not a TIFF or PNG file (it starts with 68 65 6C "
+            "txt.tif: cannot decode the texture: not a TIFF, PNG or JPEG file (it starts with 68 65 6C "
             "6C); save it as 8-bit RGB TIFF or PNG");
 }
 

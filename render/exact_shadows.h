@@ -1,0 +1,48 @@
+// The exact shadow mode's passes and the volume view. The counting pass
+// takes the place of the two blended shadow passes: it counts the volumes
+// in front of every visible point in the stencil buffer (z-fail, so an eye
+// inside a volume or a volume cut by the near plane is counted right) and
+// then writes kShadowGrey into the colour buffer where the count is not
+// zero, which is what the blended passes leave in a shadowed pixel. The
+// passes after it are shared by both modes.
+#pragma once
+
+#include "model/scene.h"
+#include "shadow/exact_volume.h"
+#include "shadow/shadow_volume.h"
+
+// What the context offers the counting pass; read once after it is made.
+struct StencilSupport {
+  int bits = 0;           // stencil bits of the frame buffer; 0: exact mode cannot run
+  bool wrapping = false;  // GL_INCR_WRAP / GL_DECR_WRAP are there
+};
+
+// Queries the current context.
+StencilSupport QueryStencilSupport();
+
+// The projection in effect with its far plane moved to infinity, so the
+// volumes' back caps are never clipped; near plane, field and aspect kept.
+// `projection` is column-major as OpenGL returns it; the result replaces it.
+void MakeFarPlaneInfinite(float projection[16]);
+
+// The pixel rectangle (x, y, width, height, from the bottom left) that a
+// sphere of `radius` about `centre` covers in a viewport of `width` x
+// `height`, under the column-major matrices given; the whole viewport when
+// the sphere reaches behind the near plane. False when it lies wholly
+// outside the view.
+bool SphereScreenRect(const float projection[16], const float modelview[16], Vec3 centre,
+                      float radius, int width, int height, int rect[4]);
+
+// The counting pass over `volume` (already updated for the frame), limited
+// to `scissor`, ending with kShadowGrey written where the count is not zero;
+// `wrapping`: GL_INCR_WRAP and GL_DECR_WRAP may be used.
+// The depth buffer holds the frame's nearest surfaces; neither it nor the
+// modelview changes. Leaves the stencil test off and the colour mask open.
+void ExactShadowPass(const ExactShadowVolume& volume, bool wrapping,
+                     const int scissor[4], float clientWidth, float clientHeight);
+
+// Draws the volumes translucent over the finished picture: the exact
+// volume's sides and caps, or the blend mode's two quad classes in two
+// tints. Depth-tested against the scene, writes no depth.
+void DrawExactVolumes(const ExactShadowVolume& volume);
+void DrawBlendVolumes(const ShadowVolume& volume, Vec3 light, Vec3 eye);

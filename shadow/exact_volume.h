@@ -1,0 +1,82 @@
+// Closed shadow volumes for counting in the stencil buffer, right for any
+// triangle soup: open edges, edges of three or more faces, faces wound
+// inconsistently, degenerate faces.
+//
+// Build once per mesh: vertices are merged by position (float32 equality,
+// -0.0 equals 0.0), every triangle edge is keyed by its unordered pair of
+// positions, and each connected set of faces is classified. A set that is
+// closed and consistently wound (every edge has exactly two faces that run
+// it in opposite directions) casts from the faces that face the light, as a
+// solid does; inside-out sets are read the other way round. Any other face
+// casts on its own, turned to face the light, so that the count at a point
+// is the number of such faces between it and the light.
+//
+// Per frame (Update): the casting faces become the front cap as they are,
+// and the back cap extruded away from the light; each edge's multiplicity
+// is the sum of +1 / -1 over its casting faces by the direction they run it
+// in, and the edge gets |m| side quads wound by the sign. Caps and sides
+// then form a closed surface wound outwards (counter-clockwise seen from
+// outside), whatever the input (Stich, Wachter and Keller's multiplicity
+// count). Faces whose volume cannot come nearer the light than `reach` are
+// left out, and the back cap ends beyond `reach`: nothing inside the reach
+// changes its count. Faces with a vertex outside the mesh, a coordinate
+// that is not finite, or two corners at one position are ignored.
+//
+// No OpenGL here: the renderer draws the vertex and index arrays. Update
+// allocates nothing after the first call.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "model/scene.h"
+
+class ExactShadowVolume {
+ public:
+  // Builds the adjacency of `faceCount` faces over `vertexCount` vertices;
+  // copies what it needs, so the arrays need not outlive the call.
+  void Build(const Vec3* vertices, int32_t vertexCount, const Face* faces, int32_t faceCount);
+
+  // Makes the volumes of a point light at `light`. With `reach` > 0, faces
+  // whose bounding sphere lies wholly beyond it are left out, and extruded
+  // points lie at least `reach` from the light everywhere on the back cap;
+  // otherwise (or when the caps span too wide an angle) the back cap lies
+  // at infinity (w = 0).
+  void Update(Vec3 light, float reach);
+
+  // x, y, z, w of every vertex: the merged positions (w = 1) followed by
+  // their extrusions, PositionCount() apart.
+  const float* Vertices() const { return vertices_.data(); }
+  int32_t PositionCount() const { return static_cast<int32_t>(positions_.size()); }
+
+  // Triangles into Vertices(), wound outwards: the side quads, the back
+  // cap and the front cap, one after the other in that order.
+  const uint32_t* Indices() const { return indices_.data(); }
+  int32_t SideIndexCount() const { return sideCount_; }
+  int32_t CapIndexCount() const { return capCount_; }  // back cap, then front cap, same size
+  int32_t IndexCount() const { return sideCount_ + capCount_; }
+
+  // The faces kept (valid and not degenerate) and how many edges they have.
+  int32_t TriangleCount() const { return static_cast<int32_t>(corners_.size() / 3); }
+  int32_t EdgeCount() const { return static_cast<int32_t>(edgeEnds_.size() / 2); }
+  // How many kept faces cast as part of a closed solid (the rest cast alone).
+  int32_t SolidTriangleCount() const { return solidCount_; }
+
+ private:
+  std::vector<Vec3> positions_;       // merged positions
+  std::vector<int32_t> corners_;      // 3 position ids per kept face, in its winding
+  std::vector<int32_t> cornerEdges_;  // per corner k: edge (k, k+1) as 2 x edge + (1 if run hi->lo)
+  std::vector<int8_t> solidSign_;     // per face: +1 / -1 part of a solid (-1 inside out), 0 alone
+  std::vector<float> bounds_;         // per face: centre x, y, z and radius
+  std::vector<int32_t> edgeEnds_;     // per edge: lo < hi position ids
+  int32_t solidCount_ = 0;
+
+  // Per-frame scratch, sized by Build.
+  std::vector<float> vertices_;
+  std::vector<float> directions_;    // per position: unit direction from the light, distance
+  std::vector<int32_t> multiplicity_;  // per edge
+  std::vector<uint32_t> indices_;
+  std::vector<uint32_t> backCap_;
+  int32_t sideCount_ = 0;
+  int32_t capCount_ = 0;
+};
