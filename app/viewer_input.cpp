@@ -55,6 +55,12 @@ std::vector<std::string> HelpLines() {
                   (faces == 1 ? " face" : " faces"));
   lines.push_back("Texture: " + RequestedScene.texturePath +
                   (LoadedScene.textureUploaded ? "" : " (not in use)"));
+  const char* mode = Shadows.mode == ShadowMode::kExact ? "exact"
+                     : Shadows.mode == ShadowMode::kOff ? "off"
+                                                        : "blend";
+  lines.push_back(std::string("Shadows: ") + mode +
+                  (Shadows.stencilAvailable ? " (S: blend, exact, off)" : " (S: blend, off)") +
+                  (Shadows.showVolumes ? ", volumes shown" : ""));
   return lines;
 }
 
