@@ -130,7 +130,9 @@ void PanCamera(float dx, float dy, int clientHeight) {
   // perspective matrix has -1 in projection[11].
   const float focal = projection[5];
   if (!(focal > 0.0f) || projection[11] != -1.0f) return;
-  const float depth = std::max(-m[14], 15.0f);  // eye-space distance of the centre's plane
+  // The eye-space distance of the centre's plane, bounded so that one drag
+  // moves the camera a bounded step however far the keys took it.
+  const float depth = std::min(std::max(-m[14], 15.0f), kMaxOrbitDistance);
   const float unitsPerPixel = 2.0f * depth / (focal * static_cast<float>(clientHeight));
   // The scene follows the cursor: right is +x, and a cursor moving down
   // moves the scene down (eye-space -y).

@@ -59,7 +59,8 @@ void OrbitCamera(float yaw, float pitch);
 // Pans in the view plane by a cursor motion of (dx, dy) pixels (x right, y
 // down) in a client area `clientHeight` pixels tall: the scene point at the
 // orbit centre's depth under the cursor stays under it. The depth is taken
-// as at least the near plane's 15 units (a centre behind or at the eye). The
+// as at least the near plane's 15 units (a centre behind or at the eye) and
+// at most kMaxOrbitDistance. The
 // pixel size comes from the current projection matrix; nothing happens
 // without a perspective one or for a client without height.
 void PanCamera(float dx, float dy, int clientHeight);
