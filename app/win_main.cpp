@@ -50,6 +50,35 @@ LRESULT WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
   }
 }
 
+namespace {
+
+// One turn of the message loop: handles every waiting message, then draws
+// and presents one frame. The loop is a step the platform calls, not a
+// `while` of its own, because a browser page must return to the browser
+// after every frame: the web backend hands this step to
+// emscripten_set_main_loop, the SDL backend calls it in a plain loop. (The
+// other way, ASYNCIFY, would keep the loop but rewrite the whole program to
+// unwind its stack at every swap: a larger, slower module and a second way
+// for the legacy GL emulation to go wrong.) The order is the old loop's: a
+// frame is drawn only when the queue is empty. False once WM_QUIT arrives,
+// with its code in *exitCode.
+bool RunOneFrame(int* exitCode) {
+  MSG message;
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) {
+      *exitCode = static_cast<int>(message.wParam);
+      return false;
+    }
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+  RenderFrame(MainWindow);
+  FinishFrame(MainWindow);
+  return true;
+}
+
+}  // namespace
+
 int WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   WNDCLASSEXA windowClass{};
   windowClass.cbSize = sizeof(WNDCLASSEXA);  // 48 bytes with 32-bit pointers
@@ -88,16 +117,5 @@ int WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   const SetupResult setup = SetupScene(MainWindow);
   if (setup != SetupResult::kReady) return static_cast<int>(setup);
 
-  MSG message;
-  while (true) {
-    if (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-      if (message.message == WM_QUIT) return static_cast<int>(message.wParam);
-      TranslateMessage(&message);
-      DispatchMessageA(&message);
-    } else {
-      // One frame: the passes, then presenting it and what follows the swap.
-      RenderFrame(MainWindow);
-      FinishFrame(MainWindow);
-    }
-  }
+  return RunFrameLoop(RunOneFrame);
 }

@@ -108,6 +108,10 @@ bool BackendPollEvents();
 // A millisecond clock, unsigned 32-bit, wrapping.
 uint32_t BackendMilliseconds();
 
+// RunFrameLoop (platform.h): calls `frame` until it returns false. A plain
+// loop returning the code; the web backend's never returns.
+int BackendRunFrames(bool (*frame)(int* exitCode));
+
 // Switches the surface between fullscreen and its windowed size; returns
 // whether it is fullscreen afterwards (unchanged when it cannot switch, as
 // an offscreen surface cannot). The size change arrives as an event.

@@ -108,6 +108,15 @@ void StepVirtualClock();
 // Nothing without a limit or before it.
 void CloseAtFrameLimit(HWND window);
 
+// ---- The frame loop ----
+
+// Calls `frame` once per frame until it returns false, then returns the exit
+// code it left in *exitCode. A backend that may block (SDL) runs a plain
+// loop; the web page's backend hands `frame` to the browser's animation
+// frames and never returns: when `frame` returns false the loop stops and the
+// page is told the exit code.
+int RunFrameLoop(bool (*frame)(int* exitCode));
+
 // ---- The viewer's services ----
 
 // Writes the frame just drawn into `window` (read back before its swap, as

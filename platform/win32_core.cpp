@@ -362,6 +362,10 @@ uint32_t FailedCaptureCount() {
   return State().failedCaptures;
 }
 
+int RunFrameLoop(bool (*frame)(int* exitCode)) {
+  return BackendRunFrames(frame);
+}
+
 // ---- Stock resources ----
 
 HICON LoadIconA(HINSTANCE instance, LPCSTR name) {

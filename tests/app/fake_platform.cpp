@@ -100,6 +100,12 @@ uint32_t PresentedFrameCount() {
 void CaptureFrame(HDC d) {
   Log("CaptureFrame(" + Name(d, &dc, "dc") + ")");
 }
+int RunFrameLoop(bool (*frame)(int* exitCode)) {
+  int exitCode = 0;
+  while (frame(&exitCode)) {
+  }
+  return exitCode;
+}
 void StepVirtualClock() {
   Log("StepVirtualClock");
 }

@@ -47,6 +47,47 @@ TEST_P(AssimpModelWithFit, CoversAVisiblePartOfTheFirstFrame) {
   if (!HasFailure()) RemoveScratchFolder(folder);
 }
 
+// On a stage, exact shadows fall on the floor or the wall and nowhere else:
+// against the same frame without shadows, some pixels are darker and no
+// background pixel (white without shadows) is; the stage itself is
+// untextured, an even grey.
+TEST_P(AssimpModelWithFit, CastsExactShadowsOnTheStage) {
+  if (const std::string why = AssimpModelsMissing(); !why.empty()) GTEST_SKIP() << why;
+  const std::string folder = MakeScratchFolder();
+  ASSERT_FALSE(folder.empty());
+  RgbImage images[2];
+  const char* modes[2] = {"exact", "off"};
+  for (int m = 0; m < 2; ++m) {
+    const std::string file = std::string(modes[m]) + ".png";
+    const DemoRun run = RunDemo(folder, {"--model", GetParam(), "--fit", "--stage", "--shadows",
+                                         modes[m], "--frames", "1", "--capture", "1:" + file});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    images[m] = ReadPng(folder + "/" + file);
+    ASSERT_GT(images[m].width, 0);
+  }
+  int darker = 0, darkerBackground = 0, backgroundCount = 0;
+  for (int y = 0; y < images[1].height; ++y) {
+    for (int x = 0; x < images[1].width; ++x) {
+      const uint8_t* shadowed = images[0].At(x, y);
+      const uint8_t* plain = images[1].At(x, y);
+      const bool background = plain[0] == 255 && plain[1] == 255 && plain[2] == 255;
+      const bool isDarker = shadowed[0] + 3 < plain[0] || shadowed[1] + 3 < plain[1] ||
+                            shadowed[2] + 3 < plain[2];
+      darker += isDarker;
+      backgroundCount += background;
+      darkerBackground += isDarker && background;
+    }
+  }
+  EXPECT_GT(darker, 200);
+  EXPECT_EQ(darkerBackground, 0);
+  EXPECT_GT(backgroundCount, 1000);  // beside the stage
+  const uint8_t* floor = images[1].At(4, images[1].height - 4);
+  EXPECT_EQ(floor[0], floor[1]);
+  EXPECT_EQ(floor[1], floor[2]);
+  if (!HasFailure()) RemoveScratchFolder(folder);
+}
+
 INSTANTIATE_TEST_SUITE_P(Every3dsFile, AssimpModelWithFit, ::testing::ValuesIn(Files()), TestName);
 
 }  // namespace
