@@ -9,6 +9,7 @@
 #include "app/app_state.h"
 #include "app/frame_end.h"
 #include "app/keyboard.h"
+#include "app/viewer_input.h"
 #include "platform/platform.h"
 #include "render/frame.h"
 #include "render/gl_context.h"
@@ -22,7 +23,18 @@ LRESULT WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
         WindowProcedure(window, WM_CLOSE, 0, 0);
         return 0;
       }
-      OnKeyDown(wParam);
+      if (!OnViewerKey(window, wParam, lParam)) OnKeyDown(wParam);
+      return 0;
+    case WM_MOUSEMOVE:
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP:
+    case WM_RBUTTONDOWN:
+    case WM_RBUTTONUP:
+    case WM_MOUSEWHEEL:
+      OnMouseMessage(window, message, wParam, lParam);
+      return 0;
+    case WM_DROPFILES:
+      OnDropFiles(window, reinterpret_cast<HDROP>(wParam));
       return 0;
     case WM_KEYUP:
       OnKeyUp(wParam);
@@ -37,6 +49,35 @@ LRESULT WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
       return DefWindowProcA(window, message, wParam, lParam);
   }
 }
+
+namespace {
+
+// One turn of the message loop: handles every waiting message, then draws
+// and presents one frame. The loop is a step the platform calls, not a
+// `while` of its own, because a browser page must return to the browser
+// after every frame: the web backend hands this step to
+// emscripten_set_main_loop, the SDL backend calls it in a plain loop. (The
+// other way, ASYNCIFY, would keep the loop but rewrite the whole program to
+// unwind its stack at every swap: a larger, slower module and a second way
+// for the legacy GL emulation to go wrong.) The order is the old loop's: a
+// frame is drawn only when the queue is empty. False once WM_QUIT arrives,
+// with its code in *exitCode.
+bool RunOneFrame(int* exitCode) {
+  MSG message;
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) {
+      *exitCode = static_cast<int>(message.wParam);
+      return false;
+    }
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+  RenderFrame(MainWindow);
+  FinishFrame(MainWindow);
+  return true;
+}
+
+}  // namespace
 
 int WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   WNDCLASSEXA windowClass{};
@@ -76,16 +117,5 @@ int WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   const SetupResult setup = SetupScene(MainWindow);
   if (setup != SetupResult::kReady) return static_cast<int>(setup);
 
-  MSG message;
-  while (true) {
-    if (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-      if (message.message == WM_QUIT) return static_cast<int>(message.wParam);
-      TranslateMessage(&message);
-      DispatchMessageA(&message);
-    } else {
-      // One frame: the passes, then presenting it and what follows the swap.
-      RenderFrame(MainWindow);
-      FinishFrame(MainWindow);
-    }
-  }
+  return RunFrameLoop(RunOneFrame);
 }

@@ -128,6 +128,8 @@ int InspectModel(int argc, char** argv) {
   for (int i = 0; i < scene->materialCount; ++i) PrintMaterial(i, *scene, path);
   if (merged) PrintMerged(*scene);
   if (scene->endsInsideChunk) std::printf("warning %s\n", DescribeCutOff(*scene).c_str());
+  const std::string keyframer = DescribeKeyframerProblem(*scene);
+  if (!keyframer.empty()) std::printf("warning %s\n", keyframer.c_str());
   FreeScene(scene);
   return 0;
 }

@@ -19,7 +19,8 @@ TEST(RunOptions, EveryOptionTakesEffect) {
   std::string error;
   ASSERT_EQ(Parse({"--headless", "--frames", "30", "--clock-step=10", "--capture", "3:a.png",
                    "--capture=7:dir/b.png", "--keys", "2:down:TAB,2:up:TAB", "--size", "640x360",
-                   "--no-vsync", "--model", "models/a.3ds", "--texture=b.tif", "--fit"},
+                   "--no-vsync", "--model", "models/a.3ds", "--texture=b.tif", "--fit",
+                   "--shadows", "exact", "--show-volumes", "--stage"},
                   &o, &error),
             RunAction::kRun)
       << error;
@@ -39,8 +40,16 @@ TEST(RunOptions, EveryOptionTakesEffect) {
   EXPECT_EQ(o.windowWidth, 640u);
   EXPECT_EQ(o.windowHeight, 360u);
   EXPECT_FALSE(o.vsync);
+  EXPECT_EQ(o.shadows, ShadowMode::kExact);
+  EXPECT_TRUE(o.showVolumes);
+  EXPECT_TRUE(o.stage);
+  ASSERT_EQ(Parse({"--shadows=off"}, &o, &error), RunAction::kRun);
+  EXPECT_EQ(o.shadows, ShadowMode::kOff);
 
   ASSERT_EQ(Parse({}, &o, &error), RunAction::kRun);
+  EXPECT_EQ(o.shadows, ShadowMode::kBlend);
+  EXPECT_FALSE(o.showVolumes);
+  EXPECT_FALSE(o.stage);
   EXPECT_FALSE(o.headless);
   EXPECT_EQ(o.modelPath, "");  // the renderer's defaults
   EXPECT_EQ(o.texturePath, "");
@@ -98,6 +107,9 @@ TEST(RunOptions, MalformedCommandLinesAreRefused) {
       {{"--model"}, "--model needs a value"},
       {{"--texture="}, "--texture: expected a file name"},
       {{"--fit=yes"}, "--fit=yes"},
+      {{"--shadows", "stencil"}, "--shadows 'stencil': expected blend, exact or off"},
+      {{"--shadows"}, "--shadows needs a value"},
+      {{"--stage=1"}, "--stage=1"},
       {{"--help=1"}, "--help=1"}};
   for (const Bad& line : bad) {
     PlatformOptions o;
@@ -119,15 +131,17 @@ TEST(KeyScript, NamesNumbersAltAndFrameOrder) {
   ASSERT_TRUE(ParseKeyScript(
       "5:down:alt+Home,2:down:UP,2:up:UP,3:down:0x41,3:up:65,1:down:PAGEDOWN,1:down:PAGEUP,"
       "1:down:INSERT,1:down:DELETE,1:down:END,1:down:LEFT,1:down:RIGHT,1:down:DOWN,1:Down:tab,"
-      "4:down:Escape,4:UP:ESCAPE",
+      "4:down:Escape,4:UP:ESCAPE,6:down:s,6:down:V",
       &keys, &error))
       << error;
-  ASSERT_EQ(keys.size(), 16u);
+  ASSERT_EQ(keys.size(), 18u);
+  EXPECT_EQ(keys[16].virtualKey, static_cast<uint32_t>('S'));
+  EXPECT_EQ(keys[17].virtualKey, static_cast<uint32_t>('V'));
   // Stable by frame: frame 1's nine in script order, then 2, 3, 4, 5.
   const uint32_t codes[] = {0x22, 0x21, 0x2D, 0x2E, 0x23, 0x25, 0x27, 0x28,
                             0x09, 0x26, 0x26, 0x41, 0x41, 0x1B, 0x1B, 0x24};
   const uint32_t frames[] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 3, 3, 4, 4, 5};
-  for (size_t i = 0; i < keys.size(); ++i) {
+  for (size_t i = 0; i < 16; ++i) {
     EXPECT_EQ(keys[i].virtualKey, codes[i]) << i;
     EXPECT_EQ(keys[i].frame, frames[i]) << i;
     EXPECT_EQ(keys[i].alt, i == 15) << i;
@@ -156,6 +170,50 @@ TEST(KeyScript, BadItemsNameThemselvesAndAddNothing) {
   EXPECT_NE(error.find("UP DOWN LEFT RIGHT HOME END DELETE PAGEDOWN PAGEUP INSERT TAB ESCAPE"),
             std::string::npos)
       << error;
+}
+
+}  // namespace
+
+namespace {
+
+TEST(KeyScript, MouseAndDropItemsAndTheViewerKeys) {
+  std::vector<ScriptedKey> keys;
+  std::string error;
+  ASSERT_TRUE(ParseKeyScript("2:drag:720:-5,3:RDRAG:-10000:+2,4:wheel:-3,5:drop:a b:c.3ds,"
+                             "6:down:f12,6:up:r,6:down:H,6:down:p,6:down:F1,6:down:F11",
+                             &keys, &error))
+      << error;
+  ASSERT_EQ(keys.size(), 10u);
+  EXPECT_EQ(keys[0].kind, ScriptedKind::kDrag);
+  EXPECT_EQ(keys[0].dx, 720);
+  EXPECT_EQ(keys[0].dy, -5);
+  EXPECT_EQ(keys[1].kind, ScriptedKind::kRightDrag);
+  EXPECT_EQ(keys[1].dx, -10000);
+  EXPECT_EQ(keys[1].dy, 2);
+  EXPECT_EQ(keys[2].kind, ScriptedKind::kWheel);
+  EXPECT_EQ(keys[2].dx, -3);
+  EXPECT_EQ(keys[3].kind, ScriptedKind::kDrop);
+  EXPECT_EQ(keys[3].path, "a b:c.3ds");  // everything after the action
+  EXPECT_EQ(keys[4].kind, ScriptedKind::kKey);
+  EXPECT_EQ(keys[4].virtualKey, 0x7Bu);
+  EXPECT_EQ(keys[5].virtualKey, static_cast<uint32_t>('R'));
+  EXPECT_EQ(keys[6].virtualKey, static_cast<uint32_t>('H'));
+  EXPECT_EQ(keys[7].virtualKey, static_cast<uint32_t>('P'));
+  EXPECT_EQ(keys[8].virtualKey, 0x70u);
+  EXPECT_EQ(keys[9].virtualKey, 0x7Au);
+
+  for (const char* bad : {"1:drag:5", "1:drag:x:1", "1:drag:10001:0", "1:rdrag:1:-10001",
+                          "1:wheel:1001", "1:wheel:", "1:wheel:1.5", "1:drop:", "1:spin:1"}) {
+    keys.clear();
+    EXPECT_FALSE(ParseKeyScript(bad, &keys, &error)) << bad;
+    EXPECT_NE(error.find(bad), std::string::npos) << error;
+    EXPECT_TRUE(keys.empty());
+  }
+
+  PlatformOptions options;
+  EXPECT_EQ(Parse({"--watch"}, &options, &error), RunAction::kRun);
+  EXPECT_TRUE(options.watch);
+  EXPECT_EQ(Parse({"--watch=yes"}, &options, &error), RunAction::kBadCommandLine);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <lib3ds/matrix.h>
 #include <lib3ds/mesh.h>
 #include <lib3ds/node.h>
+#include <lib3ds/quat.h>
 #include <lib3ds/vector.h>
 
 #include <algorithm>
@@ -26,6 +27,7 @@
 #include "model/load3ds.h"
 #include "model/merge.h"
 #include "tests/support/assimp_models.h"
+#include "tests/support/assimp_oracle.h"
 #include "tests/support/scratch.h"
 
 namespace {
@@ -346,6 +348,106 @@ TEST(Load3dsOracle, FilesWrittenByLib3dsRoundTrip) {
     lib3ds_file_free(file);
   }
   std::remove(path.c_str());
+}
+
+
+// Node hierarchies written by lib3ds: random trees of object nodes (a dummy
+// among them), each with a pivot and position, rotation and scale keys (the
+// first at frame 0; a lone key anywhere), over meshes written under random
+// matrices, some mirroring, and one mesh no node names (kept as stored). The
+// merged mesh holds each object where lib3ds's player draws it at frame 0,
+// and the triangles assimp's importer places, in the file's axes.
+TEST(Load3dsOracle, NodeHierarchiesWrittenByLib3dsPlaceAsLib3dsAndAssimpPlaceThem) {
+  std::mt19937 rng(20261208);
+  std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+  const auto between = [&](float low, float high) { return low + (high - low) * unit(rng); };
+  const std::string path = ScratchPath("nodes.3ds");
+  for (int round = 0; round < 6; ++round) {
+    SCOPED_TRACE(round);
+    Lib3dsFile* written = lib3ds_file_new();
+    const int nodeCount = 3 + round % 5;
+    std::vector<int> chain;  // the previous node and its ancestors: a new node's parent is one
+                             // of them, so that file order is the tree's depth-first order
+    for (int i = 0; i <= nodeCount; ++i) {
+      const bool dummy = i == 1 && round % 2 == 0;
+      char name[16];
+      std::snprintf(name, sizeof name, "Part%d", i);
+      if (!dummy) {
+        Lib3dsMesh* mesh = lib3ds_mesh_new(name);
+        lib3ds_mesh_new_point_list(mesh, 4);
+        for (unsigned p = 0; p < 4; ++p)
+          for (int c = 0; c < 3; ++c) mesh->pointL[p].pos[c] = between(-50, 50);
+        lib3ds_mesh_new_face_list(mesh, 2);
+        for (unsigned f = 0; f < 2; ++f)
+          for (int c = 0; c < 3; ++c) mesh->faceL[f].points[c] = (f + c) % 4;
+        Lib3dsQuat turn;
+        Lib3dsVector axis = {between(-1, 1), between(-1, 1), between(-1, 1)};
+        lib3ds_quat_axis_angle(turn, axis, between(-3, 3));
+        lib3ds_matrix_identity(mesh->matrix);
+        Lib3dsVector offset = {between(-100, 100), between(-100, 100), between(-100, 100)};
+        lib3ds_matrix_translate(mesh->matrix, offset);
+        lib3ds_matrix_rotate(mesh->matrix, turn);
+        const bool mirror = i == 2 && round % 2 == 1 && i < nodeCount;
+        lib3ds_matrix_scale_xyz(mesh->matrix, mirror ? -1.5f : between(0.5f, 2), between(0.5f, 2),
+                                between(0.5f, 2));
+        lib3ds_file_insert_mesh(written, mesh);
+      }
+      if (i == nodeCount) break;  // the last mesh has no node
+      Lib3dsNode* node = lib3ds_node_new_object();
+      std::strcpy(node->name, dummy ? "$$$DUMMY" : name);
+      if (dummy) std::strcpy(node->data.object.instance, name);
+      node->node_id = static_cast<Lib3dsWord>(i);
+      chain.resize(chain.empty() ? 0 : rng() % (chain.size() + 1));  // the parent: the last kept
+      node->parent_id = chain.empty() ? LIB3DS_NO_PARENT : static_cast<Lib3dsWord>(chain.back());
+      chain.push_back(i);
+      for (int c = 0; c < 3; ++c) node->data.object.pivot[c] = between(-5, 5);
+      const int keys = 1 + rng() % 3;
+      const int firstFrame = keys == 1 ? static_cast<int>(rng() % 20) : 0;
+      for (int k = 0; k < keys; ++k) {
+        Lib3dsLin3Key* position = lib3ds_lin3_key_new();
+        position->tcb.frame = firstFrame + 10 * k;
+        for (float& value : position->value) value = between(-60, 60);
+        lib3ds_lin3_track_insert(&node->data.object.pos_track, position);
+        Lib3dsQuatKey* rotation = lib3ds_quat_key_new();
+        rotation->tcb.frame = firstFrame + 10 * k;
+        for (float& value : rotation->axis) value = between(-1, 1);
+        rotation->angle = between(-3, 3);
+        lib3ds_quat_track_insert(&node->data.object.rot_track, rotation);
+        Lib3dsLin3Key* scale = lib3ds_lin3_key_new();
+        scale->tcb.frame = firstFrame + 10 * k;
+        for (float& value : scale->value) value = between(0.5f, 2);
+        if (round == 5 && i == 0) scale->value[1] = -scale->value[1];
+        lib3ds_lin3_track_insert(&node->data.object.scl_track, scale);
+      }
+      lib3ds_file_insert_node(written, node);
+    }
+    ASSERT_TRUE(lib3ds_file_save(written, path.c_str()));
+    lib3ds_file_free(written);
+
+    ScenePtr scene(Load3dsScene(path.c_str(), true), FreeScene);
+    ASSERT_NE(scene, nullptr);
+    EXPECT_EQ(DescribeKeyframerProblem(*scene), "");
+    EXPECT_FALSE(scene->objects[scene->objectCount - 1]->placed);  // no node names it
+    Lib3dsPtr oracle(lib3ds_file_load(path.c_str()), lib3ds_file_free);
+    ASSERT_NE(oracle, nullptr);
+    ExpectMergedAsLib3dsMeshes(path, *scene, *oracle);
+
+    // assimp leaves out a mesh no node names, where we draw it as stored:
+    // the comparison is of the others.
+    ASSERT_STREQ(scene->objects[scene->objectCount - 1]->name,
+                 ("Part" + std::to_string(nodeCount)).c_str());
+    --scene->objectCount;
+    std::unique_ptr<MeshObject, void (*)(MeshObject*)> merged(MergeMeshObjects(*scene, nullptr),
+                                                              FreeMeshObject);
+    ++scene->objectCount;
+    ASSERT_NE(merged, nullptr);
+    std::string error;
+    const std::vector<WorldTriangle> theirs = AssimpWorldTriangles(path, true, &error);
+    ASSERT_FALSE(theirs.empty()) << error;
+    const std::vector<WorldTriangle> ours = MeshTriangles(*merged);
+    EXPECT_EQ(ours.size(), theirs.size());
+    EXPECT_EQ(UnmatchedTriangles(ours, theirs, 2e-6f * (1 + LargestCoordinate(theirs))), 0);
+  }
 }
 
 }  // namespace

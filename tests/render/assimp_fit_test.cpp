@@ -4,7 +4,8 @@
 // stored. One test per file. A file assimp itself imports with no triangle
 // (a point cloud, a line set, a broken or empty file) is skipped, naming
 // assimp's reason: the demo reports those with exit 2 (tested with the bad
-// input). Then: the model's own textures reach the picture.
+// input). On a stage, every 3DS file casts exact shadows. Then: the model's
+// own textures reach the picture.
 #include <cctype>
 #include <cmath>
 #include <string>
@@ -25,8 +26,8 @@ namespace {
 
 // The package's files, or one empty entry that skips naming what is missing.
 std::vector<std::string> Files() {
-  std::vector<std::string> files =
-      AssimpModelFiles({"OBJ", "PLY", "glTF", "glTF2", "STL"}, {".obj", ".ply", ".gltf", ".glb", ".stl"});
+  std::vector<std::string> files = AssimpModelFiles({"OBJ", "PLY", "glTF", "glTF2", "STL"},
+                                                    {".obj", ".ply", ".gltf", ".glb", ".stl"});
   for (const std::string& file : Assimp3dsFiles()) files.push_back(file);
   if (files.empty()) files.push_back("");
   return files;
@@ -62,8 +63,9 @@ TEST_P(AssimpModelWithFit, CoversAVisiblePartOfTheFirstFrame) {
     area += std::max(0.0f, (b.x - a.x) * (c.y - a.y) - (b.y - a.y) * (c.x - a.x)) / 2;
   }
   if (!std::isfinite(area)) GTEST_SKIP() << "its vertices are not all finite numbers";
-  if (area < 221.0 * 166.0 / 50) GTEST_SKIP() << "seen edge-on or from behind: its triangles turned to the eye cover " << area
-                  << " square units";
+  if (area < 221.0 * 166.0 / 50)
+    GTEST_SKIP() << "seen edge-on or from behind: its triangles turned to the eye cover " << area
+                 << " square units";
   const std::string folder = MakeScratchFolder();  // with the shipped texture
   ASSERT_FALSE(folder.empty());
   const DemoRun run = RunDemo(folder, {"--model", GetParam(), "--fit", "--size", "160x120",
@@ -82,6 +84,59 @@ TEST_P(AssimpModelWithFit, CoversAVisiblePartOfTheFirstFrame) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryFile, AssimpModelWithFit, ::testing::ValuesIn(Files()), TestName);
+
+class AssimpModelOnStage : public ::testing::TestWithParam<std::string> {};
+
+// On a stage, exact shadows fall on the floor or the wall and nowhere else:
+// against the same frame without shadows, some pixels are darker and no
+// background pixel (white without shadows) is; the stage itself is
+// untextured, an even grey.
+TEST_P(AssimpModelOnStage, CastsExactShadowsOnTheStage) {
+  if (const std::string why = AssimpModelsMissing(); !why.empty()) GTEST_SKIP() << why;
+  const std::string folder = MakeScratchFolder();
+  ASSERT_FALSE(folder.empty());
+  RgbImage images[2];
+  const char* modes[2] = {"exact", "off"};
+  for (int m = 0; m < 2; ++m) {
+    const std::string file = std::string(modes[m]) + ".png";
+    const DemoRun run =
+        RunDemo(folder, {"--model", GetParam(), "--texture", "txt.tif", "--fit", "--stage",
+                         "--shadows", modes[m], "--frames", "1", "--capture", "1:" + file});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    images[m] = ReadPng(folder + "/" + file);
+    ASSERT_GT(images[m].width, 0);
+  }
+  int darker = 0, darkerBackground = 0, backgroundCount = 0;
+  for (int y = 0; y < images[1].height; ++y) {
+    for (int x = 0; x < images[1].width; ++x) {
+      const uint8_t* shadowed = images[0].At(x, y);
+      const uint8_t* plain = images[1].At(x, y);
+      const bool background = plain[0] == 255 && plain[1] == 255 && plain[2] == 255;
+      const bool isDarker =
+          shadowed[0] + 3 < plain[0] || shadowed[1] + 3 < plain[1] || shadowed[2] + 3 < plain[2];
+      darker += isDarker;
+      backgroundCount += background;
+      darkerBackground += isDarker && background;
+    }
+  }
+  EXPECT_GT(darker, 200);
+  EXPECT_EQ(darkerBackground, 0);
+  EXPECT_GT(backgroundCount, 1000);  // beside the stage
+  const uint8_t* floor = images[1].At(4, images[1].height - 4);
+  EXPECT_EQ(floor[0], floor[1]);
+  EXPECT_EQ(floor[1], floor[2]);
+  if (!HasFailure()) RemoveScratchFolder(folder);
+}
+
+std::vector<std::string> Files3ds() {
+  std::vector<std::string> files = Assimp3dsFiles();
+  if (files.empty()) files.push_back("");
+  return files;
+}
+
+INSTANTIATE_TEST_SUITE_P(Every3dsFile, AssimpModelOnStage, ::testing::ValuesIn(Files3ds()),
+                         TestName);
 
 // The mean colour, 0..1, of `image`'s texels at texture coordinates `uv`
 // (upright: v = 1 is the top row; repeated outside 0..1).
@@ -103,7 +158,7 @@ void ExpectTextureInPicture(const std::string& model, const std::string& texture
   const std::string folder = MakeScratchFolder();
   ASSERT_FALSE(folder.empty());
   const View view{320, 240, 200};
-  const std::vector<std::string> common = {"--model", model, "--fit", "--size", "320x240",
+  const std::vector<std::string> common = {"--model",   model, "--fit",    "--size", "320x240",
                                            "--shadows", "off", "--frames", "1"};
   std::vector<std::string> textured = common, plain = common;
   textured.insert(textured.end(), {"--capture", "1:textured.png"});
@@ -140,13 +195,15 @@ void ExpectTextureInPicture(const std::string& model, const std::string& texture
     const Vec3 &a = mesh->vertices[corners[0]], &b = mesh->vertices[corners[1]],
                &c = mesh->vertices[corners[2]];
     const Vec3 e1{b.x - a.x, b.y - a.y, b.z - a.z}, e2{c.x - a.x, c.y - a.y, c.z - a.z};
-    const Vec3 normal{e1.y * e2.z - e1.z * e2.y, e1.z * e2.x - e1.x * e2.z, e1.x * e2.y - e1.y * e2.x};
+    const Vec3 normal{e1.y * e2.z - e1.z * e2.y, e1.z * e2.x - e1.x * e2.z,
+                      e1.x * e2.y - e1.y * e2.x};
     const TexCoord* uvs[3] = {&mesh->texCoords[corners[0]], &mesh->texCoords[corners[1]],
                               &mesh->texCoords[corners[2]]};
     // A few points inside the face, by barycentric weights.
-    static const double kWeights[4][3] = {
-        {1.0 / 3, 1.0 / 3, 1.0 / 3}, {2.0 / 3, 1.0 / 6, 1.0 / 6}, {1.0 / 6, 2.0 / 3, 1.0 / 6},
-        {1.0 / 6, 1.0 / 6, 2.0 / 3}};
+    static const double kWeights[4][3] = {{1.0 / 3, 1.0 / 3, 1.0 / 3},
+                                          {2.0 / 3, 1.0 / 6, 1.0 / 6},
+                                          {1.0 / 6, 2.0 / 3, 1.0 / 6},
+                                          {1.0 / 6, 1.0 / 6, 2.0 / 3}};
     for (const auto& w : kWeights) {
       const Vec3 point{static_cast<float>(w[0] * a.x + w[1] * b.x + w[2] * c.x),
                        static_cast<float>(w[0] * a.y + w[1] * b.y + w[2] * c.y),
