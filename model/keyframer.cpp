@@ -334,10 +334,10 @@ void PlaceObjects(Keyframer* keyframer, Scene* scene) {
     for (size_t k = chain.size(); k-- > 0;) {
       const int32_t n = chain[k];
       const KeyframerNode& node = nodes[n];
-      const Affine local = Multiply(
-          Multiply(Translation(node.position[0], node.position[1], node.position[2]),
-                   Rotation(node.rotation)),
-          Scaling(node.scale));
+      const Affine local =
+          Multiply(Multiply(Translation(node.position[0], node.position[1], node.position[2]),
+                            Rotation(node.rotation)),
+                   Scaling(node.scale));
       world[n] = parent[n] >= 0 ? Multiply(world[parent[n]], local) : local;
       state[n] = kDone;
     }
@@ -356,13 +356,12 @@ void PlaceObjects(Keyframer* keyframer, Scene* scene) {
       const Affine mesh = MeshMatrix(object);
       Affine inverse;
       if (!Invert(mesh, &inverse)) continue;  // no way back to the node's space: left as it is
-      if (Determinant(mesh) < 0) {  // assimp's mirror: x negated after the inverse
+      if (Determinant(mesh) < 0) {            // assimp's mirror: x negated after the inverse
         for (double& value : inverse.m[0]) value = -value;
         inverse.t[0] = -inverse.t[0];
       }
-      const Affine full =
-          Multiply(Multiply(world[i], Translation(-node.pivot[0], -node.pivot[1], -node.pivot[2])),
-                   inverse);
+      const Affine full = Multiply(
+          Multiply(world[i], Translation(-node.pivot[0], -node.pivot[1], -node.pivot[2])), inverse);
       bool finite = true;
       for (int r = 0; r < 3; ++r) {
         for (int c = 0; c < 3; ++c) finite = finite && std::isfinite(full.m[r][c]);
@@ -385,7 +384,8 @@ void PlaceObjects(Keyframer* keyframer, Scene* scene) {
     object.placed = placed[o];
     if (!placed[o]) continue;
     for (int r = 0; r < 3; ++r) {
-      for (int c = 0; c < 3; ++c) object.placement[3 * r + c] = static_cast<float>(placement[o].m[r][c]);
+      for (int c = 0; c < 3; ++c)
+        object.placement[3 * r + c] = static_cast<float>(placement[o].m[r][c]);
       object.placement[9 + r] = static_cast<float>(placement[o].t[r]);
     }
   }
