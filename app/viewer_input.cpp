@@ -168,7 +168,8 @@ void DrawViewerOverlay(HWND window) {
   if (!Viewer.helpShown || !HasContext()) return;
   RECT client{};
   GetClientRect(window, &client);
-  DrawTextPanel(HelpLines(), client.right - client.left, client.bottom - client.top);
+  DrawTextPanel(&Viewer.helpPanel, HelpLines(), client.right - client.left,
+                client.bottom - client.top);
 }
 
 void SaveScreenshotIfAsked(HWND window) {
