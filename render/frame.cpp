@@ -51,20 +51,23 @@ void ShadowPasses(const ShadowVolume& volume, Vec3 light, Vec3 eye) {
   glEnd();
 }
 
-// The exact mode's shadow step: the volumes of this frame's light, counted
-// within the screen rectangle of the light's reach; beyond the reach the
-// lit colour is zero, so the darkening could change nothing there.
+// The exact mode's shadow step: the volumes of this frame's light that reach
+// the view, counted within the screen rectangle of the light's reach; beyond
+// the reach the lit colour is zero, so the darkening could change nothing
+// there.
 void ExactShadows(ExactShadowVolume& volume, Vec3 light, const RECT& client, float clientWidth,
                   float clientHeight) {
-  volume.Update(light, kLightRadius);
-  float projection[16], modelview[16];
+  float projection[16], modelview[16], planes[5][4];
   glGetFloatv(GL_PROJECTION_MATRIX, projection);
   glGetFloatv(GL_MODELVIEW_MATRIX, modelview);
+  ViewPlanes(projection, modelview, planes);
+  volume.Update(light, kLightRadius, planes, 5);
   int scissor[4];
   if (!SphereScreenRect(projection, modelview, light, kLightRadius, client.right - client.left,
                         client.bottom - client.top, scissor))
     return;
-  ExactShadowPass(volume, Shadows.stencilWraps, scissor, clientWidth, clientHeight);
+  ExactShadowPass(volume, Shadows.stencilWraps, Shadows.stencilTwoSided, scissor, clientWidth,
+                  clientHeight);
 }
 
 void LitPass(const MeshObject& mesh, Vec3 light) {

@@ -43,6 +43,7 @@ struct ShadowView {
   bool showVolumes = false;              // --show-volumes, then the V key
   bool stencilAvailable = false;         // the context has stencil bits: exact mode can run
   bool stencilWraps = false;             // GL_INCR_WRAP / GL_DECR_WRAP are offered
+  bool stencilTwoSided = false;          // glStencilOpSeparate is offered
 };
 
 // How the faces of one material are drawn when the model's materials decide

@@ -183,7 +183,7 @@ TEST(ExactShadowVolume, ClosedAndCountingForSolidsPlatesFinsAndInsideOut) {
   }
 }
 
-TEST(ExactShadowVolume, ClosedForMessyMeshesAndLeavesOutWhatCannotReach) {
+TEST(ExactShadowVolume, ClosedForMessyMeshesAndLeavesOutWhatCannotReachTheLightOrTheView) {
   std::mt19937 rng(11);
   for (int round = 0; round < 40; ++round) {
     MeshObject* mesh = MakeRandomMesh(rng);
@@ -204,6 +204,16 @@ TEST(ExactShadowVolume, ClosedForMessyMeshesAndLeavesOutWhatCannotReach) {
   ExactShadowVolume volume;
   volume.Build(torus->vertices, torus->vertexCount, torus->faces, torus->faceCount);
   volume.Update(Vec3{0, 0, 100}, 50.0f);
+  EXPECT_EQ(volume.IndexCount(), 0);
+  // Planes: one the shade of the torus (towards -z) lies wholly outside of
+  // leaves nothing; one it lies inside of changes nothing.
+  const float above[1][4] = {{0, 0, 1, -150}}, below[1][4] = {{0, 0, -1, 150}};
+  volume.Update(Vec3{0, 0, 100}, 200.0f);
+  const int32_t all = volume.IndexCount();
+  EXPECT_GT(all, 0);
+  volume.Update(Vec3{0, 0, 100}, 200.0f, below, 1);
+  EXPECT_EQ(volume.IndexCount(), all);
+  volume.Update(Vec3{0, 0, 100}, 200.0f, above, 1);
   EXPECT_EQ(volume.IndexCount(), 0);
   volume.Update(Vec3{0, 0, 100}, 0.0f);  // no reach: back cap at infinity
   EXPECT_GT(volume.IndexCount(), 0);
