@@ -16,9 +16,9 @@
 
 namespace {
 
-constexpr int kLineHeight = 12;       // stb_easy_font's line step, font pixels
-constexpr float kMargin = 12.0f;      // window pixels between the box and the window edge
-constexpr float kPadding = 8.0f;      // window pixels between the box and the text
+constexpr int kLineHeight = 12;   // stb_easy_font's line step, font pixels
+constexpr float kMargin = 12.0f;  // window pixels between the box and the window edge
+constexpr float kPadding = 8.0f;  // window pixels between the box and the text
 constexpr float kMaxScale = 2.0f;
 constexpr size_t kBytesPerChar = 16 * 4 * 24;  // more than the busiest glyph's quads
 
@@ -153,8 +153,8 @@ int TextPanelWidth(const std::vector<std::string>& lines) {
   int widest = 0;
   for (const std::string& line : lines) {
     const Columns columns = SplitColumns(line);
-    widest = std::max(widest, columns.split ? second + TextWidth(columns.second)
-                                            : TextWidth(columns.first));
+    widest = std::max(
+        widest, columns.split ? second + TextWidth(columns.second) : TextWidth(columns.first));
   }
   return widest;
 }

@@ -15,17 +15,17 @@ struct TextPanel {
   std::vector<std::string> lines;  // the text the quads show
   int clientWidth = 0;             // the client size they were laid out for, pixels
   int clientHeight = 0;
-  std::vector<float> positions;         // x, y per vertex, window pixels, y down
-  std::vector<unsigned char> colours;   // r, g, b, a per vertex
+  std::vector<float> positions;        // x, y per vertex, window pixels, y down
+  std::vector<unsigned char> colours;  // r, g, b, a per vertex
 };
 
 // Draws `lines` top left in a translucent dark box over the client area of
 // `clientWidth` x `clientHeight` pixels, as large as fits (twice the font's
 // size at most, its own size at least). A tab splits a line into two
 // columns: what follows it starts where the widest first column ends. Other
-// characters outside ASCII 32..126 show as '?'. Every OpenGL state it changes is put back as it was, so the next
-// frame's passes start as they would have without it.
-// `panel` keeps the quads between calls.
+// characters outside ASCII 32..126 show as '?'. Every OpenGL state it
+// changes is put back as it was, so the next frame's passes start as they
+// would have without it. `panel` keeps the quads between calls.
 void DrawTextPanel(TextPanel* panel, const std::vector<std::string>& lines, int clientWidth,
                    int clientHeight);
 
