@@ -5,7 +5,8 @@
 
 model3ds: the 3DS files of Debian's assimp-testmodels, a closed tetrahedron
 with a material, texture coordinates and a local matrix, two triangles
-meeting along a texture seam, and both placed by a keyframer hierarchy.
+meeting along a texture seam, and both placed by a keyframer hierarchy; for
+the assimp path, a few of the package's OBJ files and the BoxTextured GLB.
 tiff: images written by libtiff's raw2tiff and tiffcp (3 and 4 samples,
 uncompressed and LZW, with and without Predictor 2, one strip and several,
 16 x 16 tiles), and JPEG files written by cjpeg, for the texture chain.
@@ -23,7 +24,8 @@ import struct
 import subprocess
 import sys
 
-ASSIMP_3DS = "/usr/share/assimp/models/3DS"
+ASSIMP_MODELS = "/usr/share/assimp/models"
+ASSIMP_3DS = ASSIMP_MODELS + "/3DS"
 
 
 def chunk(cid, payload=b"", subs=()):
@@ -46,7 +48,10 @@ def mesh_file(object_name, vertices, faces, extra_mesh=(), materials=()):
 
 def model_seeds(out):
     for path in glob.glob(ASSIMP_3DS + "/*.3ds") + glob.glob(ASSIMP_3DS + "/*.3DS") + \
-            [ASSIMP_3DS + "/testFormatDetection"]:
+            [ASSIMP_3DS + "/testFormatDetection"] + \
+            [ASSIMP_MODELS + "/OBJ/" + n for n in ("box.obj", "cube_usemtl.obj", "testmixed.obj",
+                                                   "concave_polygon.obj")] + \
+            [ASSIMP_MODELS + "/glTF2/BoxTextured-glTF-Binary/BoxTextured.glb"]:
         if os.path.exists(path):
             shutil.copy(path, out)
     material = chunk(0xAFFF, b"", [

@@ -2,9 +2,9 @@
 // bytes from memory, everything else from the model's folder alone. The
 // post-processing is the one a model viewer uses to draw a file as it is:
 // triangulate, then pre-transform the vertices (each node's transform applied
-// to its meshes, meshes sharing a material and vertex layout joined), and
-// assimp's own structure check, which turns a face naming a vertex that does
-// not exist into a failure instead of a scene.
+// to its meshes, meshes sharing a material and vertex layout joined). Faces
+// are kept as assimp gives them: the merge leaves out an object with a face
+// naming a vertex it does not have.
 #include "model/load_assimp.h"
 
 #include <algorithm>
@@ -237,6 +237,41 @@ Scene* MakeScene(const aiScene& source, AssimpReport* report) {
   return scene;
 }
 
+// assimp's OFF importer reserves memory for the counts in the header before
+// it reads a single vertex, so a header claiming billions of them exhausts
+// memory. A vertex needs at least 6 bytes ("0 0 0\n") and a face 2: a header
+// claiming more than the bytes can hold is refused here. Returns why, or ""
+// for anything else (not an OFF file, or plausible counts).
+std::string ImplausibleOffHeader(const uint8_t* data, size_t size) {
+  const std::string head(reinterpret_cast<const char*>(data), std::min<size_t>(size, 4096));
+  size_t pos = head.find_first_not_of(" \t\r\n");
+  if (pos == std::string::npos) return std::string();
+  const size_t end = head.find_first_of(" \t\r\n", pos);
+  if (end == std::string::npos) return std::string();
+  const std::string keyword = head.substr(pos, end - pos);
+  if (keyword.size() < 3 || keyword.compare(keyword.size() - 3, 3, "OFF") != 0)
+    return std::string();
+  unsigned long long counts[2] = {0, 0};
+  pos = end;
+  for (unsigned long long& count : counts) {
+    // Comments run to the end of their line.
+    while (true) {
+      pos = head.find_first_not_of(" \t\r\n", pos);
+      if (pos == std::string::npos) return std::string();
+      if (head[pos] != '#') break;
+      pos = head.find('\n', pos);
+    }
+    const size_t digits = head.find_first_not_of("0123456789", pos);
+    if (digits == pos || digits == std::string::npos || digits - pos > 18) return std::string();
+    count = std::stoull(head.substr(pos, digits - pos));
+    pos = digits;
+  }
+  if (counts[0] <= size / 6 && counts[1] <= size / 2) return std::string();
+  return "the OFF header declares " + std::to_string(counts[0]) + " vertices and " +
+         std::to_string(counts[1]) + " faces, more than its " + std::to_string(size) +
+         " bytes can hold";
+}
+
 }  // namespace
 
 Scene* LoadAssimpSceneFromBytes(const uint8_t* data, size_t size, const std::string& path,
@@ -244,12 +279,16 @@ Scene* LoadAssimpSceneFromBytes(const uint8_t* data, size_t size, const std::str
   AssimpReport scratch;
   AssimpReport& seen = report != nullptr ? *report : scratch;
   seen = AssimpReport();
+  if (const std::string why = ImplausibleOffHeader(data, size); !why.empty()) {
+    *error = why;
+    return nullptr;
+  }
   try {
     Assimp::Importer importer;
     // The name assimp is given keeps the extension that chooses the importer.
     const std::string name = LastComponent(path).empty() ? "model" : LastComponent(path);
     importer.SetIOHandler(new ConfinedIOSystem(data, size, FolderOf(path), name, &seen.refused));
-    const aiScene* raw = importer.ReadFile(name, aiProcess_ValidateDataStructure);
+    const aiScene* raw = importer.ReadFile(name, 0);
     if (raw == nullptr) {
       *error = importer.GetErrorString();
       if (error->empty()) *error = "assimp read no scene";
@@ -263,8 +302,8 @@ Scene* LoadAssimpSceneFromBytes(const uint8_t* data, size_t size, const std::str
             ? nullptr
             : importer.GetImporterInfo(importer.GetImporterIndex(name.substr(dot).c_str()));
     seen.format = format != nullptr ? format->mName : "assimp";
-    const aiScene* scene = importer.ApplyPostProcessing(
-        aiProcess_Triangulate | aiProcess_PreTransformVertices | aiProcess_ValidateDataStructure);
+    const aiScene* scene =
+        importer.ApplyPostProcessing(aiProcess_Triangulate | aiProcess_PreTransformVertices);
     if (scene == nullptr) {
       *error = importer.GetErrorString();
       if (error->empty()) *error = "assimp's post-processing failed";

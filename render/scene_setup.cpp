@@ -281,7 +281,15 @@ void ReleaseSceneGlobals(SceneGlobals* scene) {
   *scene = SceneGlobals();
 }
 
-SetupResult LoadModelIntoScene(const SceneRequest& request) {
+SetupResult LoadModelIntoScene(const SceneRequest& request, std::string* refusal) {
+  // Why the model is not used: on stderr, or handed back for a replacement.
+  auto refuse = [refusal](const std::string& line) {
+    if (refusal != nullptr) {
+      *refusal = line;
+    } else {
+      std::fprintf(stderr, "%s\n", line.c_str());
+    }
+  };
   const std::string& modelPath = request.modelPath;
   const std::string& texturePath = request.texturePath;
   SceneGlobals loaded;
@@ -304,7 +312,7 @@ SetupResult LoadModelIntoScene(const SceneRequest& request) {
 
   const std::string problem = DescribeUnusableModel(modelPath, model);
   if (!problem.empty()) {
-    std::fprintf(stderr, "%s\n", problem.c_str());
+    refuse(problem);
     ReleaseSceneGlobals(&loaded);
     return SetupResult::kModelUnusable;
   }
@@ -317,6 +325,14 @@ SetupResult LoadModelIntoScene(const SceneRequest& request) {
   std::vector<LeftOutObject> leftOut;
   MeshObject* mesh = MergeMeshObjects(*loaded.scene, &leftOut);
   const std::string cutOff = DescribeCutOff(*loaded.scene);
+  // A replacement cut off inside a chunk is most likely a save still being
+  // written: the model drawn now stays.
+  if (!cutOff.empty() && refusal != nullptr) {
+    refuse(modelPath + ": " + cutOff);
+    FreeMeshObject(mesh);
+    ReleaseSceneGlobals(&loaded);
+    return SetupResult::kModelUnusable;
+  }
   if (!cutOff.empty())
     std::fprintf(stderr, "%s: %s%s\n", modelPath.c_str(), cutOff.c_str(),
                  mesh ? "; drawing what was read" : "");
@@ -327,8 +343,8 @@ SetupResult LoadModelIntoScene(const SceneRequest& request) {
     std::fprintf(stderr, "%s: object %d %s is left out: %s\n", modelPath.c_str(), object.index,
                  object.name.c_str(), object.reason.c_str());
   if (mesh == nullptr) {
-    std::fprintf(stderr, "%s: nothing to draw: none of its %d mesh objects can be drawn\n",
-                 modelPath.c_str(), loaded.scene->objectCount);
+    refuse(modelPath + ": nothing to draw: none of its " +
+           std::to_string(loaded.scene->objectCount) + " mesh objects can be drawn");
     ReleaseSceneGlobals(&loaded);
     return SetupResult::kModelUnusable;
   }
@@ -398,8 +414,8 @@ SetupResult SetupScene(HWND window) {
   const SetupResult loaded = LoadModelIntoScene(RequestedScene);
   if (loaded != SetupResult::kReady) return loaded;
 
-  // The modelview is the identity here: the eye ends at (0, 0, 200).
-  TranslateCamera(0.0f, 0.0f, -200.0f);
+  // The eye at (0, 0, 200), the light at its start.
+  PlaceStartView();
   if (!AnyVertexInView(*LoadedScene.mesh))
     std::fprintf(stderr,
                  "%s: no vertex of the model lies in the first frame's view (eye at 0, 0, 200, "

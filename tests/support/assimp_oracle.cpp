@@ -136,3 +136,36 @@ float LargestCoordinate(const std::vector<WorldTriangle>& triangles) {
     for (float v : t) largest = std::max(largest, std::fabs(v));
   return largest;
 }
+
+bool AssimpPreTransformed(const std::string& path, AssimpMergedMesh* out, std::string* error) {
+  Assimp::Importer importer;
+  const aiScene* scene =
+      importer.ReadFile(path, aiProcess_PreTransformVertices | aiProcess_Triangulate);
+  if (scene == nullptr) {
+    *error = importer.GetErrorString();
+    return false;
+  }
+  *out = AssimpMergedMesh();
+  for (unsigned m = 0; m < scene->mNumMeshes; ++m) {
+    const aiMesh& mesh = *scene->mMeshes[m];
+    std::vector<Face> faces;
+    const int32_t base = static_cast<int32_t>(out->vertices.size());
+    for (unsigned f = 0; f < mesh.mNumFaces; ++f) {
+      const aiFace& face = mesh.mFaces[f];
+      if (face.mNumIndices != 3) continue;
+      faces.push_back(Face{base + static_cast<int32_t>(face.mIndices[0]),
+                           base + static_cast<int32_t>(face.mIndices[1]),
+                           base + static_cast<int32_t>(face.mIndices[2])});
+    }
+    if (faces.empty()) continue;
+    out->faces.insert(out->faces.end(), faces.begin(), faces.end());
+    out->anyTexCoords = out->anyTexCoords || mesh.mTextureCoords[0] != nullptr;
+    for (unsigned v = 0; v < mesh.mNumVertices; ++v) {
+      out->vertices.push_back(Vec3{mesh.mVertices[v].x, mesh.mVertices[v].y, mesh.mVertices[v].z});
+      out->texCoords.push_back(mesh.mTextureCoords[0] != nullptr
+                                   ? TexCoord{mesh.mTextureCoords[0][v].x, mesh.mTextureCoords[0][v].y}
+                                   : TexCoord{0, 0});
+    }
+  }
+  return true;
+}

@@ -41,3 +41,18 @@ int UnmatchedTriangles(const std::vector<WorldTriangle>& ours,
 
 // The largest absolute coordinate of the triangles (0 for none).
 float LargestCoordinate(const std::vector<WorldTriangle>& triangles);
+
+// The meshes assimp imports from `path` with aiProcess_PreTransformVertices
+// and aiProcess_Triangulate, one after another as a model viewer would merge
+// them: vertices, texture coordinate set 0 ((0, 0) for a mesh without one),
+// and triangles (points and lines skipped) with indices offset by the
+// vertices before them. A mesh without triangles is skipped whole.
+struct AssimpMergedMesh {
+  std::vector<Vec3> vertices;
+  std::vector<TexCoord> texCoords;
+  std::vector<Face> faces;
+  bool anyTexCoords = false;
+};
+
+// False, with *error set, when assimp cannot read the file.
+bool AssimpPreTransformed(const std::string& path, AssimpMergedMesh* out, std::string* error);
