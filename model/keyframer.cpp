@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <unordered_map>
 
 #include "io/byte_reader.h"
 #include "model/chunk_ids.h"
@@ -343,16 +344,24 @@ void PlaceObjects(Keyframer* keyframer, Scene* scene) {
     }
   }
 
-  // Each node places the objects of its name that no earlier node placed.
+  // Each node places the objects of its name that no earlier node placed
+  // (found through a table of names, so many nodes cost no more than a few).
+  std::unordered_map<std::string, std::vector<int>> objectsNamed;
+  for (int o = 0; o < scene->objectCount; ++o) {
+    const char* name = scene->objects[o]->name;
+    objectsNamed[std::string(name, strnlen(name, kNameSize))].push_back(o);
+  }
   std::vector<Affine> placement(scene->objectCount);
-  std::vector<bool> taken(scene->objectCount, false), placed(scene->objectCount, false);
+  std::vector<bool> placed(scene->objectCount, false);
   for (size_t i = 0; i < count; ++i) {
     const KeyframerNode& node = nodes[i];
     if (!node.object || std::strcmp(node.name, kDummyName) == 0) continue;
-    for (int o = 0; o < scene->objectCount; ++o) {
+    const auto named = objectsNamed.find(node.name);
+    if (named == objectsNamed.end()) continue;
+    std::vector<int> objects;
+    objects.swap(named->second);  // taken: a later node of the same name finds none
+    for (int o : objects) {
       const MeshObject& object = *scene->objects[o];
-      if (taken[o] || std::strncmp(object.name, node.name, kNameSize) != 0) continue;
-      taken[o] = true;
       const Affine mesh = MeshMatrix(object);
       Affine inverse;
       if (!Invert(mesh, &inverse)) continue;  // no way back to the node's space: left as it is

@@ -19,11 +19,21 @@ namespace {
 constexpr GLenum kIncrWrap = 0x8507;  // GL_INCR_WRAP (OpenGL 1.4, GL_EXT_stencil_wrap)
 constexpr GLenum kDecrWrap = 0x8508;  // GL_DECR_WRAP
 
-// The vertex arrays of `volume` drawn as triangles, every index of them.
+// The vertex arrays of `volume` drawn as triangles, every index of them. The
+// front cap lies in the casting surfaces themselves (or, for a flat patch,
+// in its plane): pushed a little away from the eye, its fragments on those
+// surfaces always fail the depth test, as z-fail counting needs, whatever
+// the rounding of a fan triangle's depth.
 void DrawVolumeTriangles(const ExactShadowVolume& volume) {
   glEnableClientState(GL_VERTEX_ARRAY);
   glVertexPointer(4, GL_FLOAT, 0, volume.Vertices());
-  glDrawElements(GL_TRIANGLES, volume.IndexCount(), GL_UNSIGNED_INT, volume.Indices());
+  const int32_t frontCap = volume.CapIndexCount() / 2;
+  glDrawElements(GL_TRIANGLES, volume.IndexCount() - frontCap, GL_UNSIGNED_INT, volume.Indices());
+  glEnable(GL_POLYGON_OFFSET_FILL);
+  glPolygonOffset(1.0f, 2.0f);
+  glDrawElements(GL_TRIANGLES, frontCap, GL_UNSIGNED_INT,
+                 volume.Indices() + volume.IndexCount() - frontCap);
+  glDisable(GL_POLYGON_OFFSET_FILL);
   glDisableClientState(GL_VERTEX_ARRAY);
 }
 
