@@ -137,8 +137,14 @@ void TexturePass(const MeshObject& mesh, int32_t faceCount, bool textured) {
   glDepthFunc(GL_EQUAL);
   glEnable(GL_BLEND);
   glBlendFunc(GL_ZERO, GL_SRC_COLOR);
-  glEnable(GL_TEXTURE_2D);
-  if (!textured) glColor3f(1, 1, 1);
+  // Without a texture image texturing is left off outright: OpenGL ignores
+  // an incomplete texture, WebGL samples it as black.
+  if (textured) {
+    glEnable(GL_TEXTURE_2D);
+  } else {
+    glDisable(GL_TEXTURE_2D);
+    glColor3f(1, 1, 1);
+  }
   glBegin(GL_TRIANGLES);
   if (mesh.texCoords == nullptr) {
     SendPositions(mesh, faceCount);
