@@ -5,3 +5,5 @@
 HWND MainWindow = nullptr;
 KeyState Keyboard;
 FrameRateState FrameRate;
+MouseState Mouse;
+ViewerState Viewer;

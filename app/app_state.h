@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/win32.h"
 #include "render/key_motion.h"
@@ -17,6 +18,26 @@ struct FrameRateState {
   float framesPerSecond = 0;    // the last measured rate
 };
 
+// The mouse as the window procedure last saw it: drags move the camera by
+// the difference between two positions.
+struct MouseState {
+  bool leftDown = false;   // a left-drag is under way (orbit)
+  bool rightDown = false;  // a right-drag is under way (pan)
+  int x = 0;               // the last cursor position, client pixels, y down
+  int y = 0;
+};
+
+// The viewer's switches and its notice in the window title.
+struct ViewerState {
+  bool helpShown = false;          // H / F1: the help overlay is drawn over each frame
+  bool screenshotPending = false;  // P / F12: save the next frame drawn
+  bool fullscreen = false;         // F11's state as the platform reported it
+  bool watch = false;              // --watch, set by main
+  bool watching = false;           // the current files are being watched
+  std::string notice;              // a message in the title, e.g. why a drop failed
+  uint32_t noticeUntil = 0;        // timeGetTime() when the notice gives way to the rate
+};
+
 // The application window; set once by WinMain, right after it is created.
 extern HWND MainWindow;
 
@@ -26,3 +47,10 @@ extern KeyState Keyboard;
 
 // Written and read only by UpdateFrameRate.
 extern FrameRateState FrameRate;
+
+// Written by the mouse handlers (viewer_input.cpp) only.
+extern MouseState Mouse;
+
+// Written by the viewer's key, drop and reload handlers; read by the
+// end-of-frame step and the frame-rate title.
+extern ViewerState Viewer;

@@ -1,8 +1,10 @@
 // The end-of-frame step: everything that follows RenderFrame's passes, in the
-// order the program relies on. The run's capture reads the drawn frame back
-// before the swap; the swap presents it; the virtual clock and the frame
+// order the program relies on. The help overlay, when shown, is drawn over
+// the frame first; the run's capture and the screenshot key read the drawn
+// frame back before the swap; the swap presents it; the virtual clock and the frame
 // limit act on the frame just presented; then the frame-rate title, then the
-// held-key motion, which therefore shows from the next frame on.
+// held-key motion, which therefore shows from the next frame on, and last
+// the --watch reload.
 #pragma once
 
 #include "platform/win32.h"

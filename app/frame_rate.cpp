@@ -17,6 +17,12 @@ void UpdateFrameRate(HWND window) {
   FrameRate.framesPerSecond = 10000.0f / static_cast<float>(elapsed);
   FrameRate.lastUpdateTime = timeGetTime();  // a new reading, taken after the division
   FrameRate.frameCount = 0;
+  // A notice (why a dropped file was refused) keeps the title until its time
+  // is up; the clock is read only while one stands.
+  if (Viewer.noticeUntil != 0) {
+    if (static_cast<int32_t>(timeGetTime() - Viewer.noticeUntil) < 0) return;
+    Viewer.noticeUntil = 0;
+  }
   // 40 characters hold every finite rate (at most "10000.000000") or "inf"
   // and the mode's suffix; snprintf bounds the write whatever the value. The
   // blend mode adds nothing.

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <string>
 
+#include "app/app_state.h"
+#include "app/controls.h"
 #include "app/win_main.h"
 #include "platform/platform.h"
 #include "platform/run_options.h"
@@ -15,6 +17,8 @@ int main(int argc, char** argv) {
   switch (ParseRunOptions(argc, argv, &options, &error)) {
     case RunAction::kHelp:
       std::fputs(RunUsage(), stdout);
+      std::fputs("Keys and mouse (held keys act once per frame):\n", stdout);
+      for (const std::string& line : ControlsText(80)) std::printf("%s\n", line.c_str());
       return 0;
     case RunAction::kVersion:
       std::fputs(RunVersion(), stdout);
@@ -29,6 +33,7 @@ int main(int argc, char** argv) {
   if (!options.modelPath.empty()) RequestedScene.modelPath = options.modelPath;
   if (!options.texturePath.empty()) RequestedScene.texturePath = options.texturePath;
   RequestedScene.fit = options.fit;
+  Viewer.watch = options.watch;
   RequestedScene.stage = options.stage;
   Shadows.mode = options.shadows;
   Shadows.showVolumes = options.showVolumes;

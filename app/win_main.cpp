@@ -9,6 +9,7 @@
 #include "app/app_state.h"
 #include "app/frame_end.h"
 #include "app/keyboard.h"
+#include "app/viewer_input.h"
 #include "platform/platform.h"
 #include "render/frame.h"
 #include "render/gl_context.h"
@@ -22,7 +23,18 @@ LRESULT WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
         WindowProcedure(window, WM_CLOSE, 0, 0);
         return 0;
       }
-      OnKeyDown(wParam);
+      if (!OnViewerKey(window, wParam, lParam)) OnKeyDown(wParam);
+      return 0;
+    case WM_MOUSEMOVE:
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP:
+    case WM_RBUTTONDOWN:
+    case WM_RBUTTONUP:
+    case WM_MOUSEWHEEL:
+      OnMouseMessage(window, message, wParam, lParam);
+      return 0;
+    case WM_DROPFILES:
+      OnDropFiles(window, reinterpret_cast<HDROP>(wParam));
       return 0;
     case WM_KEYUP:
       OnKeyUp(wParam);

@@ -13,7 +13,9 @@
 int WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLine, int showCommand);
 
 // Key messages go to OnKeyDown/OnKeyUp and return 0, except Escape's
-// WM_KEYDOWN, which is handled as WM_CLOSE; WM_SIZE makes the viewport and
+// WM_KEYDOWN, which is handled as WM_CLOSE, and the viewer's keys (R, P, H,
+// F1, F11, F12), which go to OnViewerKey; mouse messages go to
+// OnMouseMessage and WM_DROPFILES to OnDropFiles; WM_SIZE makes the viewport and
 // projection follow the client area; WM_DESTROY posts WM_QUIT with code 0;
 // everything else is DefWindowProcA's.
 LRESULT WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

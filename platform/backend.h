@@ -112,6 +112,11 @@ uint32_t BackendMilliseconds();
 // loop returning the code; the web backend's never returns.
 int BackendRunFrames(bool (*frame)(int* exitCode));
 
+// Switches the surface between fullscreen and its windowed size; returns
+// whether it is fullscreen afterwards (unchanged when it cannot switch, as
+// an offscreen surface cannot). The size change arrives as an event.
+bool BackendToggleFullscreen(BackendSurface* surface);
+
 // ---- Supplied by the core, for a backend's event pump ----
 
 // Keeps `reason` for PlatformFailureReason.
@@ -129,6 +134,19 @@ void QueueWindowMessage(HWND window, UINT code, WPARAM wParam = 0, LPARAM lParam
 // Queues the message of one key event (the system form with Alt held, for
 // F10 and for Alt itself, as Windows sends them).
 void QueueKeyMessage(HWND window, WPARAM virtualKey, bool down, bool repeat, bool alt);
+
+// Queues a mouse message (WM_MOUSEMOVE, WM_LBUTTONDOWN, ...) with the
+// client position (x, y) packed into lParam as Windows packs it and
+// `buttons`, the MK_ bits held after the event, as wParam.
+void QueueMouseMessage(HWND window, UINT code, WPARAM buttons, int x, int y);
+
+// Queues WM_MOUSEWHEEL: `delta` in 1/WHEEL_DELTA notches, positive away
+// from the user (cut to a 16-bit value), with the buttons held and the
+// cursor's position.
+void QueueWheelMessage(HWND window, int delta, WPARAM buttons, int x, int y);
+
+// Queues WM_DROPFILES for the files `paths`, dropped together.
+void QueueDroppedFiles(HWND window, std::vector<std::string> paths);
 
 // Every live window is gone from outside (the window system lost it): they
 // are marked dead without WM_DESTROY, `reason` is printed and the run ends

@@ -1,10 +1,11 @@
 // The web page's backend of the platform layer (backend.h), over
 // Emscripten's HTML5 API: the page's one canvas ("#canvas") is the window, a
 // WebGL2 context with the legacy GL emulation started on it is the OpenGL
-// context, DOM key events become key messages, a change of the canvas's
-// displayed size becomes WM_SIZE, and the frames run on the browser's
-// animation frames (emscripten_set_main_loop). The only file that sees
-// Emscripten.
+// context, DOM key and mouse events become key and mouse messages, files
+// the page hands over (picked or dropped, written into the page's file
+// system) become WM_DROPFILES, a change of the canvas's displayed size
+// becomes WM_SIZE, and the frames run on the browser's animation frames
+// (emscripten_set_main_loop). The only file that sees Emscripten.
 //
 // Limits: one window (a second one shares the canvas); WebGL2 is required
 // (with WebGL1, non-power-of-two textures with GL_REPEAT draw black); depth
@@ -13,6 +14,7 @@
 #include <emscripten.h>
 #include <emscripten/html5.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -39,6 +41,9 @@ constexpr char kCanvas[] = "#canvas";
 
 struct WebState {
   bool started = false;
+  WPARAM mouseButtons = 0;  // MK_ bits of the buttons held
+  int mouseX = 0;           // the cursor's last position on the canvas, pixels
+  int mouseY = 0;
   bool (*frame)(int* exitCode) = nullptr;  // the step RunFrameLoop was given
 };
 
@@ -122,6 +127,82 @@ EM_BOOL OnKey(int eventType, const EmscriptenKeyboardEvent* event, void*) {
   return KeepFromBrowser(key, *event) ? EM_TRUE : EM_FALSE;
 }
 
+// The canvas's pixels per CSS pixel (its drawing buffer over its shown size).
+void PixelsPerCssPixel(double* x, double* y) {
+  double cssWidth = 0;
+  double cssHeight = 0;
+  int width = 0;
+  int height = 0;
+  emscripten_get_element_css_size(kCanvas, &cssWidth, &cssHeight);
+  emscripten_get_canvas_element_size(kCanvas, &width, &height);
+  *x = cssWidth > 0 ? width / cssWidth : 1.0;
+  *y = cssHeight > 0 ? height / cssHeight : 1.0;
+}
+
+// The MK_ bit of a DOM mouse button; 0 for the buttons the program does not use.
+WPARAM ButtonBit(unsigned short button) {
+  return button == 0 ? MK_LBUTTON : button == 2 ? MK_RBUTTON : 0;
+}
+
+// Mouse events on the canvas (presses, moves, wheel) and on the whole window
+// (releases and moves, so a drag that leaves the canvas still ends), with the
+// position in the canvas's pixels.
+EM_BOOL OnMouse(int eventType, const EmscriptenMouseEvent* event, void* onCanvas) {
+  WebState& state = Web();
+  HWND window = PlatformFocusWindow();
+  if (window == nullptr) return EM_FALSE;
+  double scaleX = 1;
+  double scaleY = 1;
+  PixelsPerCssPixel(&scaleX, &scaleY);
+  if (onCanvas != nullptr) {
+    state.mouseX = static_cast<int>(std::lround(event->targetX * scaleX));
+    state.mouseY = static_cast<int>(std::lround(event->targetY * scaleY));
+  }
+  const WPARAM bit = ButtonBit(event->button);
+  switch (eventType) {
+    case EMSCRIPTEN_EVENT_MOUSEDOWN:
+      if (onCanvas == nullptr || bit == 0) return EM_FALSE;
+      state.mouseButtons |= bit;
+      QueueMouseMessage(window, bit == MK_LBUTTON ? WM_LBUTTONDOWN : WM_RBUTTONDOWN,
+                        state.mouseButtons, state.mouseX, state.mouseY);
+      return EM_TRUE;
+    case EMSCRIPTEN_EVENT_MOUSEUP:
+      // Seen by the canvas and then the window: taken once, where it is first.
+      if (bit == 0 || (state.mouseButtons & bit) == 0) return EM_FALSE;
+      state.mouseButtons &= ~bit;
+      QueueMouseMessage(window, bit == MK_LBUTTON ? WM_LBUTTONUP : WM_RBUTTONUP,
+                        state.mouseButtons, state.mouseX, state.mouseY);
+      return EM_FALSE;
+    case EMSCRIPTEN_EVENT_MOUSEMOVE:
+      if (onCanvas == nullptr) {
+        // Off the canvas only a drag goes on, by the movement in pixels.
+        if (state.mouseButtons == 0) return EM_FALSE;
+        state.mouseX += static_cast<int>(std::lround(event->movementX * scaleX));
+        state.mouseY += static_cast<int>(std::lround(event->movementY * scaleY));
+      }
+      QueueMouseMessage(window, WM_MOUSEMOVE, state.mouseButtons, state.mouseX, state.mouseY);
+      return EM_FALSE;
+    default:
+      return EM_FALSE;
+  }
+}
+
+// A wheel turn: DOM deltas are pixels (about 100 a notch), lines (3 a notch)
+// or pages; WM_MOUSEWHEEL counts WHEEL_DELTA a notch, positive away from the
+// user, where DOM's deltaY is positive towards the user.
+EM_BOOL OnWheel(int, const EmscriptenWheelEvent* event, void*) {
+  HWND window = PlatformFocusWindow();
+  if (window == nullptr) return EM_FALSE;
+  double perUnit = 1.2;  // DOM_DELTA_PIXEL
+  if (event->deltaMode == DOM_DELTA_LINE) perUnit = WHEEL_DELTA / 3.0;
+  if (event->deltaMode == DOM_DELTA_PAGE) perUnit = WHEEL_DELTA;
+  const double delta = std::max(-32768.0, std::min(32767.0, -event->deltaY * perUnit));
+  if (delta == 0) return EM_TRUE;
+  QueueWheelMessage(window, static_cast<int>(std::lround(delta)), Web().mouseButtons,
+                    Web().mouseX, Web().mouseY);
+  return EM_TRUE;  // the page does not scroll under the canvas
+}
+
 // The canvas's drawing buffer follows its displayed size times the device
 // pixel ratio; a change is sent as WM_SIZE, as a window's resize would be.
 void FollowDisplayedSize() {
@@ -165,6 +246,13 @@ bool BackendStart() {
   if (state.started) return true;
   emscripten_set_keydown_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_TRUE, OnKey);
   emscripten_set_keyup_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_TRUE, OnKey);
+  void* const onCanvas = const_cast<char*>(kCanvas);
+  emscripten_set_mousedown_callback(kCanvas, onCanvas, EM_TRUE, OnMouse);
+  emscripten_set_mousemove_callback(kCanvas, onCanvas, EM_TRUE, OnMouse);
+  emscripten_set_mouseup_callback(kCanvas, onCanvas, EM_TRUE, OnMouse);
+  emscripten_set_mouseup_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_FALSE, OnMouse);
+  emscripten_set_mousemove_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_FALSE, OnMouse);
+  emscripten_set_wheel_callback(kCanvas, nullptr, EM_TRUE, OnWheel);
   state.started = true;
   return true;
 }
@@ -308,4 +396,33 @@ int BackendRunFrames(bool (*frame)(int* exitCode)) {
   Web().frame = frame;
   emscripten_set_main_loop(AnimationFrame, 0, EM_TRUE);
   return 0;
+}
+
+// The canvas goes fullscreen at the next user event (a browser allows it only
+// inside one; the key that asks was handled a frame later) or leaves it now.
+// The new size arrives through FollowDisplayedSize.
+bool BackendToggleFullscreen(BackendSurface*) {
+  EmscriptenFullscreenChangeEvent status;
+  if (emscripten_get_fullscreen_status(&status) == EMSCRIPTEN_RESULT_SUCCESS && status.isFullscreen) {
+    emscripten_exit_fullscreen();
+    return false;
+  }
+  const EMSCRIPTEN_RESULT result = emscripten_request_fullscreen(kCanvas, EM_TRUE);
+  return result == EMSCRIPTEN_RESULT_SUCCESS;
+}
+
+// The page hands over files it has written into its file system (picked or
+// dropped): `paths`, one per line, reach the program as one WM_DROPFILES.
+extern "C" EMSCRIPTEN_KEEPALIVE void WebDropFiles(const char* paths) {
+  HWND window = PlatformFocusWindow();
+  if (window == nullptr || paths == nullptr) return;
+  std::vector<std::string> files;
+  std::string text = paths;
+  size_t start = 0;
+  while (start <= text.size()) {
+    const size_t end = std::min(text.find('\n', start), text.size());
+    if (end > start) files.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  if (!files.empty()) QueueDroppedFiles(window, std::move(files));
 }

@@ -42,6 +42,7 @@ struct SdlState {
   bool videoReady = false;
   uint64_t configStamp = 0;       // bumped by every GL window made
   std::string windowSystemError;  // set by the X error handler: a window is gone
+  WPARAM mouseButtons = 0;        // MK_ bits of the buttons held, from SDL's events
   GLsync frameInFlight = nullptr;                // fence after the last headless frame
   SDL_GLContext frameInFlightContext = nullptr;  // the context that fence belongs to
 };
@@ -172,9 +173,67 @@ WPARAM VirtualKeyOf(SDL_Keycode key) {
   return 0;
 }
 
+// The MK_ bit of an SDL button; 0 for the buttons the program does not use.
+WPARAM ButtonBit(uint8_t button) {
+  return button == SDL_BUTTON_LEFT ? MK_LBUTTON : button == SDL_BUTTON_RIGHT ? MK_RBUTTON : 0;
+}
+
+// The window an SDL event names, else the focus window.
+HWND EventWindow(uint32_t windowId) {
+  HWND window = WindowOfSdlId(windowId);
+  return window != nullptr ? window : PlatformFocusWindow();
+}
+
+// Turns one SDL mouse or drop event into queued messages; true when the
+// event was one of them (whether or not it meant anything to the program).
+bool TranslateSdlPointerEvent(const SDL_Event& event) {
+  WPARAM& buttons = Sdl().mouseButtons;
+  switch (event.type) {
+    case SDL_MOUSEMOTION: {
+      HWND window = EventWindow(event.motion.windowID);
+      if (window != nullptr)
+        QueueMouseMessage(window, WM_MOUSEMOVE, buttons, event.motion.x, event.motion.y);
+      return true;
+    }
+    case SDL_MOUSEBUTTONDOWN:
+    case SDL_MOUSEBUTTONUP: {
+      const WPARAM bit = ButtonBit(event.button.button);
+      HWND window = EventWindow(event.button.windowID);
+      if (bit == 0 || window == nullptr) return true;
+      const bool down = event.type == SDL_MOUSEBUTTONDOWN;
+      buttons = down ? (buttons | bit) : (buttons & ~bit);
+      const UINT code = bit == MK_LBUTTON ? (down ? WM_LBUTTONDOWN : WM_LBUTTONUP)
+                                          : (down ? WM_RBUTTONDOWN : WM_RBUTTONUP);
+      QueueMouseMessage(window, code, buttons, event.button.x, event.button.y);
+      return true;
+    }
+    case SDL_MOUSEWHEEL: {
+      HWND window = EventWindow(event.wheel.windowID);
+      if (window == nullptr) return true;
+      float notches = event.wheel.preciseY;
+      if (event.wheel.direction == SDL_MOUSEWHEEL_FLIPPED) notches = -notches;
+      int x = 0, y = 0;
+      SDL_GetMouseState(&x, &y);
+      const float delta = std::max(-32768.0f, std::min(32767.0f, notches * WHEEL_DELTA));
+      QueueWheelMessage(window, static_cast<int>(delta), buttons, x, y);
+      return true;
+    }
+    case SDL_DROPFILE: {
+      HWND window = EventWindow(event.drop.windowID);
+      if (event.drop.file != nullptr && window != nullptr)
+        QueueDroppedFiles(window, {std::string(event.drop.file)});
+      SDL_free(event.drop.file);
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
 // Turns one SDL event into a queued message; events without a meaning for
-// the program (mouse, focus, unknown keys) are dropped.
+// the program (focus, unknown keys, other buttons) are dropped.
 void TranslateSdlEvent(const SDL_Event& event) {
+  if (TranslateSdlPointerEvent(event)) return;
   switch (event.type) {
     case SDL_KEYDOWN:
     case SDL_KEYUP: {
@@ -279,6 +338,9 @@ bool BackendStart() {
   }
   // Closing the window is the program's business (WM_CLOSE), not SDL's.
   SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
+  // A drag keeps reporting motion when the cursor leaves the window, as a
+  // window with the mouse captured does.
+  SDL_SetHint(SDL_HINT_MOUSE_AUTO_CAPTURE, "1");
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
     if (Headless()) {
       PlatformFail(std::string("cannot start the offscreen video driver: ") + SDL_GetError());
@@ -300,6 +362,7 @@ bool BackendStart() {
     PlatformFail(std::string("cannot load the OpenGL library: ") + SDL_GetError());
     return false;
   }
+  SDL_EventState(SDL_DROPFILE, SDL_ENABLE);
   state.videoReady = true;
   return true;
 }
@@ -469,4 +532,12 @@ int BackendRunFrames(bool (*frame)(int* exitCode)) {
   while (frame(&exitCode)) {
   }
   return exitCode;
+}
+
+bool BackendToggleFullscreen(BackendSurface* surface) {
+  const bool fullscreen = (SDL_GetWindowFlags(surface->sdlWindow) & SDL_WINDOW_FULLSCREEN) != 0;
+  if (Headless()) return fullscreen;  // an offscreen surface keeps its size
+  if (SDL_SetWindowFullscreen(surface->sdlWindow, fullscreen ? 0 : SDL_WINDOW_FULLSCREEN_DESKTOP) != 0)
+    return fullscreen;
+  return !fullscreen;
 }

@@ -12,13 +12,26 @@
 
 #include "platform/win32.h"
 
-// One scripted key event: queued as the key message of a real key press right
-// before frame `frame` (1-based) is drawn.
+// What a scripted event stands for.
+enum class ScriptedKind : uint8_t {
+  kKey,        // a key press or release
+  kDrag,       // a whole left-button drag: down, one move by (dx, dy), up
+  kRightDrag,  // the same with the right button
+  kWheel,      // dx wheel notches, positive away from the user
+  kDrop,       // the file `path` dropped on the window
+};
+
+// One scripted event: queued as the messages of the real input right before
+// frame `frame` (1-based) is drawn. A drag starts at the client area's centre.
 struct ScriptedKey {
   uint32_t frame = 0;       // 1-based frame number
-  bool down = false;        // press (true) or release
-  bool alt = false;         // Alt held: the system-key form of the message
-  uint32_t virtualKey = 0;  // Windows virtual-key code, 1..254
+  bool down = false;        // key: press (true) or release
+  bool alt = false;         // key: Alt held, the system-key form of the message
+  uint32_t virtualKey = 0;  // key: Windows virtual-key code, 1..254
+  ScriptedKind kind = ScriptedKind::kKey;
+  int32_t dx = 0;    // drag: pixels right (-10000..10000); wheel: notches (-1000..1000)
+  int32_t dy = 0;    // drag: pixels down (-10000..10000)
+  std::string path = "";  // drop: the file, as given
 };
 
 // One capture: the image of frame `frame`, read back before its swap.
@@ -43,6 +56,7 @@ struct PlatformOptions {
   std::string modelPath;    // --model FILE
   std::string texturePath;  // --texture FILE
   bool fit = false;         // --fit
+  bool watch = false;       // --watch: reload the model and texture when they change
   uint32_t windowWidth = 800;   // --size: initial window and headless surface size, pixels
   uint32_t windowHeight = 600;  // (both 1..16384)
   bool vsync = true;            // a window's swap waits for the display's refresh
@@ -102,3 +116,20 @@ void CloseAtFrameLimit(HWND window);
 // frames and never returns: when `frame` returns false the loop stops and the
 // page is told the exit code.
 int RunFrameLoop(bool (*frame)(int* exitCode));
+
+// ---- The viewer's services ----
+
+// Writes the frame just drawn into `window` (read back before its swap, as
+// CaptureFrame does) as an upright RGB PNG named shadow-volume-NNNN.png in
+// the current directory: the first number from the run's count on whose name
+// no file exists yet, never overwriting one. Prints the name on standard
+// output and returns true with it in `path`; otherwise prints one line on
+// standard error (a read-only folder, say) and returns false. The run goes on
+// either way.
+bool SaveScreenshot(HWND window, std::string* path);
+
+// Switches `window` between fullscreen (the desktop's size, no frame) and its
+// windowed size; the size change arrives as WM_SIZE. Returns whether the
+// window is fullscreen afterwards; a surface that cannot change (headless)
+// stays as it is.
+bool ToggleFullscreen(HWND window);

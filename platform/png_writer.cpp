@@ -2,7 +2,9 @@
 // reported through libpng's setjmp convention and turned into a message.
 #include "platform/png_writer.h"
 
+#include <fcntl.h>
 #include <png.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <csetjmp>
@@ -51,17 +53,12 @@ bool WriteRows(FILE* file, uint32_t width, uint32_t height, png_bytepp rows, Png
 
 }  // namespace
 
-bool WritePngRgb(const std::string& path, uint32_t width, uint32_t height, const uint8_t* rgb,
-                 std::string* error) {
-  if (width == 0 || height == 0 || rgb == nullptr) {
-    *error = path + ": no image to write";
-    return false;
-  }
-  FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) {
-    *error = path + ": cannot create: " + std::strerror(errno);
-    return false;
-  }
+namespace {
+
+// Writes the image into `file`, opened for `path`, and closes it; a failed
+// write removes the file.
+bool WriteAndClose(FILE* file, const std::string& path, uint32_t width, uint32_t height,
+                   const uint8_t* rgb, std::string* error) {
   std::vector<png_bytep> rows(height);
   for (uint32_t y = 0; y < height; ++y) {
     rows[y] = const_cast<png_bytep>(rgb + static_cast<size_t>(y) * width * 3);
@@ -75,4 +72,43 @@ bool WritePngRgb(const std::string& path, uint32_t width, uint32_t height, const
     return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool WritePngRgb(const std::string& path, uint32_t width, uint32_t height, const uint8_t* rgb,
+                 std::string* error) {
+  if (width == 0 || height == 0 || rgb == nullptr) {
+    *error = path + ": no image to write";
+    return false;
+  }
+  FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) {
+    *error = path + ": cannot create: " + std::strerror(errno);
+    return false;
+  }
+  return WriteAndClose(file, path, width, height, rgb, error);
+}
+
+PngCreation WritePngRgbNewFile(const std::string& path, uint32_t width, uint32_t height,
+                               const uint8_t* rgb, std::string* error) {
+  if (width == 0 || height == 0 || rgb == nullptr) {
+    *error = path + ": no image to write";
+    return PngCreation::kFailed;
+  }
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    if (errno == EEXIST) return PngCreation::kExists;
+    *error = path + ": cannot create: " + std::strerror(errno);
+    return PngCreation::kFailed;
+  }
+  FILE* file = fdopen(fd, "wb");
+  if (file == nullptr) {
+    *error = path + ": cannot create: " + std::strerror(errno);
+    close(fd);
+    std::remove(path.c_str());
+    return PngCreation::kFailed;
+  }
+  return WriteAndClose(file, path, width, height, rgb, error) ? PngCreation::kWritten
+                                                              : PngCreation::kFailed;
 }

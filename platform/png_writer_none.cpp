@@ -7,3 +7,9 @@ bool WritePngRgb(const std::string& path, uint32_t, uint32_t, const uint8_t*,
   *error = path + ": this build writes no PNG files (it is made without libpng)";
   return false;
 }
+
+PngCreation WritePngRgbNewFile(const std::string& path, uint32_t, uint32_t, const uint8_t*,
+                               std::string* error) {
+  *error = path + ": this build writes no PNG files (it is made without libpng)";
+  return PngCreation::kFailed;
+}

@@ -51,8 +51,61 @@ constexpr NamedKey kNamedKeys[] = {
     {"UP", VK_UP},        {"DOWN", VK_DOWN},     {"LEFT", VK_LEFT},     {"RIGHT", VK_RIGHT},
     {"HOME", VK_HOME},    {"END", VK_END},       {"DELETE", VK_DELETE}, {"PAGEDOWN", VK_NEXT},
     {"PAGEUP", VK_PRIOR}, {"INSERT", VK_INSERT}, {"TAB", VK_TAB},       {"ESCAPE", VK_ESCAPE},
-    {"S", 'S'},           {"V", 'V'},
+    {"S", 'S'},           {"V", 'V'},            {"R", 'R'},            {"P", 'P'},
+    {"H", 'H'},           {"F1", VK_F1},         {"F11", VK_F11},       {"F12", VK_F12},
 };
+
+constexpr int32_t kMaxScriptedDrag = 10000;   // pixels each way
+constexpr int32_t kMaxScriptedWheel = 1000;   // notches each way
+
+// A whole number, optionally signed, in [-limit, limit].
+bool ParseSigned(const std::string& text, int32_t limit, int32_t* value) {
+  const bool negative = !text.empty() && (text[0] == '-' || text[0] == '+');
+  uint32_t magnitude = 0;
+  if (!ParseCount(negative ? text.substr(1) : text, 0, &magnitude) ||
+      magnitude > static_cast<uint32_t>(limit))
+    return false;
+  *value = static_cast<int32_t>(magnitude) * (text[0] == '-' ? -1 : 1);
+  return true;
+}
+
+// The mouse and drop items' ACTION:REST after the frame; false with `why`
+// when the action is one of them but REST is wrong, and `known` false when
+// the action is none of them.
+bool ParseViewerItem(const std::string& action, const std::string& rest, ScriptedKey* key,
+                     bool* known, std::string* why) {
+  *known = true;
+  if (strcasecmp(action.c_str(), "drag") == 0 || strcasecmp(action.c_str(), "rdrag") == 0) {
+    key->kind = strcasecmp(action.c_str(), "drag") == 0 ? ScriptedKind::kDrag
+                                                         : ScriptedKind::kRightDrag;
+    const size_t colon = rest.find(':');
+    if (colon == std::string::npos || !ParseSigned(rest.substr(0, colon), kMaxScriptedDrag, &key->dx) ||
+        !ParseSigned(rest.substr(colon + 1), kMaxScriptedDrag, &key->dy)) {
+      *why = "expected FRAME:" + action + ":DX:DY, pixels from -10000 to 10000";
+      return false;
+    }
+    return true;
+  }
+  if (strcasecmp(action.c_str(), "wheel") == 0) {
+    key->kind = ScriptedKind::kWheel;
+    if (!ParseSigned(rest, kMaxScriptedWheel, &key->dx)) {
+      *why = "expected FRAME:wheel:K, notches from -1000 to 1000";
+      return false;
+    }
+    return true;
+  }
+  if (strcasecmp(action.c_str(), "drop") == 0) {
+    key->kind = ScriptedKind::kDrop;
+    key->path = rest;
+    if (rest.empty()) {
+      *why = "expected FRAME:drop:PATH";
+      return false;
+    }
+    return true;
+  }
+  *known = false;
+  return true;
+}
 
 // A key name in any letter case, or a virtual-key number.
 bool ParseKeyName(const std::string& text, uint32_t* value) {
@@ -70,7 +123,8 @@ bool ParseKeyItem(const std::string& item, ScriptedKey* key, std::string* why) {
   size_t first = item.find(':');
   size_t second = first == std::string::npos ? first : item.find(':', first + 1);
   if (second == std::string::npos) {
-    *why = "expected FRAME:down:KEY or FRAME:up:KEY";
+    *why = "expected FRAME:down:KEY, FRAME:up:KEY, FRAME:drag:DX:DY, FRAME:rdrag:DX:DY, "
+           "FRAME:wheel:K or FRAME:drop:PATH";
     return false;
   }
   if (!ParseCount(item.substr(0, first), 1, &key->frame)) {
@@ -78,9 +132,12 @@ bool ParseKeyItem(const std::string& item, ScriptedKey* key, std::string* why) {
     return false;
   }
   const std::string action = item.substr(first + 1, second - first - 1);
+  bool viewerItem = false;
+  if (!ParseViewerItem(action, item.substr(second + 1), key, &viewerItem, why)) return false;
+  if (viewerItem) return true;
   key->down = strcasecmp(action.c_str(), "down") == 0;
   if (!key->down && strcasecmp(action.c_str(), "up") != 0) {
-    *why = "the action must be down or up";
+    *why = "the action must be down, up, drag, rdrag, wheel or drop";
     return false;
   }
   std::string name = item.substr(second + 1);
@@ -156,6 +213,10 @@ RunAction ParseRunOptions(int argc, const char* const* argv, PlatformOptions* op
     }
     if (name == "--fit" && !inlineValue) {
       options->fit = true;
+      continue;
+    }
+    if (name == "--watch" && !inlineValue) {
+      options->watch = true;
       continue;
     }
     if (name == "--no-vsync" && !inlineValue) {
@@ -258,6 +319,7 @@ const char* RunUsage() {
          "  --model FILE         read this 3DS model instead of shadow2.3DS\n"
          "  --texture FILE       read this TIFF texture instead of txt.tif\n"
          "  --fit                centre the model and scale it so its largest half-extent is 50\n"
+         "  --watch              reload the model and the texture when they change on disk\n"
          "  --shadows MODE       blend (blended volumes, the default), exact (volumes counted\n"
          "                       in the stencil buffer) or off\n"
          "  --show-volumes       draw the shadow volumes translucent over the picture\n"
@@ -266,25 +328,17 @@ const char* RunUsage() {
          "  --size WxH           initial window size and headless surface size (800x600)\n"
          "  --no-vsync           in a window, do not wait for the display's refresh\n"
          "  --frames N           close the window after frame N has been presented\n"
-         "  --keys SCRIPT        scripted keys: N:down:KEY,N:up:KEY,... queued right before\n"
-         "                       frame N; KEY is UP DOWN LEFT RIGHT HOME END DELETE PAGEDOWN\n"
-         "                       PAGEUP INSERT TAB ESCAPE S V (any case) or a virtual-key\n"
-         "                       number, optionally ALT+KEY\n"
+         "  --keys SCRIPT        scripted input, comma-separated, queued right before frame N:\n"
+         "                       N:down:KEY, N:up:KEY with KEY one of UP DOWN LEFT RIGHT HOME\n"
+         "                       END DELETE PAGEDOWN PAGEUP INSERT TAB ESCAPE S V R P H F1\n"
+         "                       F11 F12 (any case) or a virtual-key number, optionally ALT+KEY;\n"
+         "                       N:drag:DX:DY and N:rdrag:DX:DY (a left or right drag from\n"
+         "                       the centre), N:wheel:K (K notches, negative zooms out),\n"
+         "                       N:drop:PATH (a file dropped on the window)\n"
          "  --capture N:FILE.png write frame N as an RGB PNG (repeatable)\n"
          "  --clock-step MS      virtual clock: starts at 1, advances MS (from 1) per frame\n"
          "  -h, --help           this text\n"
          "  -V, --version        the version\n"
-         "Keys (held keys act once per frame):\n"
-         "  Up / Down            camera forward / back\n"
-         "  Left / Right         camera left / right\n"
-         "  Home / End           light mode: light up / down; camera mode: tilt up / down\n"
-         "  Delete / Page Down   light mode: light left / right; camera mode: turn left / right\n"
-         "  Page Up / Insert     light mode: light away / nearer; camera mode: roll clockwise /\n"
-         "                       counter-clockwise\n"
-         "  Tab                  switch between light mode (at start) and camera mode\n"
-         "  S                    cycle the shadows: blend, exact, off\n"
-         "  V                    show or hide the shadow volumes\n"
-         "  Escape, Alt+F4, the window's close button: quit\n"
          "Exit codes: 0 closed, 1 no window or OpenGL context, window destroyed from outside\n"
          "or a capture not written, 2 unusable model file, 64 bad command line.\n";
 }

@@ -1,5 +1,5 @@
 // The command line of shadow_volume: --headless, --size, --no-vsync,
-// --frames, --keys, --capture, --clock-step, --model, --texture, --fit,
+// --frames, --keys, --capture, --clock-step, --model, --texture, --fit, --watch,
 // --shadows, --show-volumes, --stage,
 // -h/--help, -V/--version, turned into PlatformOptions. Pure parsing:
 // nothing is opened or checked on disk here.
@@ -25,9 +25,12 @@ RunAction ParseRunOptions(int argc, const char* const* argv, PlatformOptions* op
                           std::string* error);
 
 // Parses a key script, "N:down:KEY,N:up:KEY,...": N a frame from 1, KEY one
-// of UP DOWN LEFT RIGHT HOME END DELETE PAGEDOWN PAGEUP INSERT TAB ESCAPE S V or
-// a virtual-key number (decimal or 0x hex, 1..254), optionally "ALT+"-prefixed;
-// words in any letter case. An unknown key's error lists the names.
+// of UP DOWN LEFT RIGHT HOME END DELETE PAGEDOWN PAGEUP INSERT TAB ESCAPE S V R
+// P H F1 F11 F12 or a virtual-key number (decimal or 0x hex, 1..254),
+// optionally "ALT+"-prefixed; words in any letter case. Mouse and drop items
+// are "N:drag:DX:DY", "N:rdrag:DX:DY" (pixels, -10000..10000), "N:wheel:K"
+// (notches, -1000..1000) and "N:drop:PATH" (everything after the second
+// colon; a path cannot hold a comma). An unknown key's error lists the names.
 // Appends the events, stably ordered by frame; false with `error` naming the
 // bad item (nothing appended then).
 bool ParseKeyScript(const std::string& script, std::vector<ScriptedKey>* keys, std::string* error);

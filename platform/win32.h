@@ -15,7 +15,7 @@
 // both layouts.
 //
 // Limits: one thread; messages are those the program needs (window life,
-// keys, close, size); no painting, menus, or character messages.
+// keys, mouse, dropped files, close, size); no painting, menus, or character messages.
 #pragma once
 
 #include <cstddef>
@@ -47,6 +47,7 @@ struct InstanceRecord;
 struct IconRecord;
 struct BrushRecord;
 struct MenuRecord;
+struct DropRecord;
 using HWND = WindowRecord*;
 using HDC = DeviceContextRecord*;
 using HGLRC = RenderingContextRecord*;
@@ -56,6 +57,7 @@ using HCURSOR = HICON;
 using HBRUSH = BrushRecord*;
 using HMENU = MenuRecord*;
 using HGDIOBJ = void*;
+using HDROP = DropRecord*;  // WM_DROPFILES's wParam
 
 using WNDPROC = LRESULT (*)(HWND, UINT, WPARAM, LPARAM);
 
@@ -146,6 +148,22 @@ constexpr UINT WM_KEYDOWN = 0x0100;
 constexpr UINT WM_KEYUP = 0x0101;
 constexpr UINT WM_SYSKEYDOWN = 0x0104;
 constexpr UINT WM_SYSKEYUP = 0x0105;
+constexpr UINT WM_MOUSEMOVE = 0x0200;
+constexpr UINT WM_LBUTTONDOWN = 0x0201;
+constexpr UINT WM_LBUTTONUP = 0x0202;
+constexpr UINT WM_RBUTTONDOWN = 0x0204;
+constexpr UINT WM_RBUTTONUP = 0x0205;
+constexpr UINT WM_MOUSEWHEEL = 0x020A;
+constexpr UINT WM_DROPFILES = 0x0233;
+
+// Mouse messages: lParam holds the cursor's client x in its low 16 bits and
+// y in the next 16, each signed (a captured drag may leave the window);
+// wParam's low word holds the MK_ bits of the buttons held, and for
+// WM_MOUSEWHEEL its high word the signed wheel delta, WHEEL_DELTA a notch
+// away from the user.
+constexpr WPARAM MK_LBUTTON = 0x0001;
+constexpr WPARAM MK_RBUTTON = 0x0002;
+constexpr int WHEEL_DELTA = 120;
 
 constexpr UINT CS_VREDRAW = 0x0001;
 constexpr UINT CS_HREDRAW = 0x0002;
@@ -287,6 +305,14 @@ LRESULT DispatchMessageA(const MSG* message);
 LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // Queues WM_QUIT with wParam = exitCode.
 void PostQuitMessage(int exitCode);
+
+// WM_DROPFILES: with index 0xFFFFFFFF, the number of files dropped; else
+// the length of file `index`'s path, which is copied with its terminator
+// into `file` (cut to `size` - 1 characters) when `file` is not null. 0 for
+// a bad handle or index.
+UINT DragQueryFileA(HDROP drop, UINT index, LPSTR file, UINT size);
+// Releases the drop's record; the handle is invalid afterwards.
+void DragFinish(HDROP drop);
 
 // The window's device context (one per window; never needs releasing).
 HDC GetDC(HWND window);

@@ -9,6 +9,7 @@
 // layer's own table (8-bit RGB like a true-colour desktop, optional alpha and
 // stencil, depth 32/24/16/none, single or double buffer); key messages carry
 // no hardware scan code in lParam.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "platform/backend.h"
+#include "platform/drop_files.h"
 #include "platform/platform.h"
 #include "platform/png_writer.h"
 #include "platform/win32.h"
@@ -149,7 +151,40 @@ MSG KeyMessage(HWND window, WPARAM virtualKey, bool down, bool wasDown, bool alt
   return MakeMessage(window, code, virtualKey, KeyLParam(down, wasDown || !down, alt));
 }
 
-// Queues the scripted key events of the frame about to be drawn (and of any
+// lParam of a mouse message: the client position, x in the low word and y
+// in the high word, each as a 16-bit two's-complement number.
+LPARAM MouseLParam(int x, int y) {
+  return static_cast<LPARAM>(static_cast<uint32_t>(static_cast<uint16_t>(x)) |
+                             (static_cast<uint32_t>(static_cast<uint16_t>(y)) << 16));
+}
+
+// Queues the messages of a scripted mouse or drop event for `window`: a
+// drag from the client area's centre, with the button held, one move and the
+// release; wheel notches in messages of at most 100 notches each; a drop.
+void QueueScriptedPointerEvent(HWND window, const ScriptedKey& event) {
+  if (event.kind == ScriptedKind::kDrop) {
+    QueueDroppedFiles(window, {event.path});
+    return;
+  }
+  RECT client{};
+  GetClientRect(window, &client);
+  const int x = (client.right - client.left) / 2, y = (client.bottom - client.top) / 2;
+  if (event.kind == ScriptedKind::kWheel) {
+    for (int left = event.dx; left != 0;) {
+      const int notches = std::max(-100, std::min(100, left));
+      left -= notches;
+      QueueWheelMessage(window, notches * WHEEL_DELTA, 0, x, y);
+    }
+    return;
+  }
+  const bool leftButton = event.kind == ScriptedKind::kDrag;
+  const WPARAM bit = leftButton ? MK_LBUTTON : MK_RBUTTON;
+  QueueMouseMessage(window, leftButton ? WM_LBUTTONDOWN : WM_RBUTTONDOWN, bit, x, y);
+  QueueMouseMessage(window, WM_MOUSEMOVE, bit, x + event.dx, y + event.dy);
+  QueueMouseMessage(window, leftButton ? WM_LBUTTONUP : WM_RBUTTONUP, 0, x + event.dx, y + event.dy);
+}
+
+// Queues the scripted events of the frame about to be drawn (and of any
 // earlier frame not yet reached), in script order.
 void QueueScriptedKeys() {
   PlatformState& state = State();
@@ -159,6 +194,10 @@ void QueueScriptedKeys() {
     const ScriptedKey& key = state.options.keys[state.nextScriptedKey++];
     HWND window = PlatformFocusWindow();
     if (window == nullptr) continue;
+    if (key.kind != ScriptedKind::kKey) {
+      QueueScriptedPointerEvent(window, key);
+      continue;
+    }
     uint32_t code = key.virtualKey & 0xFF;
     bool wasDown = state.scriptHeld[code];
     state.scriptHeld[code] = key.down;
@@ -201,23 +240,33 @@ bool HasSurface(HDC dc) {
   return dc != nullptr && IsLive(dc->window) && dc->window->surface != nullptr;
 }
 
+// The frame just drawn into `window`, read back before its swap, as upright
+// RGB rows; empty (width and height 0) when the window has no pixels.
+std::vector<uint8_t> ReadFrameUpright(HWND window, int* width, int* height) {
+  *width = 0;
+  *height = 0;
+  BackendDrawableSize(window->surface, width, height);
+  if (*width <= 0 || *height <= 0) return {};
+  size_t rowBytes = static_cast<size_t>(*width) * 3;
+  std::vector<uint8_t> bottomUp(rowBytes * *height);
+  BackendReadFrame(window->surface, *width, *height, bottomUp.data());
+  std::vector<uint8_t> upright(bottomUp.size());
+  for (int y = 0; y < *height; ++y) {
+    std::memcpy(&upright[static_cast<size_t>(y) * rowBytes],
+                &bottomUp[static_cast<size_t>(*height - 1 - y) * rowBytes], rowBytes);
+  }
+  return upright;
+}
+
 // Reads the back buffer of `window` and writes it as an upright PNG.
 void WriteCapture(HWND window, const std::string& path) {
   int width = 0;
   int height = 0;
-  BackendDrawableSize(window->surface, &width, &height);
+  const std::vector<uint8_t> upright = ReadFrameUpright(window, &width, &height);
   std::string error;
-  if (width <= 0 || height <= 0) {
+  if (upright.empty()) {
     std::fprintf(stderr, "capture: %s: the window has no pixels\n", path.c_str());
     return;
-  }
-  size_t rowBytes = static_cast<size_t>(width) * 3;
-  std::vector<uint8_t> bottomUp(rowBytes * height);
-  BackendReadFrame(window->surface, width, height, bottomUp.data());
-  std::vector<uint8_t> upright(bottomUp.size());
-  for (int y = 0; y < height; ++y) {
-    std::memcpy(&upright[static_cast<size_t>(y) * rowBytes],
-                &bottomUp[static_cast<size_t>(height - 1 - y) * rowBytes], rowBytes);
   }
   if (!WritePngRgb(path, width, height, upright.data(), &error)) {
     std::fprintf(stderr, "capture: %s\n", error.c_str());
@@ -254,6 +303,22 @@ void QueueWindowMessage(HWND window, UINT code, WPARAM wParam, LPARAM lParam) {
 
 void QueueKeyMessage(HWND window, WPARAM virtualKey, bool down, bool repeat, bool alt) {
   State().input.push_back(KeyMessage(window, virtualKey, down, repeat, alt));
+}
+
+void QueueMouseMessage(HWND window, UINT code, WPARAM buttons, int x, int y) {
+  State().input.push_back(MakeMessage(window, code, buttons, MouseLParam(x, y)));
+}
+
+void QueueWheelMessage(HWND window, int delta, WPARAM buttons, int x, int y) {
+  const int bounded = std::max(-32768, std::min(32767, delta));
+  const WPARAM wParam =
+      (static_cast<WPARAM>(static_cast<uint16_t>(bounded)) << 16) | (buttons & 0xFFFF);
+  State().input.push_back(MakeMessage(window, WM_MOUSEWHEEL, wParam, MouseLParam(x, y)));
+}
+
+void QueueDroppedFiles(HWND window, std::vector<std::string> paths) {
+  HDROP drop = MakeDrop(std::move(paths));
+  State().input.push_back(MakeMessage(window, WM_DROPFILES, reinterpret_cast<WPARAM>(drop)));
 }
 
 void LoseAllWindows(const std::string& reason) {
@@ -588,4 +653,49 @@ void CloseAtFrameLimit(HWND window) {
 DWORD timeGetTime() {
   if (State().options.virtualClock) return State().virtualNow;
   return BackendMilliseconds();
+}
+
+// ---- The viewer's services ----
+
+namespace {
+
+// The next screenshot number to try: the layer's count for the run, so a
+// run never tries a name twice.
+uint32_t NextScreenshotNumber = 1;
+constexpr uint32_t kLastScreenshotNumber = 99999;
+
+}  // namespace
+
+bool SaveScreenshot(HWND window, std::string* path) {
+  int width = 0, height = 0;
+  const std::vector<uint8_t> rgb =
+      IsLive(window) && window->surface != nullptr ? ReadFrameUpright(window, &width, &height)
+                                                   : std::vector<uint8_t>{};
+  std::string error = "the window has no pixels";
+  while (!rgb.empty() && NextScreenshotNumber <= kLastScreenshotNumber) {
+    char name[32];
+    std::snprintf(name, sizeof name, "shadow-volume-%04u.png", NextScreenshotNumber);
+    // Names taken by files already there are skipped without opening them.
+    const PngCreation made = WritePngRgbNewFile(name, static_cast<uint32_t>(width),
+                                                static_cast<uint32_t>(height), rgb.data(), &error);
+    if (made == PngCreation::kExists) {
+      ++NextScreenshotNumber;
+      continue;
+    }
+    if (made == PngCreation::kFailed) break;
+    ++NextScreenshotNumber;
+    *path = name;
+    std::printf("%s\n", name);
+    std::fflush(stdout);
+    return true;
+  }
+  if (NextScreenshotNumber > kLastScreenshotNumber)
+    error = "shadow-volume-0001.png to shadow-volume-99999.png all exist";
+  std::fprintf(stderr, "shadow_volume: screenshot not saved: %s\n", error.c_str());
+  return false;
+}
+
+bool ToggleFullscreen(HWND window) {
+  if (!IsLive(window) || window->surface == nullptr) return false;
+  return BackendToggleFullscreen(window->surface);
 }

@@ -2,11 +2,13 @@
 // render_state.h for who writes and reads each.
 #include "render/render_state.h"
 
+#include "render/camera.h"
+
 GlContextState GlContext;
 PIXELFORMATDESCRIPTOR PixelFormatRequest;
 SceneRequest RequestedScene;
 SceneGlobals LoadedScene;
 ShadowView Shadows;
 Vec3 CameraPivot = {0.0f, 0.0f, 0.0f};
-Vec3 LightPosition = {20.0f, 20.0f, 70.0f};
+Vec3 LightPosition = kStartLight;
 LightParams PointLight;

@@ -81,13 +81,13 @@ extern SceneGlobals LoadedScene;
 // frame and the frame-rate title.
 extern ShadowView Shadows;
 
-// Sum of all camera translation steps, in model coordinates; its negation is
-// the eye's position. (0, 0, 0) at start, (0, 0, -200) after scene set-up.
-// Changed only by TranslateCamera.
+// The negated eye position, in model coordinates: the sum of all camera
+// translation steps, turned with the eye by the orbit. (0, 0, 0) at start,
+// (0, 0, -200) after scene set-up. Changed only by camera.cpp.
 extern Vec3 CameraPivot;
 
 // The point light's position in model coordinates; starts at (20, 20, 70).
-// Changed only by ApplyHeldKeyMotion in light mode.
+// Changed only by ApplyHeldKeyMotion in light mode and by PlaceStartView.
 extern Vec3 LightPosition;
 
 // Written only by the setters of lighting.h, at the start of every lit pass;

@@ -8,6 +8,8 @@
 // replaces it. The files come from RequestedScene.
 #pragma once
 
+#include <string>
+
 #include "platform/win32.h"
 #include "render/render_state.h"
 
@@ -37,5 +39,7 @@ SetupResult SetupScene(HWND window);
 // LoadedScene held, which is released. Needs the OpenGL context SetupScene
 // made; the camera and the light are left where they are. Reports as
 // SetupScene does; on kModelUnusable LoadedScene is left as it was, so the
-// previous model stays drawn.
-SetupResult LoadModelIntoScene(const SceneRequest& request);
+// previous model stays drawn. With `refusal` (a replacement during the run)
+// a file cut off inside a chunk is refused too, and the one line saying why
+// the model is not used goes there instead of to standard error.
+SetupResult LoadModelIntoScene(const SceneRequest& request, std::string* refusal = nullptr);

@@ -232,10 +232,24 @@ DWORD timeGetTime() {
   return reading;
 }
 
+bool SaveScreenshot(HWND w, std::string* path) {
+  Log("SaveScreenshot(" + Name(w, &window, "window") + ")");
+  *path = "shadow-volume-0001.png";
+  return true;
+}
+bool ToggleFullscreen(HWND w) {
+  Log("ToggleFullscreen(" + Name(w, &window, "window") + ")");
+  return false;
+}
+
 // ---- The renderer's entry points, as WinMain sees them ----
 SetupResult SetupScene(HWND w) {
   Log("SetupScene");
   fake.setupWindow = w;
+  return SetupResult::kReady;
+}
+SetupResult LoadModelIntoScene(const SceneRequest& request, std::string*) {
+  Log("LoadModelIntoScene(" + request.modelPath + ")");
   return SetupResult::kReady;
 }
 void RenderFrame(HWND) {

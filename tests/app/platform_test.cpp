@@ -15,6 +15,7 @@
 #include "app/app_state.h"
 #include "app/win_main.h"
 #include "platform/platform.h"
+#include "platform/run_options.h"
 #include "platform/win32.h"
 #include "render/gl_context.h"
 #include "tests/support/png_reader.h"
@@ -497,6 +498,82 @@ TEST(Platform, PixelFormatRules) {
 }
 
 }  // namespace
+
+TEST(Platform, MouseWheelAndDropsArriveWithTheWindowsPacking) {
+  ConfigurePlatform(Headless());
+  Drain();
+  auto button = [](uint32_t type, uint8_t which, int x, int y) {
+    SDL_Event event{};
+    event.type = type;
+    event.button.button = which;
+    event.button.x = x;
+    event.button.y = y;
+    ASSERT_EQ(SDL_PushEvent(&event), 1);
+  };
+  button(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_LEFT, 10, 20);
+  SDL_Event motion{};
+  motion.type = SDL_MOUSEMOTION;
+  motion.motion.x = -5;  // a captured drag outside the window
+  motion.motion.y = 700;
+  ASSERT_EQ(SDL_PushEvent(&motion), 1);
+  button(SDL_MOUSEBUTTONUP, SDL_BUTTON_LEFT, -5, 700);
+  button(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_MIDDLE, 1, 1);  // not one the program uses
+  button(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_RIGHT, 3, 4);
+  SDL_Event wheel{};
+  wheel.type = SDL_MOUSEWHEEL;
+  wheel.wheel.y = -2;
+  wheel.wheel.preciseY = -2.0f;
+  ASSERT_EQ(SDL_PushEvent(&wheel), 1);
+  SDL_Event drop{};
+  drop.type = SDL_DROPFILE;
+  drop.drop.file = SDL_strdup("models/a b.3ds");
+  ASSERT_EQ(SDL_PushEvent(&drop), 1);
+  const std::vector<MSG> got = Drain();
+  ASSERT_EQ(got.size(), 6u);
+  ExpectMessages({got.begin(), got.begin() + 4},
+                 {{WM_LBUTTONDOWN, MK_LBUTTON, 10 | (20u << 16)},
+                  {WM_MOUSEMOVE, MK_LBUTTON, 0xFFFBu | (700u << 16)},
+                  {WM_LBUTTONUP, 0, 0xFFFBu | (700u << 16)},
+                  {WM_RBUTTONDOWN, MK_RBUTTON, 3 | (4u << 16)}},
+                 "buttons and motion");
+  EXPECT_EQ(got[4].message, WM_MOUSEWHEEL);
+  EXPECT_EQ(got[4].wParam, (static_cast<WPARAM>(0x10000 - 240) << 16) | MK_RBUTTON);
+  ASSERT_EQ(got[5].message, WM_DROPFILES);
+  HDROP files = reinterpret_cast<HDROP>(got[5].wParam);
+  ASSERT_EQ(DragQueryFileA(files, 0xFFFFFFFFu, nullptr, 0), 1u);
+  char name[8];
+  EXPECT_EQ(DragQueryFileA(files, 0, name, sizeof name), 14u);
+  EXPECT_STREQ(name, "models/");  // cut to the buffer, terminated
+  DragFinish(files);
+  EXPECT_EQ(DragQueryFileA(files, 0xFFFFFFFFu, nullptr, 0), 0u);  // released
+  button(SDL_MOUSEBUTTONUP, SDL_BUTTON_RIGHT, 3, 4);
+  Drain();
+}
+
+TEST(Platform, ScriptedDragsWheelAndDropsArriveAsMouseMessages) {
+  PlatformOptions options = Headless();
+  std::string error;
+  ASSERT_TRUE(ParseKeyScript("2:rdrag:-30:5,2:wheel:150,2:drop:x.3ds", &options.keys, &error));
+  ConfigurePlatform(options);
+  MakeMainCurrent();
+  ExpectMessages(Drain(), {}, "frame 1");
+  ASSERT_TRUE(SwapBuffers(GlContext.deviceContext));
+  const std::vector<MSG> got = Drain();
+  ASSERT_EQ(got.size(), 6u);
+  // From the client area's centre.
+  RECT client{};
+  GetClientRect(HeadlessWindow::window, &client);
+  const uint32_t x = static_cast<uint32_t>(client.right / 2), y = static_cast<uint32_t>(client.bottom / 2);
+  ExpectMessages({got.begin(), got.begin() + 3},
+                 {{WM_RBUTTONDOWN, MK_RBUTTON, x | (y << 16)},
+                  {WM_MOUSEMOVE, MK_RBUTTON, (x - 30) | ((y + 5) << 16)},
+                  {WM_RBUTTONUP, 0, (x - 30) | ((y + 5) << 16)}},
+                 "right drag");
+  EXPECT_EQ(got[3].wParam >> 16, 100u * 120u);  // at most 100 notches a message
+  EXPECT_EQ(got[4].wParam >> 16, 50u * 120u);
+  ASSERT_EQ(got[5].message, WM_DROPFILES);
+  DragFinish(reinterpret_cast<HDROP>(got[5].wParam));
+}
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);

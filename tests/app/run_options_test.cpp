@@ -159,3 +159,47 @@ TEST(KeyScript, BadItemsNameThemselvesAndAddNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(KeyScript, MouseAndDropItemsAndTheViewerKeys) {
+  std::vector<ScriptedKey> keys;
+  std::string error;
+  ASSERT_TRUE(ParseKeyScript("2:drag:720:-5,3:RDRAG:-10000:+2,4:wheel:-3,5:drop:a b:c.3ds,"
+                             "6:down:f12,6:up:r,6:down:H,6:down:p,6:down:F1,6:down:F11",
+                             &keys, &error))
+      << error;
+  ASSERT_EQ(keys.size(), 10u);
+  EXPECT_EQ(keys[0].kind, ScriptedKind::kDrag);
+  EXPECT_EQ(keys[0].dx, 720);
+  EXPECT_EQ(keys[0].dy, -5);
+  EXPECT_EQ(keys[1].kind, ScriptedKind::kRightDrag);
+  EXPECT_EQ(keys[1].dx, -10000);
+  EXPECT_EQ(keys[1].dy, 2);
+  EXPECT_EQ(keys[2].kind, ScriptedKind::kWheel);
+  EXPECT_EQ(keys[2].dx, -3);
+  EXPECT_EQ(keys[3].kind, ScriptedKind::kDrop);
+  EXPECT_EQ(keys[3].path, "a b:c.3ds");  // everything after the action
+  EXPECT_EQ(keys[4].kind, ScriptedKind::kKey);
+  EXPECT_EQ(keys[4].virtualKey, 0x7Bu);
+  EXPECT_EQ(keys[5].virtualKey, static_cast<uint32_t>('R'));
+  EXPECT_EQ(keys[6].virtualKey, static_cast<uint32_t>('H'));
+  EXPECT_EQ(keys[7].virtualKey, static_cast<uint32_t>('P'));
+  EXPECT_EQ(keys[8].virtualKey, 0x70u);
+  EXPECT_EQ(keys[9].virtualKey, 0x7Au);
+
+  for (const char* bad : {"1:drag:5", "1:drag:x:1", "1:drag:10001:0", "1:rdrag:1:-10001",
+                          "1:wheel:1001", "1:wheel:", "1:wheel:1.5", "1:drop:", "1:spin:1"}) {
+    keys.clear();
+    EXPECT_FALSE(ParseKeyScript(bad, &keys, &error)) << bad;
+    EXPECT_NE(error.find(bad), std::string::npos) << error;
+    EXPECT_TRUE(keys.empty());
+  }
+
+  PlatformOptions options;
+  EXPECT_EQ(Parse({"--watch"}, &options, &error), RunAction::kRun);
+  EXPECT_TRUE(options.watch);
+  EXPECT_EQ(Parse({"--watch=yes"}, &options, &error), RunAction::kBadCommandLine);
+}
+
+}  // namespace

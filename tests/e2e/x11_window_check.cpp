@@ -11,6 +11,14 @@
 //   --resize WxH   the window manager resizes the window; two titles later the
 //                  window's pixels must match a headless --size WxH frame, then
 //                  the window is closed
+//   --drag         a real left-drag of 100 pixels to the right (XTest), then P:
+//                  the screenshot the demo writes must match a headless run of
+//                  the same size with the scripted drag 1:drag:100:0
+//   --wheel        three real wheel notches towards the screen, then P; the
+//                  headless run has 1:wheel:3
+//   --help-key     H, then P; the headless run has 1:down:H
+//   --fullscreen   F11 makes the window the screen's size, F11 again gives the
+//                  old size back, then Escape closes it
 //
 // usage: x11_window_check [ACTION] DEMO ARGS...   (run inside xvfb-run)
 // Exit 0 when: every window of the demo showed "Shadow Volume" when mapped,
@@ -109,11 +117,19 @@ int main(int argc, char** argv) {
     const bool sized = argc > 2 && std::sscanf(argv[2], "%dx%d", &resizeWidth, &resizeHeight) == 2;
     first = sized && resizeWidth > 0 && resizeHeight > 0 ? 3 : argc;
   }
+  // The actions that end in a screenshot, and the scripted input a
+  // headless run of the same size needs for the same picture.
+  const bool shot = action == "--drag" || action == "--wheel" || action == "--help-key";
+  const std::string scripted = action == "--drag"    ? "1:drag:100:0"
+                               : action == "--wheel" ? "1:wheel:3"
+                                                     : "1:down:H";
   const bool known = action.empty() || action == "--close" || action == "--escape" ||
-                     action == "--destroy" || action == "--resize";
+                     action == "--destroy" || action == "--resize" || shot ||
+                     action == "--fullscreen";
   if (first >= argc || !known) {
     std::fprintf(stderr,
-                 "usage: x11_window_check [--close|--escape|--destroy|--resize WxH] DEMO ARGS...\n");
+                 "usage: x11_window_check [--close|--escape|--destroy|--resize WxH|--drag|--wheel|"
+                 "--help-key|--fullscreen] DEMO ARGS...\n");
     return 64;
   }
   Display* display = XOpenDisplay(nullptr);
@@ -131,6 +147,10 @@ int main(int argc, char** argv) {
   }
   Atom protocols = XInternAtom(display, "WM_PROTOCOLS", False);
   Atom deleteWindow = XInternAtom(display, "WM_DELETE_WINDOW", False);
+  // Fullscreen requests, as window managers that follow the EWMH take them.
+  Atom wmState = XInternAtom(display, "_NET_WM_STATE", False);
+  Atom wmFullscreen = XInternAtom(display, "_NET_WM_STATE_FULLSCREEN", False);
+  XWindowAttributes beforeFullscreen{};
 
   // The demo runs in a scratch folder, so its path must not be relative.
   char* demoPath = realpath(argv[first], nullptr);
@@ -168,6 +188,10 @@ int main(int argc, char** argv) {
   bool acted = false;
   int titlesAfterAction = 0;  // title updates of the shown window since the action
   long differing = -1;        // --resize: pixels unlike the reference
+  int shotWidth = 0, shotHeight = 0;  // the window's size when the screenshot was asked for
+  RgbImage screenshot;                // what the demo wrote
+  int fullscreenStep = 0;             // --fullscreen: 1 after the first F11, 2 after the second
+  int windowedWidth = 0, screenWidth = 0, fullscreenWidth = 0, restoredWidth = 0;
   int status = 0;
   bool exited = false;
   for (int waited = 0; waited < 60000 && !exited;) {
@@ -188,6 +212,35 @@ int main(int argc, char** argv) {
         changes.height = event.xconfigurerequest.height;
         XConfigureWindow(display, event.xconfigurerequest.window,
                          static_cast<unsigned>(event.xconfigurerequest.value_mask), &changes);
+      } else if (event.type == ClientMessage && event.xclient.message_type == wmState &&
+                 (static_cast<Atom>(event.xclient.data.l[1]) == wmFullscreen ||
+                  static_cast<Atom>(event.xclient.data.l[2]) == wmFullscreen)) {
+        // _NET_WM_STATE: 0 remove, 1 add, 2 toggle.
+        Window window = event.xclient.window;
+        Atom* states = nullptr;
+        Atom type;
+        int format;
+        unsigned long count = 0, after = 0;
+        XGetWindowProperty(display, window, wmState, 0, 16, False, XA_ATOM, &type, &format, &count,
+                           &after, reinterpret_cast<unsigned char**>(&states));
+        const bool isFull = count > 0 && states != nullptr && states[0] == wmFullscreen;
+        if (states != nullptr) XFree(states);
+        const long how = event.xclient.data.l[0];
+        const bool makeFull = how == 1 || (how == 2 && !isFull);
+        if (makeFull && !isFull) {
+          XGetWindowAttributes(display, window, &beforeFullscreen);
+          XChangeProperty(display, window, wmState, XA_ATOM, 32, PropModeReplace,
+                          reinterpret_cast<unsigned char*>(&wmFullscreen), 1);
+          XMoveResizeWindow(display, window, 0, 0,
+                            static_cast<unsigned>(DisplayWidth(display, DefaultScreen(display))),
+                            static_cast<unsigned>(DisplayHeight(display, DefaultScreen(display))));
+        } else if (!makeFull && isFull) {
+          XDeleteProperty(display, window, wmState);
+          XMoveResizeWindow(display, window, beforeFullscreen.x, beforeFullscreen.y,
+                            static_cast<unsigned>(beforeFullscreen.width),
+                            static_cast<unsigned>(beforeFullscreen.height));
+        }
+        XFlush(display);
       } else if (event.type == PropertyNotify && event.xproperty.atom == XA_WM_NAME &&
                  event.xproperty.state == PropertyNewValue) {
         std::string title = TitleOf(display, event.xproperty.window);
@@ -203,6 +256,41 @@ int main(int argc, char** argv) {
             XTestFakeKeyEvent(display, escape, False, CurrentTime);
           } else if (action == "--destroy") {
             XDestroyWindow(display, shown);
+          } else if (shot || action == "--fullscreen") {
+            XSetInputFocus(display, shown, RevertToParent, CurrentTime);
+            XWindowAttributes attributes;
+            XGetWindowAttributes(display, shown, &attributes);
+            shotWidth = attributes.width;
+            shotHeight = attributes.height;
+            windowedWidth = attributes.width;
+            screenWidth = DisplayWidth(display, DefaultScreen(display));
+            int x = 0, y = 0;
+            Window child;
+            XTranslateCoordinates(display, shown, root, attributes.width / 2,
+                                  attributes.height / 2, &x, &y, &child);
+            if (action == "--drag") {
+              XTestFakeMotionEvent(display, -1, x, y, CurrentTime);
+              XTestFakeButtonEvent(display, 1, True, CurrentTime);
+              for (int step = 1; step <= 4; ++step)
+                XTestFakeMotionEvent(display, -1, x + 25 * step, y, CurrentTime);
+              XTestFakeButtonEvent(display, 1, False, CurrentTime);
+            } else if (action == "--wheel") {
+              XTestFakeMotionEvent(display, -1, x, y, CurrentTime);
+              for (int notch = 0; notch < 3; ++notch) {  // button 4: away from the user
+                XTestFakeButtonEvent(display, 4, True, CurrentTime);
+                XTestFakeButtonEvent(display, 4, False, CurrentTime);
+              }
+            }
+            const KeySym key = action == "--help-key" ? XK_h : action == "--fullscreen" ? XK_F11 : 0;
+            if (key != 0) {
+              XTestFakeKeyEvent(display, XKeysymToKeycode(display, key), True, CurrentTime);
+              XTestFakeKeyEvent(display, XKeysymToKeycode(display, key), False, CurrentTime);
+            }
+            if (shot) {
+              XTestFakeKeyEvent(display, XKeysymToKeycode(display, XK_p), True, CurrentTime);
+              XTestFakeKeyEvent(display, XKeysymToKeycode(display, XK_p), False, CurrentTime);
+            }
+            fullscreenStep = 1;
           } else if (action == "--resize") {
             // At the origin, so that the whole window lies on the screen and
             // can be read back.
@@ -216,7 +304,24 @@ int main(int argc, char** argv) {
         if (action == "--resize" && titlesAfterAction == 2 && differing < 0) {
           differing = DifferingPixels(display, shown, reference);
         }
-        const bool closeNow = action == "--close" || (action == "--resize" && differing >= 0);
+        // --fullscreen: two titles after each F11 the size is read; the
+        // second F11 restores, Escape then closes.
+        if (action == "--fullscreen" && titlesAfterAction == 2 * fullscreenStep && rate &&
+            fullscreenStep <= 2) {
+          XWindowAttributes attributes;
+          XGetWindowAttributes(display, shown, &attributes);
+          const KeySym key = fullscreenStep == 1 ? XK_F11 : XK_Escape;
+          (fullscreenStep == 1 ? fullscreenWidth : restoredWidth) = attributes.width;
+          XTestFakeKeyEvent(display, XKeysymToKeycode(display, key), True, CurrentTime);
+          XTestFakeKeyEvent(display, XKeysymToKeycode(display, key), False, CurrentTime);
+          XFlush(display);
+          ++fullscreenStep;
+        }
+        // The screenshot exists once it can be read whole.
+        if (shot && acted && screenshot.width == 0)
+          screenshot = ReadPng(folder + "/shadow-volume-0001.png");
+        const bool closeNow = action == "--close" || (action == "--resize" && differing >= 0) ||
+                              (shot && screenshot.width > 0);
         if (closeNow && !closeSent && rate) {
           XEvent close{};
           close.xclient.type = ClientMessage;
@@ -248,6 +353,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "x11_window_check: the demo did not end within 60 s\n");
   }
   const std::vector<std::string> errLines = LinesWithPrefix(ReadTextFile(errPath), "");
+  // The same picture headless: the window's size, the scripted input.
+  if (shot && screenshot.width > 0) {
+    const std::string size = std::to_string(shotWidth) + "x" + std::to_string(shotHeight);
+    RunProgram(demoPath, {"--headless", "--size", size, "--keys", scripted, "--frames", "2",
+                          "--capture", "2:ref.png"},
+               folder);
+    reference = ReadPng(folder + "/ref.png");
+  }
   RemoveScratchFolder(folder);
   std::free(demoPath);
 
@@ -267,6 +380,29 @@ int main(int argc, char** argv) {
     // A few pixels along edges may round differently between the two drawables.
     const long all = static_cast<long>(resizeWidth) * resizeHeight;
     if (reference.width == 0 || differing < 0 || differing > all / 200) ok = false;
+  }
+  if (shot) {
+    long unlike = -1;
+    if (reference.width > 0 && reference.width == screenshot.width &&
+        reference.height == screenshot.height) {
+      unlike = 0;
+      for (int y = 0; y < reference.height; ++y)
+        for (int x = 0; x < reference.width; ++x)
+          for (int c = 0; c < 3; ++c)
+            if (std::abs(reference.At(x, y)[c] - screenshot.At(x, y)[c]) > 8) {
+              ++unlike;
+              break;
+            }
+    }
+    std::fprintf(stderr, "screenshot %dx%d: %ld pixels unlike the headless run with %s\n",
+                 screenshot.width, screenshot.height, unlike, scripted.c_str());
+    const long all = static_cast<long>(shotWidth) * shotHeight;
+    if (unlike < 0 || unlike > all / 100) ok = false;
+  }
+  if (action == "--fullscreen") {
+    std::fprintf(stderr, "width: windowed %d, fullscreen %d (screen %d), restored %d\n",
+                 windowedWidth, fullscreenWidth, screenWidth, restoredWidth);
+    if (fullscreenWidth != screenWidth || restoredWidth != windowedWidth) ok = false;
   }
   for (const std::string& title : mappedTitles) {
     std::fprintf(stderr, "mapped with title: \"%s\"\n", title.c_str());

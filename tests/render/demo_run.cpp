@@ -98,3 +98,24 @@ int ModelPixels(const RgbImage& image, Vec3 light) {
     }
   return count;
 }
+
+double DifferingFraction(const RgbImage& a, const RgbImage& b, int levels) {
+  if (a.width == 0 || a.width != b.width || a.height != b.height || a.samples != b.samples) return 1;
+  size_t differing = 0;
+  for (size_t i = 0; i < a.rgb.size(); i += a.samples) {
+    for (int c = 0; c < a.samples; ++c) {
+      if (std::abs(a.rgb[i + c] - b.rgb[i + c]) > levels) {
+        ++differing;
+        break;
+      }
+    }
+  }
+  return static_cast<double>(differing) / (static_cast<double>(a.width) * a.height);
+}
+
+std::vector<std::string> MessageLines(const std::string& err) {
+  std::vector<std::string> lines;
+  for (const std::string& line : LinesWithPrefix(err, ""))
+    if (line.rfind("title: ", 0) != 0) lines.push_back(line);
+  return lines;
+}

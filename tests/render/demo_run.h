@@ -47,6 +47,14 @@ bool SegmentHitsBox(Vec3 a, Vec3 b, Vec3 low, Vec3 high);
 // `light`.
 int ModelPixels(const RgbImage& image, Vec3 light);
 
+// The fraction of pixels of `a` whose colour differs from `b`'s by more than
+// `levels` in some channel; 1 when the sizes differ or either is empty.
+double DifferingFraction(const RgbImage& a, const RgbImage& b, int levels);
+
+// The lines of a run's standard error other than a headless run's "title: "
+// lines.
+std::vector<std::string> MessageLines(const std::string& err);
+
 // 0..255 from a colour in 0..1.
 inline int Level(double value) {
   return static_cast<int>(value <= 0 ? 0 : value >= 1 ? 255 : value * 255.0 + 0.5);

@@ -1,0 +1,76 @@
+// The controls table and its three renderings.
+#include "app/controls.h"
+
+namespace {
+
+constexpr size_t kInputColumn = 20;  // characters of the input column in text form
+
+}  // namespace
+
+const std::vector<ControlRow>& Controls() {
+  static const std::vector<ControlRow> rows = {
+      {"Left-drag", "orbit the camera around the origin, 0.5 degrees per pixel"},
+      {"Right-drag", "pan: the point under the cursor stays under it"},
+      {"Wheel", "zoom: each notch moves the camera 10% of its distance to the origin"},
+      {"Up / Down", "camera forward / back 1 unit"},
+      {"Left / Right", "camera left / right 1 unit"},
+      {"Home / End", "light mode: light up / down 2 units; camera mode: view tilts up / down 1 degree"},
+      {"Delete / Page Down",
+       "light mode: light left / right 2 units; camera mode: view turns left / right 1 degree"},
+      {"Page Up / Insert",
+       "light mode: light away / nearer 2 units; camera mode: image turns 1 degree clockwise / "
+       "counter-clockwise"},
+      {"Tab", "switch between light mode (at start) and camera mode"},
+      {"S", "cycle the shadows: blend, exact, off"},
+      {"V", "show or hide the shadow volumes"},
+      {"R", "camera and light back to their start positions"},
+      {"P, F12", "save the frame as shadow-volume-NNNN.png in the current directory"},
+      {"H, F1", "show or hide this help"},
+      {"F11", "fullscreen on / off"},
+      {"Drop a file", "a model replaces the model, an image (.tif .png .jpg) the texture"},
+      {"Escape, Alt+F4, the window's close button", "quit (exit code 0)"},
+  };
+  return rows;
+}
+
+std::vector<std::string> ControlsText(size_t width, bool tabbed) {
+  std::vector<std::string> lines;
+  const std::string indent = tabbed ? "\t" : std::string(2 + kInputColumn + 1, ' ');
+  for (const ControlRow& row : Controls()) {
+    const std::string input = row.input;
+    std::string line = (tabbed ? "" : "  ") + input;
+    if (tabbed && input.size() <= kInputColumn) {
+      line += "\t";
+    } else if (input.size() <= kInputColumn) {
+      line += std::string(kInputColumn + 1 - input.size(), ' ');
+    } else {
+      line += ": ";
+    }
+    // Words of the action, wrapped under the action column.
+    const std::string action = row.action;
+    size_t start = 0;
+    bool lineHasWord = false;
+    while (start < action.size()) {
+      size_t end = action.find(' ', start);
+      if (end == std::string::npos) end = action.size();
+      const std::string word = action.substr(start, end - start);
+      if (lineHasWord && line.size() + 1 + word.size() > width) {
+        lines.push_back(line);
+        line = indent;
+        lineHasWord = false;
+      }
+      line += (lineHasWord ? " " : "") + word;
+      lineHasWord = true;
+      start = end + 1;
+    }
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+std::string ControlsMarkdown() {
+  std::string text = "| key or mouse | action |\n|---|---|\n";
+  for (const ControlRow& row : Controls())
+    text += std::string("| ") + row.input + " | " + row.action + " |\n";
+  return text;
+}
