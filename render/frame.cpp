@@ -64,7 +64,8 @@ void ExactShadows(ExactShadowVolume& volume, Vec3 light, const RECT& client, flo
   if (!SphereScreenRect(projection, modelview, light, kLightRadius, client.right - client.left,
                         client.bottom - client.top, scissor))
     return;
-  ExactShadowPass(volume, Shadows.stencilWraps, scissor, clientWidth, clientHeight);
+  ExactShadowPass(volume, Shadows.stencilWraps, Shadows.streamIndices, scissor, clientWidth,
+                  clientHeight);
 }
 
 void LitPass(const MeshObject& mesh, Vec3 light) {
@@ -235,7 +236,7 @@ void RenderFrame(HWND window) {
     LightMarker(light);
     if (Shadows.showVolumes) {
       if (mode == ShadowMode::kExact) {
-        DrawExactVolumes(*LoadedScene.exactVolume);
+        DrawExactVolumes(*LoadedScene.exactVolume, Shadows.streamIndices);
       } else if (mode == ShadowMode::kBlend) {
         DrawBlendVolumes(*LoadedScene.shadowVolume, light, eye);
       }

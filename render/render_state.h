@@ -41,6 +41,7 @@ struct ShadowView {
   bool showVolumes = false;              // --show-volumes, then the V key
   bool stencilAvailable = false;         // the context has stencil bits: exact mode can run
   bool stencilWraps = false;             // GL_INCR_WRAP / GL_DECR_WRAP are offered
+  bool streamIndices = false;            // volumes go vertex by vertex (a WebGL context)
 };
 
 // What SetupScene made, read by every frame.

@@ -216,6 +216,7 @@ SetupResult SetupScene(HWND window) {
   const StencilSupport stencil = QueryStencilSupport();
   Shadows.stencilAvailable = stencil.bits > 0;
   Shadows.stencilWraps = stencil.wrapping;
+  Shadows.streamIndices = stencil.streamIndices;
   if (!Shadows.stencilAvailable && Shadows.mode == ShadowMode::kExact) {
     std::fprintf(stderr,
                  "shadow_volume: the OpenGL context has no stencil buffer: exact shadows are "
