@@ -32,6 +32,7 @@ int main(int argc, char** argv) {
   ConfigurePlatform(options);
   if (!options.modelPath.empty()) RequestedScene.modelPath = options.modelPath;
   if (!options.texturePath.empty()) RequestedScene.texturePath = options.texturePath;
+  RequestedScene.textureGiven = !options.texturePath.empty();
   RequestedScene.fit = options.fit;
   Viewer.watch = options.watch;
   RequestedScene.stage = options.stage;

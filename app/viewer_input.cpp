@@ -50,7 +50,7 @@ std::vector<std::string> HelpLines() {
   std::vector<std::string> lines = {"Shadow Volume: keys and mouse (H or F1 hides this)", ""};
   for (const std::string& line : ControlsText(64, true)) lines.push_back(line);
   lines.push_back("");
-  const int faces = LoadedScene.mesh != nullptr ? LoadedScene.mesh->faceCount : 0;
+  const int faces = LoadedScene.mesh != nullptr ? LoadedScene.texturedFaceCount : 0;  // the stage left out
   lines.push_back("Model: " + RequestedScene.modelPath + ", " + std::to_string(faces) +
                   (faces == 1 ? " face" : " faces"));
   lines.push_back("Texture: " + RequestedScene.texturePath +
@@ -192,7 +192,7 @@ void ReloadWatchedFiles(HWND window) {
     const bool model = path == RequestedScene.modelPath;
     const bool reloaded = model ? ReplaceModel(path, true, &why) : ReplaceTexture(path, &why);
     if (reloaded && model) {
-      std::fprintf(stderr, "%s: reloaded, %d faces\n", path.c_str(), LoadedScene.mesh->faceCount);
+      std::fprintf(stderr, "%s: reloaded, %d faces\n", path.c_str(), LoadedScene.texturedFaceCount);
     } else if (reloaded) {
       std::fprintf(stderr, "%s: reloaded\n", path.c_str());
     } else {

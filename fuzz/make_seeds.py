@@ -4,10 +4,12 @@
   python3 fuzz/make_seeds.py OUT
 
 model3ds: the 3DS files of Debian's assimp-testmodels, a closed tetrahedron
-with a material, texture coordinates and a local matrix, and two triangles
-meeting along a texture seam.
+with a material, texture coordinates and a local matrix, two triangles
+meeting along a texture seam, and both placed by a keyframer hierarchy; for
+the assimp path, a few of the package's OBJ files and the BoxTextured GLB.
 tiff: images written by libtiff's raw2tiff and tiffcp (3 and 4 samples,
-uncompressed and LZW, with and without Predictor 2, one strip and several).
+uncompressed and LZW, with and without Predictor 2, one strip and several,
+16 x 16 tiles), and JPEG files written by cjpeg, for the texture chain.
 lzw: the LZW strips of those files, behind the harness's 4-byte header
 (width - 1, height - 1, samples - 3, strips - 1).
 
@@ -22,7 +24,8 @@ import struct
 import subprocess
 import sys
 
-ASSIMP_3DS = "/usr/share/assimp/models/3DS"
+ASSIMP_MODELS = "/usr/share/assimp/models"
+ASSIMP_3DS = ASSIMP_MODELS + "/3DS"
 
 
 def chunk(cid, payload=b"", subs=()):
@@ -45,7 +48,10 @@ def mesh_file(object_name, vertices, faces, extra_mesh=(), materials=()):
 
 def model_seeds(out):
     for path in glob.glob(ASSIMP_3DS + "/*.3ds") + glob.glob(ASSIMP_3DS + "/*.3DS") + \
-            [ASSIMP_3DS + "/testFormatDetection"]:
+            [ASSIMP_3DS + "/testFormatDetection"] + \
+            [ASSIMP_MODELS + "/OBJ/" + n for n in ("box.obj", "cube_usemtl.obj", "testmixed.obj",
+                                                   "concave_polygon.obj")] + \
+            [ASSIMP_MODELS + "/glTF2/BoxTextured-glTF-Binary/BoxTextured.glb"]:
         if os.path.exists(path):
             shutil.copy(path, out)
     material = chunk(0xAFFF, b"", [
@@ -65,6 +71,40 @@ def model_seeds(out):
                      [(0, 1, 2), (3, 4, 5)])
     with open(os.path.join(out, "two-triangles-seam.3ds"), "wb") as f:
         f.write(seam)
+    with open(os.path.join(out, "keyframer-hierarchy-pivot-tracks.3ds"), "wb") as f:
+        f.write(keyframer_seed(tetra))
+
+
+def keyframer_seed(tetra):
+    """The tetrahedron, a second object and a float colour, placed by a
+    keyframer section: a camera node as the root, two object nodes below it
+    with pivots and position, rotation and scale tracks (two keys, spline
+    values on one)."""
+    def track(cid, keys):
+        body = struct.pack("<HIII", 0, 0, 0, len(keys))
+        for frame, spline, values in keys:
+            body += struct.pack("<IH", frame, spline) + struct.pack("<%df" % bin(spline).count("1"),
+                                                                     *[0.5] * bin(spline).count("1"))
+            body += struct.pack("<%df" % len(values), *values)
+        return chunk(cid, body)
+
+    def node(tag, node_id, node_name, parent, *subs):
+        return chunk(tag, b"", [chunk(0xB030, struct.pack("<H", node_id)),
+                                chunk(0xB010, name(node_name) + struct.pack("<HHH", 0, 0, parent)),
+                                *subs])
+    camera = node(0xB003, 0, "Cam", 0xFFFF, track(0xB020, [(0, 0, (1, 2, 3))]))
+    tetra_node = node(0xB002, 1, "Tetra", 0, chunk(0xB013, struct.pack("<3f", 1, 1, 1)),
+                      track(0xB020, [(0, 0, (5, 6, 7)), (10, 1, (0, 0, 0))]),
+                      track(0xB021, [(0, 0, (0.5, 0, 0, 1)), (10, 0, (0.2, 1, 0, 0))]),
+                      track(0xB022, [(0, 0, (1, 2, 1))]))
+    other = mesh_file("Other", [(0, 0, 0), (1, 0, 0), (0, 1, 0)], [(0, 1, 2)],
+                      materials=[chunk(0xAFFF, b"", [chunk(0xA000, name("Glow")),
+                                                     chunk(0xA020, b"", [chunk(0x0013, struct.pack(
+                                                         "<3f", 0.2, 0.4, 0.6))])])])
+    other_node = node(0xB002, 2, "Other", 1, track(0xB022, [(0, 0, (-1, 1, 1))]))
+    editors = tetra[6:] + other[6:]  # the editor chunks of both files, under one main chunk
+    section = chunk(0xB000, b"", [camera, tetra_node, other_node])
+    return struct.pack("<HI", 0x4D4D, 6 + len(editors) + len(section)) + editors + section
 
 
 def pixels(width, height, samples, kind, rng):
@@ -94,6 +134,19 @@ def tiff_seeds(out, scratch):
     subprocess.run(["tiffcp", "-c", "lzw:2", "-r", "3", os.path.join(out, "img_16x8x3_grad-none.tif"),
                     os.path.join(out, "tiffcp-16x8x3-lzw-pred-r3.tif")], check=True,
                    stderr=subprocess.DEVNULL)
+    # For the texture chain behind the own reader: 16 x 16 tiles (libtiff's
+    # RGBA reading), and JPEG files (libjpeg-turbo's cjpeg).
+    grad = os.path.join(out, "img_33x9x3_noise-none.tif")
+    subprocess.run(["tiffcp", "-c", "none", "-t", "-w", "16", "-l", "16", grad,
+                    os.path.join(out, "tiffcp-33x9x3-tiled-16.tif")], check=True,
+                   stderr=subprocess.DEVNULL)
+    ppm = os.path.join(scratch, "img_16x8.ppm")
+    with open(ppm, "wb") as f:
+        f.write(b"P6\n16 8\n255\n" + pixels(16, 8, 3, "grad", rng))
+    for label, options in [("baseline", []), ("progressive", ["-progressive"]),
+                           ("grayscale", ["-grayscale"])]:
+        subprocess.run(["cjpeg", *options, "-outfile", os.path.join(out, "cjpeg-16x8-%s.jpg" % label),
+                        ppm], check=True)
 
 
 def lzw_seeds(tiff_dir, out):

@@ -1,6 +1,8 @@
 // Fuzz harness for the TIFF reader: the bytes are written to a per-process
 // temporary file and read with LoadTiff, exactly as the program reads
-// "txt.tif". The first and last byte of a produced buffer are read back, so
+// "txt.tif". The same bytes then go through the whole texture chain from
+// memory (LoadTextureFromMemory: libtiff's lenient RGBA reading, libpng,
+// libjpeg-turbo), with a 1 MiB pixel cap so that no input decodes for long. The first and last byte of a produced buffer are read back, so
 // a buffer shorter than its stated size shows as an AddressSanitizer report
 // (reading every byte of a 256 MiB image would cost more than the decoding).
 // The reader's one message ("Not a tif_file!!!") goes to standard output,
@@ -13,6 +15,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "texture/texture_loader.h"
 #include "texture/tiff_image.h"
 
 namespace {
@@ -49,6 +52,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (file == nullptr) std::abort();
   if (size > 0 && std::fwrite(data, 1, size, file) != size) std::abort();
   std::fclose(file);
+
+  const TextureImage texture = LoadTextureFromMemory(data, size, "fuzz", 1u << 20);
+  if (texture.pixels != nullptr) {
+    Require(texture.decoder != TextureDecoder::kNone);
+    Require(texture.samples == 3 || texture.samples == 4);
+    Require(texture.width > 0 && texture.height > 0);
+    const size_t bytes = static_cast<size_t>(texture.width) * texture.height * texture.samples;
+    Require(bytes <= (1u << 20));
+    const unsigned ends = texture.pixels[0] + texture.pixels[bytes - 1];
+    asm volatile("" : : "r"(ends));
+  } else {
+    Require(texture.decoder == TextureDecoder::kNone);
+  }
 
   TiffImage image;
   // The time to decode and undo the predictor grows with the image, up to

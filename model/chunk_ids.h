@@ -10,8 +10,18 @@ constexpr uint16_t kChunkMain = 0x4D4D;         // the whole file
 constexpr uint16_t kChunkFileVersion = 0x0002;  // skipped
 constexpr uint16_t kChunkEditor = 0x3D3D;       // editor data: objects and materials
 constexpr uint16_t kChunkMeshVersion = 0x3D3E;  // skipped
-constexpr uint16_t kChunkKeyframer = 0xB000;    // animation, skipped
-constexpr uint16_t kChunkObjectNode = 0xB002;   // keyframer node, skipped
+
+// Keyframer: read apart from the walk (model/keyframer.h), which skips it
+constexpr uint16_t kChunkKeyframer = 0xB000;      // the section: node tags and more
+constexpr uint16_t kChunkAmbientNode = 0xB001;    // first of the node tags B001..B007
+constexpr uint16_t kChunkObjectNode = 0xB002;     // an object's node: the chunks below
+constexpr uint16_t kChunkSpotNode = 0xB007;       // last of the node tags
+constexpr uint16_t kChunkNodeHeader = 0xB010;     // name, two flag words, parent id
+constexpr uint16_t kChunkPivot = 0xB013;          // x y z floats
+constexpr uint16_t kChunkPositionTrack = 0xB020;  // keys of x y z
+constexpr uint16_t kChunkRotationTrack = 0xB021;  // keys of angle, axis x y z
+constexpr uint16_t kChunkScaleTrack = 0xB022;     // keys of x y z
+constexpr uint16_t kChunkNodeId = 0xB030;         // the node's 16-bit id
 
 // Objects
 constexpr uint16_t kChunkNamedObject = 0x4000;   // a name, then the object's chunks
@@ -39,6 +49,8 @@ constexpr uint16_t kChunkBumpMap = 0xA230;            // likewise
 constexpr uint16_t kChunkMapFileName = 0xA300;        // a name for the armed map
 
 // Values that the property chunks above arm
-constexpr uint16_t kChunkColourFloat = 0x0010;  // three floats, skipped
-constexpr uint16_t kChunkColour24 = 0x0011;     // three bytes r g b
+constexpr uint16_t kChunkColourFloat = 0x0010;     // three floats r g b, 0..1
+constexpr uint16_t kChunkColour24 = 0x0011;        // three bytes r g b
+constexpr uint16_t kChunkLinColour24 = 0x0012;     // three bytes, gamma-corrected twin: skipped
+constexpr uint16_t kChunkLinColourFloat = 0x0013;  // three floats, likewise
 constexpr uint16_t kChunkPercentInt = 0x0030;   // a signed 16-bit percentage

@@ -10,6 +10,7 @@
 
 #include "io/byte_reader.h"
 #include "model/chunk_ids.h"
+#include "model/keyframer.h"
 
 namespace {
 
@@ -26,6 +27,7 @@ struct ReaderState {
   float* percentTarget = nullptr;   // filled by the next kChunkPercentInt
   char* mapNameTarget = nullptr;    // filled by the next kChunkMapFileName
   bool invertPercent = false;       // the next percentage v counts as 100 - v
+  Keyframer keyframer;              // the keyframer section, read when it comes
 };
 
 // Reads a NUL-terminated name into a 64-byte field: the first 63 bytes are
@@ -146,6 +148,20 @@ void ReadColour(ReaderState& state, ByteReader& reader) {
   state.colourTarget = nullptr;
 }
 
+// A float colour (0..1 a channel, as assimp writes them) fills the armed
+// colour field but leaves it armed: where a property gives both kinds, the
+// 24-bit colour wins. Values outside 0..1, and NaN, are clamped.
+void ReadColourFloat(ReaderState& state, ByteReader& reader) {
+  int32_t colour = 0;
+  for (int channel = 0; channel < 3; ++channel) {
+    float value = 0;
+    reader.ReadF32(&value);
+    const float clamped = value > 0 ? (value < 1 ? value : 1) : 0;  // NaN gives 0
+    colour = colour << 8 | static_cast<int32_t>(clamped * 255 + 0.5f);
+  }
+  if (state.colourTarget && !reader.failed) *state.colourTarget = colour;
+}
+
 // An integer percentage (signed) fills the armed percentage field as a
 // fraction, counted from 100 down after a transparency chunk; it disarms both.
 void ReadPercentage(ReaderState& state, ByteReader& reader) {
@@ -235,6 +251,10 @@ bool ReadChunk(ReaderState& state, ByteReader& reader, uint16_t id, uint64_t chu
     case kChunkColour24:
       if (material) ReadColour(state, reader);
       return material != nullptr;
+    case kChunkColourFloat:
+    case kChunkLinColourFloat:
+      if (material) ReadColourFloat(state, reader);
+      return material != nullptr;
     case kChunkShininess:
       if (material) state.percentTarget = &material->shininess;
       return material != nullptr;
@@ -265,9 +285,51 @@ bool ReadChunk(ReaderState& state, ByteReader& reader, uint16_t id, uint64_t chu
     case kChunkMapFileName:
       if (material) ReadMapName(state, reader);
       return material != nullptr;
+    case kChunkKeyframer:  // read on its own, bounded by itself, then skipped whole
+      ReadKeyframer(reader.data, reader.size, reader.pos - 6, chunkEnd, &state.keyframer);
+      return false;
     default:
       return false;
   }
+}
+
+// The chunks after the main header, one after another, until the end of the
+// file or a chunk that cannot be walked; says in the scene where a file cut
+// off inside a chunk ended.
+void WalkChunks(ReaderState& state, ByteReader& reader, uint32_t mainLength) {
+  Scene* scene = state.scene;
+  const size_t size = reader.size;
+  // A header cut off, a length too short to hold its own header (a skip by
+  // it would go backwards) or data cut off all end the walk. Chunks nest, so
+  // of the chunks whose stated end lies past the end of the file the one
+  // read last is the innermost; the end of the file falls inside it.
+  bool pastEnd = mainLength > size;
+  uint16_t pastEndId = kChunkMain;
+  while (!reader.failed) {
+    const uint64_t start = reader.pos;
+    if (reader.Remaining() == 0) break;  // the end of the file between chunks
+    uint16_t id = pastEndId;
+    uint32_t length;
+    const bool idRead = reader.ReadU16(&id);
+    if (!reader.ReadU32(&length)) {  // a header cut off: the end falls inside it
+      scene->endsInsideChunk = true;
+      scene->endChunkId = idRead ? id : pastEndId;
+      return;
+    }
+    if (length < 6) break;
+    if (start + length > size) {
+      pastEnd = true;
+      pastEndId = id;
+    }
+    if (!ReadChunk(state, reader, id, start + length)) reader.Seek(start + length);
+    if (reader.failed) {  // its data, or a skip over it, ran past the end
+      scene->endsInsideChunk = true;
+      scene->endChunkId = id;
+      return;
+    }
+  }
+  scene->endsInsideChunk = pastEnd;
+  scene->endChunkId = pastEnd ? pastEndId : 0;
 }
 
 }  // namespace
@@ -289,43 +351,21 @@ Scene* Load3dsSceneFromBytes(const uint8_t* data, size_t size, bool readTexCoord
   state.readTexCoords = readTexCoords;
   std::strcpy(state.currentName, "Untitled");
 
-  // A header cut off, a length too short to hold its own header (a skip by
-  // it would go backwards) or data cut off all end the walk. Chunks nest, so
-  // of the chunks whose stated end lies past the end of the file the one
-  // read last is the innermost; the end of the file falls inside it.
   scene->fileSize = size;
   if (reader.failed) {  // the main chunk's own header is cut off
     scene->endsInsideChunk = true;
     scene->endChunkId = kChunkMain;
     return scene;
   }
-  bool pastEnd = mainLength > size;
-  uint16_t pastEndId = kChunkMain;
-  while (!reader.failed) {
-    const uint64_t start = reader.pos;
-    if (reader.Remaining() == 0) break;  // the end of the file between chunks
-    uint16_t id = pastEndId;
-    uint32_t length;
-    const bool idRead = reader.ReadU16(&id);
-    if (!reader.ReadU32(&length)) {  // a header cut off: the end falls inside it
-      scene->endsInsideChunk = true;
-      scene->endChunkId = idRead ? id : pastEndId;
-      return scene;
-    }
-    if (length < 6) break;
-    if (start + length > size) {
-      pastEnd = true;
-      pastEndId = id;
-    }
-    if (!ReadChunk(state, reader, id, start + length)) reader.Seek(start + length);
-    if (reader.failed) {  // its data, or a skip over it, ran past the end
-      scene->endsInsideChunk = true;
-      scene->endChunkId = id;
-      return scene;
-    }
+  WalkChunks(state, reader, mainLength);
+  PlaceObjects(&state.keyframer, scene);
+  const Keyframer& keyframer = state.keyframer;
+  if (!keyframer.problem.empty()) {
+    scene->keyframerProblemChunk = keyframer.problemChunk;
+    scene->keyframerProblemOffset = keyframer.problemOffset;
+    std::snprintf(scene->keyframerProblem, sizeof scene->keyframerProblem, "%s",
+                  keyframer.problem.c_str());
   }
-  scene->endsInsideChunk = pastEnd;
-  scene->endChunkId = pastEnd ? pastEndId : 0;
   return scene;
 }
 
@@ -336,6 +376,17 @@ Scene* Load3dsScene(const char* path, bool readTexCoords, int* fileError,
   if (fileFailure) *fileFailure = file.failure;
   if (file.failure != FileFailure::kNone) return nullptr;
   return Load3dsSceneFromBytes(file.data, file.size, readTexCoords);
+}
+
+std::string DescribeKeyframerProblem(const Scene& scene) {
+  if (scene.keyframerProblem[0] == '\0') return std::string();
+  char text[160];
+  std::snprintf(text, sizeof text, "keyframer chunk %04X at byte %llu: %s; the objects are not "
+                "placed by it",
+                static_cast<unsigned>(scene.keyframerProblemChunk),
+                static_cast<unsigned long long>(scene.keyframerProblemOffset),
+                scene.keyframerProblem);
+  return text;
 }
 
 std::string DescribeCutOff(const Scene& scene) {

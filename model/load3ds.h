@@ -3,7 +3,9 @@
 // The file is walked as one flat sequence of chunk headers: chunks whose
 // contents matter are entered, chunks with data of interest have it read,
 // everything else is skipped whole. Mesh data goes to the most recent mesh
-// object, material properties to the most recent material.
+// object, material properties to the most recent material. The keyframer
+// section is read apart (model/keyframer.h) and places the objects its nodes
+// name; the vertices stay as the file has them, with the placement beside.
 // Untrusted bytes are read through a bounded reader: nothing is read or
 // written out of bounds whatever the file holds. Data cut off by the end of
 // the file is zero and ends the walk; face indices are kept as the file gives
@@ -45,6 +47,11 @@ struct MeshDefect {
 // Checks every face index of `object` against its vertex count and reports
 // the first one out of range (face -1 when there is none).
 MeshDefect ValidateMesh(const MeshObject& object);
+
+// Why the file's keyframer section was not used, for a warning: "keyframer
+// chunk B021 at byte 3000: its data runs past its end; the objects are not
+// placed by it"; an empty string when it was used or there is none.
+std::string DescribeKeyframerProblem(const Scene& scene);
 
 // Where a cut-off file ended, for a warning:
 // "the file ends inside chunk 4120 at byte 3000"; an empty string when the

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "model/keyframer.h"
 #include "model/load3ds.h"
 
 std::string WhyNotDrawable(const MeshObject& object) {
@@ -25,7 +26,7 @@ std::string WhyNotDrawable(const MeshObject& object) {
 MeshObject* MergeMeshObjects(const Scene& scene, std::vector<LeftOutObject>* leftOut) {
   std::vector<const MeshObject*> drawable;
   int64_t vertexTotal = 0, faceTotal = 0;
-  bool anyTexCoords = false;
+  bool anyTexCoords = false, anyMaterial = false;
   for (int i = 0; i < scene.objectCount; ++i) {
     const MeshObject* object = scene.objects[i];
     if (object == nullptr) continue;
@@ -38,6 +39,7 @@ MeshObject* MergeMeshObjects(const Scene& scene, std::vector<LeftOutObject>* lef
     vertexTotal += object->vertexCount;
     faceTotal += object->faceCount;
     anyTexCoords = anyTexCoords || object->texCoords != nullptr;
+    anyMaterial = anyMaterial || object->materialIndex >= 0;
   }
   if (drawable.empty() || vertexTotal > INT32_MAX || faceTotal > INT32_MAX) return nullptr;
 
@@ -50,10 +52,11 @@ MeshObject* MergeMeshObjects(const Scene& scene, std::vector<LeftOutObject>* lef
   merged->vertices = new Vec3[vertexTotal];
   merged->faces = new Face[faceTotal];
   if (anyTexCoords) merged->texCoords = new TexCoord[vertexTotal]();
+  if (anyMaterial) merged->faceMaterials = new int32_t[faceTotal];
   int32_t vertexBase = 0, faceBase = 0;
   for (const MeshObject* object : drawable) {
-    std::copy(object->vertices, object->vertices + object->vertexCount,
-              merged->vertices + vertexBase);
+    for (int v = 0; v < object->vertexCount; ++v)
+      merged->vertices[vertexBase + v] = PlacedVertex(*object, object->vertices[v]);
     if (object->texCoords != nullptr)
       std::copy(object->texCoords, object->texCoords + object->vertexCount,
                 merged->texCoords + vertexBase);
@@ -61,6 +64,7 @@ MeshObject* MergeMeshObjects(const Scene& scene, std::vector<LeftOutObject>* lef
       const Face& face = object->faces[f];
       merged->faces[faceBase + f] =
           Face{face.index0 + vertexBase, face.index1 + vertexBase, face.index2 + vertexBase};
+      if (anyMaterial) merged->faceMaterials[faceBase + f] = object->materialIndex;
     }
     vertexBase += object->vertexCount;
     faceBase += object->faceCount;

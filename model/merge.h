@@ -23,11 +23,13 @@ struct LeftOutObject {
 std::string WhyNotDrawable(const MeshObject& object);
 
 // A new mesh (release it with FreeMeshObject) holding every drawable object
-// of `scene` in file order: their vertices one after another, their faces
+// of `scene` in file order: their vertices one after another (where the
+// keyframer places them, model/keyframer.h), their faces
 // with indices offset by the vertices of the objects merged before them, and
 // texture coordinates for every vertex when any merged object has them
 // (0, 0 for the vertices of objects that have none; null when none has any).
-// The derived arrays are null; material -1/null. Each object left out is
+// Each face keeps its object's material in faceMaterials (null when no
+// merged object has one). The derived arrays are null; material -1/null. Each object left out is
 // appended to `leftOut` when it is not null. Null when nothing is drawable.
 MeshObject* MergeMeshObjects(const Scene& scene, std::vector<LeftOutObject>* leftOut);
 

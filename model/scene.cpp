@@ -14,6 +14,7 @@ void FreeMeshObject(MeshObject* object) {
   delete[] object->faceNormals;
   delete[] object->texCoords;
   delete[] object->edges;
+  delete[] object->faceMaterials;
   delete object;
 }
 
@@ -46,4 +47,10 @@ std::string QuotedText(const std::string& text) {
 
 std::string QuotedName(const char* name) {
   return QuotedText(std::string(name, strnlen(name, kNameSize)));
+}
+
+std::string MaterialTextureName(const Material& material) {
+  if (!material.textureName.empty()) return material.textureName;
+  return std::string(material.textureMap.fileName,
+                     strnlen(material.textureMap.fileName, kNameSize));
 }

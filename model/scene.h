@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 constexpr int kMaxObjects = 1024;   // capacity of Scene::objects
 constexpr int kMaxMaterials = 256;  // capacity of Scene::materials
@@ -66,6 +67,22 @@ struct Material {
   MaterialMap textureMap;
   MaterialMap opacityMap;
   MaterialMap bumpMap;
+  std::string textureName;  // a file read through assimp: its diffuse texture as named there
+                            // (any length; "*N" for an embedded one), "" when none
+};
+
+// The texture a material names: textureName, else the 3DS texture map's
+// file name; "" when it names none.
+std::string MaterialTextureName(const Material& material);
+
+// A texture image carried inside the model file (GLB, FBX).
+struct EmbeddedTexture {
+  std::string name;            // "*N", as materials name it
+  std::string fileName;        // the file name the model gives it, "" when none
+  std::vector<uint8_t> bytes;  // a compressed image file when width is 0, else height rows of
+                               // width RGBA texels, top row first
+  int32_t width = 0;
+  int32_t height = 0;
 };
 
 // One triangle mesh of the file.
@@ -75,6 +92,8 @@ struct MeshObject {
   int32_t faceCount;      // 0 .. 65535 as read; more in a merged mesh
   int32_t edgeCount;      // live records at the front of edges
   float localMatrix[12];  // m0 m3 m6 m1 m4 m7 m2 m5 m8 m9 m10 m11 of the file
+  bool placed;            // the keyframer moves the vertices (model/keyframer.h)
+  float placement[12];    // where, when placed: laid out as localMatrix
   int32_t materialIndex;  // index in Scene::materials, -1 when none is named
   Vec3* vertices;         // [vertexCount]
   Vec3* vertexNormals;    // [vertexCount], null until computed
@@ -83,6 +102,8 @@ struct MeshObject {
   TexCoord* texCoords;    // [vertexCount] or null
   EdgeRecord* edges;      // [3 x faceCount], null until built
   Material* material;     // the material at materialIndex, or null
+  int32_t* faceMaterials; // [faceCount] index in Scene::materials per face, -1 for none; only
+                          // in a merged mesh, and null when no merged object names a material
 };
 
 // One loaded model file.
@@ -99,6 +120,12 @@ struct Scene {
   bool endsInsideChunk;  // false for a file whose chunks all end within it
   uint16_t endChunkId;   // the innermost chunk the end of the file falls in
   uint64_t fileSize;     // the file's length in bytes, where it ends
+  // The keyframer section, when the file has one that cannot be used:
+  // the chunk at fault and why (empty when there is no problem)
+  uint16_t keyframerProblemChunk;
+  uint64_t keyframerProblemOffset;
+  char keyframerProblem[kNameSize];
+  std::vector<EmbeddedTexture> embeddedTextures;  // read through assimp: the file's own images
 };
 
 // Releases a mesh object and every array it owns. Null is allowed.

@@ -12,7 +12,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/backend.h"
 #include "platform/platform.h"
@@ -45,6 +47,9 @@ struct SdlState {
   WPARAM mouseButtons = 0;        // MK_ bits of the buttons held, from SDL's events
   GLsync frameInFlight = nullptr;                // fence after the last headless frame
   SDL_GLContext frameInFlightContext = nullptr;  // the context that fence belongs to
+  // Every context record made and not deleted. The program never deletes its
+  // one context; held here, the record goes with the process's own state.
+  std::vector<std::unique_ptr<BackendContext>> contexts;
 };
 
 SdlState& Sdl() {
@@ -441,9 +446,9 @@ BackendContext* BackendCreateContext(BackendSurface* surface) {
     PlatformFail(std::string("wglCreateContext: ") + SDL_GetError());
     return nullptr;
   }
-  auto* context = new BackendContext;
-  context->context = made;
-  return context;
+  Sdl().contexts.push_back(std::make_unique<BackendContext>());
+  Sdl().contexts.back()->context = made;
+  return Sdl().contexts.back().get();
 }
 
 bool BackendMakeCurrent(BackendSurface* surface, BackendContext* context) {
@@ -473,7 +478,11 @@ void BackendDeleteContext(BackendContext* context) {
     state.frameInFlightContext = nullptr;
   }
   SDL_GL_DeleteContext(context->context);
-  delete context;
+  for (auto it = state.contexts.begin(); it != state.contexts.end(); ++it) {
+    if (it->get() != context) continue;
+    state.contexts.erase(it);
+    break;
+  }
 }
 
 void BackendSwap(BackendSurface* surface) {

@@ -6,6 +6,10 @@
 
 #include <GL/gl.h>
 
+// OpenGL 2.0's separate stencil operations per face, called only when the
+// context reports version 2.0 or later.
+extern "C" void glStencilOpSeparate(GLenum face, GLenum fail, GLenum zfail, GLenum zpass);
+
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -78,11 +82,13 @@ StencilSupport QueryStencilSupport() {
   const char* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
   const char* extensions = reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS));
   int major = 0, minor = 0;
-  if (version != nullptr && std::sscanf(version, "%d.%d", &major, &minor) == 2)
+  if (version != nullptr && std::sscanf(version, "%d.%d", &major, &minor) == 2) {
     support.wrapping = major > 1 || (major == 1 && minor >= 4);
-  // OpenGL ES has the wrapping operations from 2.0 on; WebGL is ES.
+    support.twoSided = major >= 2;
+  }
+  // OpenGL ES has both from 2.0 on; WebGL is ES.
   if (version != nullptr && std::sscanf(version, "OpenGL ES %d.%d", &major, &minor) == 2)
-    support.wrapping = major >= 2;
+    support.wrapping = support.twoSided = major >= 2;
   support.streamIndices = version != nullptr && std::strstr(version, "WebGL") != nullptr;
   if (extensions != nullptr && std::strstr(extensions, "GL_EXT_stencil_wrap") != nullptr)
     support.wrapping = true;
@@ -97,6 +103,24 @@ void MakeFarPlaneInfinite(float p[16]) {
   const float nearPlane = p[14] / (p[10] - 1.0f);
   p[10] = epsilon - 1.0f;
   p[14] = nearPlane * (epsilon - 2.0f);
+}
+
+void ViewPlanes(const float projection[16], const float modelview[16], float planes[5][4]) {
+  float m[16];  // projection x modelview, column-major
+  for (int c = 0; c < 4; ++c)
+    for (int r = 0; r < 4; ++r)
+      m[4 * c + r] = projection[r] * modelview[4 * c] + projection[4 + r] * modelview[4 * c + 1] +
+                     projection[8 + r] * modelview[4 * c + 2] +
+                     projection[12 + r] * modelview[4 * c + 3];
+  // Row 3 plus or minus rows 0, 1 and row 3 plus row 2 (Gribb and Hartmann).
+  const int rows[5] = {0, 0, 1, 1, 2};
+  const float signs[5] = {1, -1, 1, -1, 1};
+  for (int k = 0; k < 5; ++k) {
+    float* p = planes[k];
+    for (int c = 0; c < 4; ++c) p[c] = m[4 * c + 3] + signs[k] * m[4 * c + rows[k]];
+    const float length = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
+    for (int c = 0; c < 4; ++c) p[c] = length > 0 ? p[c] / length : 0.0f;
+  }
 }
 
 bool SphereScreenRect(const float projection[16], const float modelview[16], Vec3 centre,
@@ -147,7 +171,7 @@ bool SphereScreenRect(const float projection[16], const float modelview[16], Vec
   return rect[2] > 0 && rect[3] > 0;
 }
 
-void ExactShadowPass(const ExactShadowVolume& volume, bool wrapping, bool streamIndices,
+void ExactShadowPass(const ExactShadowVolume& volume, bool wrapping, bool twoSided, bool streamIndices,
                      const int scissor[4], float clientWidth, float clientHeight) {
   glEnable(GL_SCISSOR_TEST);
   glScissor(scissor[0], scissor[1], scissor[2], scissor[3]);
@@ -162,14 +186,23 @@ void ExactShadowPass(const ExactShadowVolume& volume, bool wrapping, bool stream
   glDepthFunc(GL_LESS);
   glDisable(GL_BLEND);
   glDisable(GL_TEXTURE_2D);
-  glEnable(GL_CULL_FACE);
-  // Up first, so that saturating counts (no wrapping) never go below zero.
-  glCullFace(GL_FRONT);
-  glStencilOp(GL_KEEP, wrapping ? kIncrWrap : GL_INCR, GL_KEEP);
-  DrawVolumeTriangles(volume, streamIndices);
-  glCullFace(GL_BACK);
-  glStencilOp(GL_KEEP, wrapping ? kDecrWrap : GL_DECR, GL_KEEP);
-  DrawVolumeTriangles(volume, streamIndices);
+  if (twoSided && wrapping) {
+    // One draw: back faces count up, front faces down.
+    glDisable(GL_CULL_FACE);
+    glStencilOpSeparate(GL_BACK, GL_KEEP, kIncrWrap, GL_KEEP);
+    glStencilOpSeparate(GL_FRONT, GL_KEEP, kDecrWrap, GL_KEEP);
+    DrawVolumeTriangles(volume, streamIndices);
+    glStencilOp(GL_KEEP, GL_KEEP, GL_KEEP);
+  } else {
+    // Up first, so that saturating counts (no wrapping) never go below zero.
+    glEnable(GL_CULL_FACE);
+    glCullFace(GL_FRONT);
+    glStencilOp(GL_KEEP, wrapping ? kIncrWrap : GL_INCR, GL_KEEP);
+    DrawVolumeTriangles(volume, streamIndices);
+    glCullFace(GL_BACK);
+    glStencilOp(GL_KEEP, wrapping ? kDecrWrap : GL_DECR, GL_KEEP);
+    DrawVolumeTriangles(volume, streamIndices);
+  }
   glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
 
   // The blended passes' first step: destination alpha (1) x grey replaces

@@ -15,6 +15,7 @@
 struct StencilSupport {
   int bits = 0;           // stencil bits of the frame buffer; 0: exact mode cannot run
   bool wrapping = false;  // GL_INCR_WRAP / GL_DECR_WRAP are there
+  bool twoSided = false;  // glStencilOpSeparate is there (OpenGL 2.0)
   // A WebGL context (Emscripten's emulation of this OpenGL): its client-side
   // index arrays are read as 16-bit, so indexed volumes are sent one vertex
   // at a time instead.
@@ -29,6 +30,11 @@ StencilSupport QueryStencilSupport();
 // `projection` is column-major as OpenGL returns it; the result replaces it.
 void MakeFarPlaneInfinite(float projection[16]);
 
+// The view's left, right, bottom, top and near planes in model coordinates
+// under the column-major matrices given, as ExactShadowVolume::Update takes
+// them (unit normals pointing into the view).
+void ViewPlanes(const float projection[16], const float modelview[16], float planes[5][4]);
+
 // The pixel rectangle (x, y, width, height, from the bottom left) that a
 // sphere of `radius` about `centre` covers in a viewport of `width` x
 // `height`, under the column-major matrices given; the whole viewport when
@@ -39,11 +45,13 @@ bool SphereScreenRect(const float projection[16], const float modelview[16], Vec
 
 // The counting pass over `volume` (already updated for the frame), limited
 // to `scissor`, ending with kShadowGrey written where the count is not zero;
-// `wrapping`: GL_INCR_WRAP and GL_DECR_WRAP may be used; `streamIndices`:
-// the triangles go vertex by vertex (StencilSupport::streamIndices).
+// `wrapping`: GL_INCR_WRAP and GL_DECR_WRAP may be used; with `twoSided`
+// too, both faces are counted in one draw through glStencilOpSeparate;
+// `streamIndices`: the triangles go vertex by vertex
+// (StencilSupport::streamIndices).
 // The depth buffer holds the frame's nearest surfaces; neither it nor the
 // modelview changes. Leaves the stencil test off and the colour mask open.
-void ExactShadowPass(const ExactShadowVolume& volume, bool wrapping, bool streamIndices,
+void ExactShadowPass(const ExactShadowVolume& volume, bool wrapping, bool twoSided, bool streamIndices,
                      const int scissor[4], float clientWidth, float clientHeight);
 
 // Draws the volumes translucent over the finished picture: the exact

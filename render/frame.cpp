@@ -51,21 +51,23 @@ void ShadowPasses(const ShadowVolume& volume, Vec3 light, Vec3 eye) {
   glEnd();
 }
 
-// The exact mode's shadow step: the volumes of this frame's light, counted
-// within the screen rectangle of the light's reach; beyond the reach the
-// lit colour is zero, so the darkening could change nothing there.
+// The exact mode's shadow step: the volumes of this frame's light that reach
+// the view, counted within the screen rectangle of the light's reach; beyond
+// the reach the lit colour is zero, so the darkening could change nothing
+// there.
 void ExactShadows(ExactShadowVolume& volume, Vec3 light, const RECT& client, float clientWidth,
                   float clientHeight) {
-  volume.Update(light, kLightRadius);
-  float projection[16], modelview[16];
+  float projection[16], modelview[16], planes[5][4];
   glGetFloatv(GL_PROJECTION_MATRIX, projection);
   glGetFloatv(GL_MODELVIEW_MATRIX, modelview);
+  ViewPlanes(projection, modelview, planes);
+  volume.Update(light, kLightRadius, planes, 5);
   int scissor[4];
   if (!SphereScreenRect(projection, modelview, light, kLightRadius, client.right - client.left,
                         client.bottom - client.top, scissor))
     return;
-  ExactShadowPass(volume, Shadows.stencilWraps, Shadows.streamIndices, scissor, clientWidth,
-                  clientHeight);
+  ExactShadowPass(volume, Shadows.stencilWraps, Shadows.stencilTwoSided, Shadows.streamIndices,
+                  scissor, clientWidth, clientHeight);
 }
 
 void LitPass(const MeshObject& mesh, Vec3 light) {
@@ -160,6 +162,44 @@ void TexturePass(const MeshObject& mesh, int32_t faceCount, bool textured) {
   glEnd();
 }
 
+// The texture pass when the model's materials decide its look: the same
+// state and depth test as TexturePass, one batch per material. A textured
+// material's faces take its texels (the colour sent is white, which an RGBA
+// texture's clear texels show); the others multiply the lit colour by their
+// material's colour with texturing off. Every vertex carries its colour and
+// texture coordinate, so no batch depends on what an earlier one left set.
+void MaterialTexturePass(const MeshObject& mesh, const std::vector<MaterialLook>& looks) {
+  glEnable(GL_DEPTH_TEST);
+  glDepthMask(GL_TRUE);
+  glEnable(GL_CULL_FACE);
+  glDepthFunc(GL_EQUAL);
+  glEnable(GL_BLEND);
+  glBlendFunc(GL_ZERO, GL_SRC_COLOR);
+  static const float kWhite[3] = {1, 1, 1};
+  static const TexCoord kNoCoordinate = {0, 0};
+  for (const MaterialLook& look : looks) {
+    if (look.faces.empty()) continue;
+    const bool textured = look.texture != 0;
+    if (textured) {
+      glEnable(GL_TEXTURE_2D);
+      glBindTexture(GL_TEXTURE_2D, look.texture);
+    } else {
+      glDisable(GL_TEXTURE_2D);
+    }
+    const float* colour = textured ? kWhite : look.colour;
+    glBegin(GL_TRIANGLES);
+    for (const int32_t f : look.faces) {
+      for (int32_t v : mesh.faces[f].Corners()) {
+        glColor3fv(colour);
+        glTexCoord2fv(mesh.texCoords != nullptr ? &mesh.texCoords[v].u : &kNoCoordinate.u);
+        glVertex3fv(&mesh.vertices[v].x);
+      }
+    }
+    glEnd();
+  }
+  glBindTexture(GL_TEXTURE_2D, GlContext.sceneTexture);
+}
+
 // A small tetrahedron around the light, red, green and blue at each
 // triangle's corners; hidden where the mesh is in front, writes no depth.
 void LightMarker(Vec3 light) {
@@ -232,7 +272,11 @@ void RenderFrame(HWND window) {
     }
     LitPass(mesh, light);
     AmbientPass(clientWidth, clientHeight);
-    TexturePass(mesh, LoadedScene.texturedFaceCount, LoadedScene.textureUploaded);
+    if (LoadedScene.materialLooks.empty()) {
+      TexturePass(mesh, LoadedScene.texturedFaceCount, LoadedScene.textureUploaded);
+    } else {
+      MaterialTexturePass(mesh, LoadedScene.materialLooks);
+    }
     LightMarker(light);
     if (Shadows.showVolumes) {
       if (mode == ShadowMode::kExact) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "model/scene.h"
 #include "platform/platform.h"
@@ -20,6 +21,10 @@ struct GlContextState {
   HWND window = nullptr;             // the window given to InitOpenGL
   HDC deviceContext = nullptr;       // GetDC(window); kept for the process's life
   HGLRC renderingContext = nullptr;  // null before creation and after ReleaseOpenGL
+  // The texture object the scene's own texture lives in, bound whenever no
+  // material's is: desktop OpenGL's default texture (name 0) would do, but
+  // WebGL has none.
+  unsigned int sceneTexture = 0;
 };
 
 // The files the program reads when the command line names no others, from
@@ -31,6 +36,7 @@ constexpr const char* kTextureFileName = "txt.tif";
 struct SceneRequest {
   std::string modelPath = kModelFileName;      // --model; every message names it as given
   std::string texturePath = kTextureFileName;  // --texture
+  bool textureGiven = false;  // --texture named it: that one texture over everything
   bool fit = false;                            // --fit: centre the model, largest half-extent 50
   bool stage = false;                          // --stage: a floor and a back wall around it
 };
@@ -42,6 +48,15 @@ struct ShadowView {
   bool stencilAvailable = false;         // the context has stencil bits: exact mode can run
   bool stencilWraps = false;             // GL_INCR_WRAP / GL_DECR_WRAP are offered
   bool streamIndices = false;            // volumes go vertex by vertex (a WebGL context)
+  bool stencilTwoSided = false;          // glStencilOpSeparate is offered
+};
+
+// How the faces of one material are drawn when the model's materials decide
+// its look.
+struct MaterialLook {
+  unsigned int texture = 0;        // OpenGL texture object; 0: the material shows its colour
+  float colour[3] = {1, 1, 1};     // the diffuse colour, red, green, blue 0..1
+  std::vector<int32_t> faces;      // the merged mesh's faces of this material, in mesh order
 };
 
 // What SetupScene made, read by every frame.
@@ -53,6 +68,10 @@ struct SceneGlobals {
   ExactShadowVolume* exactVolume = nullptr;  // the stencil-counted volumes of the same mesh
   int32_t texturedFaceCount = 0;  // faces [0, this) are the model's; the rest, the stage, stay white
   bool textureUploaded = false;          // false: no usable texture, the mesh is drawn untextured
+  // Empty when one texture lies over everything (--texture, or no material
+  // names a texture); else one entry per material of the scene and a last one
+  // for the faces with no material, drawn in that order.
+  std::vector<MaterialLook> materialLooks;
 };
 
 // The point light of the per-vertex lighting.

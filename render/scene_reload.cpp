@@ -32,6 +32,7 @@ bool ReplaceTexture(const std::string& path, std::string* why) {
   }
   SceneRequest request = RequestedScene;
   request.texturePath = path;
+  request.textureGiven = true;  // as --texture: it overrides the model's materials
   why->clear();
   if (LoadModelIntoScene(request, why) != SetupResult::kReady) {
     // The model file changed under us and cannot be read now: keep all.
@@ -39,5 +40,6 @@ bool ReplaceTexture(const std::string& path, std::string* why) {
     return false;
   }
   RequestedScene.texturePath = path;
+  RequestedScene.textureGiven = true;
   return true;
 }

@@ -52,7 +52,7 @@ MeshObject* MeshWithStage(const MeshObject& model) {
   const float centreX = 0.5f * (low.x + high.x);
   const float floorY = low.y - 0.02f * half;
   const float wallZ = low.z - 0.5f * half;
-  const float left = centreX - 3.0f * half, width = 6.0f * half;
+  const float left = centreX - 2.0f * half, width = 4.0f * half;
 
   MeshObject* mesh = new MeshObject();
   std::memcpy(mesh->name, model.name, sizeof mesh->name);
@@ -70,11 +70,11 @@ MeshObject* MeshWithStage(const MeshObject& model) {
     std::copy(model.texCoords, model.texCoords + model.vertexCount, mesh->texCoords);
   }
   // The floor from the wall to well in front of the model, seen from above.
-  const float front = high.z + 3.0f * half;
+  const float front = high.z + 2.0f * half;
   WriteGrid(Vec3{left, floorY, front}, Vec3{width, 0, 0}, Vec3{0, 0, wallZ - front},
             model.vertexCount, mesh->vertices, mesh->faces + model.faceCount);
   // The wall from the floor to well above the model, seen from the front.
-  const float top = high.y + 3.0f * half;
+  const float top = high.y + 2.0f * half;
   WriteGrid(Vec3{left, floorY, wallZ}, Vec3{width, 0, 0}, Vec3{0, top - floorY, 0},
             model.vertexCount + kGridVertices, mesh->vertices,
             mesh->faces + model.faceCount + kGridFaces);

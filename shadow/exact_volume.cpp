@@ -3,6 +3,7 @@
 // and one over the edges (side quads), all in arrays sized by Build.
 #include "shadow/exact_volume.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <numeric>
@@ -170,12 +171,35 @@ void ExactShadowVolume::Build(const Vec3* vertices, int32_t vertexCount, const F
     vertices_[4 * p + 3] = 1.0f;
   }
   directions_.assign(positions * 4, 0.0f);
+  extrudeTo_.assign(positions, 0.0f);
   multiplicity_.assign(static_cast<size_t>(EdgeCount()), 0);
   indices_.assign(static_cast<size_t>(triangles) * 24, 0u);
   backCap_.assign(static_cast<size_t>(triangles) * 3, 0u);
 }
 
-void ExactShadowVolume::Update(Vec3 light, float reach) {
+// Whether the part within `reach` of the light of what face bound `bound`
+// (centre, radius) shades lies wholly outside one of the planes. That part
+// lies in the convex hull of the bound and of the bound scaled about the
+// light by reach / (its nearest distance), so both balls outside one plane
+// suffice.
+static bool ShadeOutsidePlanes(const float* bound, Vec3 light, float reach, const float (*planes)[4],
+                        int planeCount) {
+  const Vec3 d{bound[0] - light.x, bound[1] - light.y, bound[2] - light.z};
+  const float distance = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
+  if (!(distance > bound[3])) return false;  // the light is within the bound
+  const float scale = std::fmax(1.0f, reach / (distance - bound[3]));
+  const Vec3 far{light.x + d.x * scale, light.y + d.y * scale, light.z + d.z * scale};
+  for (int k = 0; k < planeCount; ++k) {
+    const float* p = planes[k];
+    if (p[0] * bound[0] + p[1] * bound[1] + p[2] * bound[2] + p[3] < -bound[3] &&
+        p[0] * far.x + p[1] * far.y + p[2] * far.z + p[3] < -bound[3] * scale)
+      return true;
+  }
+  return false;
+}
+
+void ExactShadowVolume::Update(Vec3 light, float reach, const float (*planes)[4],
+                               int planeCount) {
   sideCount_ = 0;
   capCount_ = 0;
   const int32_t positions = PositionCount();
@@ -197,7 +221,11 @@ void ExactShadowVolume::Update(Vec3 light, float reach) {
   uint32_t* front = indices_.data() + static_cast<size_t>(triangles) * 18;
   uint32_t* back = backCap_.data();
   int32_t cast = 0;
-  float minCosine = 1.0f;
+  // Each position's extrusion distance: at least 1.5 x reach, more where a
+  // casting face that holds it spans a wide angle as seen from the light
+  // (infinity when it spans too wide a one).
+  const bool finite = reach > 0;
+  std::fill(extrudeTo_.begin(), extrudeTo_.end(), 1.5f * reach);
   const uint32_t extruded = static_cast<uint32_t>(positions);
   for (int32_t f = 0; f < triangles; ++f) {
     const float* bound = &bounds_[4 * static_cast<size_t>(f)];
@@ -205,6 +233,7 @@ void ExactShadowVolume::Update(Vec3 light, float reach) {
       const Vec3 d{bound[0] - light.x, bound[1] - light.y, bound[2] - light.z};
       const float gap = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z) - bound[3];
       if (gap > reach) continue;
+      if (planeCount > 0 && ShadeOutsidePlanes(bound, light, reach, planes, planeCount)) continue;
     }
     const int32_t* p = &corners_[3 * static_cast<size_t>(f)];
     const Vec3& a = positions_[p[0]];
@@ -235,19 +264,19 @@ void ExactShadowVolume::Update(Vec3 light, float reach) {
     const float c01 = u0[0] * u1[0] + u0[1] * u1[1] + u0[2] * u1[2];
     const float c12 = u1[0] * u2[0] + u1[1] * u2[1] + u1[2] * u2[2];
     const float c20 = u2[0] * u0[0] + u2[1] * u0[1] + u2[2] * u0[2];
-    minCosine = std::fmin(minCosine, std::fmin(c01, std::fmin(c12, c20)));
+    // Every point of a back cap triangle whose corners lie at least D from
+    // the light and at most acos(c) apart as seen from it lies at least
+    // D x c from the light: D = 1.01 x reach / c keeps it beyond the reach.
+    const float cosine = std::fmin(c01, std::fmin(c12, c20));
+    const float need = cosine >= kFiniteCapMinCosine ? 1.01f * reach / cosine : INFINITY;
+    for (int k = 0; k < 3; ++k) extrudeTo_[p[k]] = std::fmax(extrudeTo_[p[k]], need);
   }
-  // The back cap: every point of a cap triangle of extruded corners, all at
-  // least `distance` from the light and at most acos(minCosine) apart as
-  // seen from it, lies at least distance x minCosine from the light.
-  const bool finite = reach > 0 && minCosine >= kFiniteCapMinCosine;
-  const float distance = finite ? std::fmax(1.5f * reach, 1.01f * reach / minCosine) : 0.0f;
   for (int32_t q = 0; q < positions; ++q) {
     const float* u = &directions_[4 * static_cast<size_t>(q)];
     float* out = &vertices_[4 * (static_cast<size_t>(positions) + q)];
-    if (finite) {
+    if (finite && extrudeTo_[q] < INFINITY) {
       // Never nearer than the point itself, so no volume turns inside out.
-      const float to = std::fmax(distance, 2.0f * u[3]);
+      const float to = std::fmax(extrudeTo_[q], 2.0f * u[3]);
       out[0] = light.x + u[0] * to;
       out[1] = light.y + u[1] * to;
       out[2] = light.z + u[2] * to;

@@ -38,11 +38,15 @@ class ExactShadowVolume {
   void Build(const Vec3* vertices, int32_t vertexCount, const Face* faces, int32_t faceCount);
 
   // Makes the volumes of a point light at `light`. With `reach` > 0, faces
-  // whose bounding sphere lies wholly beyond it are left out, and extruded
-  // points lie at least `reach` from the light everywhere on the back cap;
-  // otherwise (or when the caps span too wide an angle) the back cap lies
-  // at infinity (w = 0).
-  void Update(Vec3 light, float reach);
+  // whose bounding sphere lies wholly beyond it are left out, and every
+  // point of the back cap lies beyond the reach: each position is extruded
+  // to 1.5 x reach or, for a face that spans a wide angle as seen from the
+  // light, farther, or to infinity (w = 0) for a very wide one. Without a
+  // reach the whole back cap lies at infinity.
+  // With `planeCount` planes (a, b, c, d: a x + b y + c z + d >= 0 inside,
+  // (a, b, c) of unit length; the view's sides and near plane), faces whose volume within the reach
+  // lies wholly outside one of them are left out too.
+  void Update(Vec3 light, float reach, const float (*planes)[4] = nullptr, int planeCount = 0);
 
   // x, y, z, w of every vertex: the merged positions (w = 1) followed by
   // their extrusions, PositionCount() apart.
@@ -74,6 +78,7 @@ class ExactShadowVolume {
   // Per-frame scratch, sized by Build.
   std::vector<float> vertices_;
   std::vector<float> directions_;    // per position: unit direction from the light, distance
+  std::vector<float> extrudeTo_;     // per position: distance of its extrusion from the light
   std::vector<int32_t> multiplicity_;  // per edge
   std::vector<uint32_t> indices_;
   std::vector<uint32_t> backCap_;

@@ -57,7 +57,8 @@ void LimitScans(j_common_ptr cinfo) {
 // The libjpeg steps between setjmp and the end. Returns an empty string on
 // success, else the reason; *pixels is sized here but owned by the caller.
 const char* ReadJpegImage(jpeg_decompress_struct* cinfo, ErrorManager* errors,
-                          jpeg_progress_mgr* progress, const uint8_t* data, size_t size, uint64_t maxPixels,
+                          jpeg_progress_mgr* progress, const uint8_t* data, size_t size,
+                          uint64_t maxPixelBytes,
                           std::vector<uint8_t>* pixels, int32_t* width, int32_t* height) {
   if (setjmp(errors->escape)) return errors->message[0] ? errors->message : "libjpeg cannot read it";
   jpeg_create_decompress(cinfo);  // clears every field but err
@@ -68,7 +69,12 @@ const char* ReadJpegImage(jpeg_decompress_struct* cinfo, ErrorManager* errors,
   if (cinfo->jpeg_color_space == JCS_CMYK || cinfo->jpeg_color_space == JCS_YCCK)
     return "CMYK colours";
   const uint64_t pixelCount = static_cast<uint64_t>(cinfo->image_width) * cinfo->image_height;
-  if (pixelCount == 0 || pixelCount > maxPixels) return "an image size of 0 or more than 256 MiB of pixels";
+  if (pixelCount == 0 || pixelCount > maxPixelBytes / 4) {
+    std::snprintf(errors->message, sizeof errors->message,
+                  "an image size of 0 or more than %llu MiB of pixels",
+                  static_cast<unsigned long long>(maxPixelBytes >> 20));
+    return errors->message;
+  }
   cinfo->out_color_space = JCS_RGB;  // grayscale too
   jpeg_start_decompress(cinfo);
   if (cinfo->output_components != 3) return "unexpected channel count";
@@ -90,7 +96,7 @@ bool StartsWithJpegSignature(const uint8_t* data, size_t size) {
   return size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF;
 }
 
-bool DecodeJpeg(const uint8_t* data, size_t size, uint64_t maxPixels, std::vector<uint8_t>* pixels,
+bool DecodeJpeg(const uint8_t* data, size_t size, uint64_t maxPixelBytes, std::vector<uint8_t>* pixels,
                 int32_t* width, int32_t* height, std::string* error) {
   jpeg_decompress_struct cinfo{};
   ErrorManager errors{};
@@ -101,7 +107,8 @@ bool DecodeJpeg(const uint8_t* data, size_t size, uint64_t maxPixels, std::vecto
   jpeg_progress_mgr progress{};
   progress.progress_monitor = LimitScans;
   *width = *height = 0;
-  const char* reason = ReadJpegImage(&cinfo, &errors, &progress, data, size, maxPixels, pixels, width, height);
+  const char* reason = ReadJpegImage(&cinfo, &errors, &progress, data, size, maxPixelBytes, pixels,
+                                     width, height);
   jpeg_destroy_decompress(&cinfo);
   if (*reason == '\0') return true;
   *error = reason;

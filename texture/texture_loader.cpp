@@ -22,8 +22,11 @@
 
 namespace {
 
-[[maybe_unused]] constexpr uint64_t kMaxRgbaPixels = kMaxPixelBytes / 4;
-constexpr char kSizeRefused[] = "an image size of 0 or more than 256 MiB of pixels";
+// "an image size of 0 or more than 256 MiB of pixels", for the cap in force.
+std::string SizeRefused(uint64_t maxPixelBytes) {
+  return "an image size of 0 or more than " + std::to_string(maxPixelBytes >> 20) +
+         " MiB of pixels";
+}
 #if defined(SV_WITH_JPEG) && defined(SV_WITH_LIBPNG)
 constexpr char kFormatsRead[] = "a TIFF, PNG or JPEG file";
 #elif defined(SV_WITH_LIBPNG)
@@ -122,15 +125,15 @@ int DropWarning(TIFF*, void*, const char*, const char*, va_list) {
 // with *error set when libtiff cannot. Samples are 4 when the file has extra
 // (alpha) samples, else 3. Like tiff2rgba, it goes on past a strip or tile it
 // cannot read.
-bool DecodeWithLibtiff(const uint8_t* data, size_t size, const char* name, TextureImage* image,
-                       std::string* error) {
+bool DecodeWithLibtiff(const uint8_t* data, size_t size, const char* name,
+                       uint64_t maxPixelBytes, TextureImage* image, std::string* error) {
   MemoryFile file{data, size, 0};
   TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
   if (!options) return false;
   LibtiffErrors errors{error, std::string(name) + ": "};
   TIFFOpenOptionsSetErrorHandlerExtR(options, KeepFirstError, &errors);
   TIFFOpenOptionsSetWarningHandlerExtR(options, DropWarning, nullptr);
-  TIFFOpenOptionsSetMaxSingleMemAlloc(options, static_cast<tmsize_t>(kMaxPixelBytes));
+  TIFFOpenOptionsSetMaxSingleMemAlloc(options, static_cast<tmsize_t>(maxPixelBytes));
   TIFF* tif = TIFFClientOpenExt(name, "r", &file, MemoryRead, MemoryWrite, MemorySeek,
                                 MemoryClose, MemorySize, MapMemory, NoUnmapping, options);
   TIFFOpenOptionsFree(options);
@@ -145,8 +148,8 @@ bool DecodeWithLibtiff(const uint8_t* data, size_t size, const char* name, Textu
   TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
   TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extraTypes);
   bool ok = false;
-  if (width == 0 || height == 0 || static_cast<uint64_t>(width) * height > kMaxRgbaPixels) {
-    *error = kSizeRefused;
+  if (width == 0 || height == 0 || static_cast<uint64_t>(width) * height > maxPixelBytes / 4) {
+    *error = SizeRefused(maxPixelBytes);
   } else {
     std::vector<uint32_t> raster;
     raster.resize(static_cast<size_t>(width) * height);
@@ -189,6 +192,7 @@ struct PngSource {
   const uint8_t* data;
   size_t size;
   size_t pos;
+  uint64_t maxPixelBytes;
   std::string error;
 };
 
@@ -216,8 +220,13 @@ bool ReadPngImage(png_structp png, png_infop info, TextureImage* image,
   png_read_info(png, info);
   const png_uint_32 width = png_get_image_width(png, info);
   const png_uint_32 height = png_get_image_height(png, info);
-  if (static_cast<uint64_t>(width) * height > kMaxRgbaPixels)
-    png_error(png, "an image size of more than 256 MiB of pixels");
+  const uint64_t cap = static_cast<PngSource*>(png_get_io_ptr(png))->maxPixelBytes;
+  if (static_cast<uint64_t>(width) * height > cap / 4) {
+    char message[64];
+    std::snprintf(message, sizeof message, "an image size of more than %llu MiB of pixels",
+                  static_cast<unsigned long long>(cap >> 20));
+    png_error(png, message);
+  }
   png_set_expand(png);  // palette to RGB, gray below 8 bits to 8, tRNS to alpha
   png_set_strip_16(png);
   png_set_gray_to_rgb(png);
@@ -237,8 +246,9 @@ bool ReadPngImage(png_structp png, png_infop info, TextureImage* image,
   return true;
 }
 
-bool DecodeWithLibpng(const uint8_t* data, size_t size, TextureImage* image, std::string* error) {
-  PngSource source{data, size, 0, std::string()};
+bool DecodeWithLibpng(const uint8_t* data, size_t size, uint64_t maxPixelBytes,
+                      TextureImage* image, std::string* error) {
+  PngSource source{data, size, 0, maxPixelBytes, std::string()};
   png_structp png =
       png_create_read_struct(PNG_LIBPNG_VER_STRING, &source, PngError, PngWarning);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
@@ -313,9 +323,11 @@ TextureImage LoadTexture(const char* path) {
   return LoadTextureFromMemory(file.data, file.size, path);
 }
 
-TextureImage LoadTextureFromMemory(const uint8_t* data, size_t size, const char* name) {
+TextureImage LoadTextureFromMemory(const uint8_t* data, size_t size, const char* name,
+                                   uint32_t maxPixelBytes) {
   TextureImage image;
   image.tiff = std::make_unique<TiffImage>();
+  image.tiff->maxPixelBytes = maxPixelBytes;
   if (!data) size = 0;
   if (static_cast<uint64_t>(size) > kTextureFileLimits.maxBytes) {
     image.note = "larger than 4096 MiB";
@@ -336,7 +348,7 @@ TextureImage LoadTextureFromMemory(const uint8_t* data, size_t size, const char*
   if (StartsWithPngSignature(data, size)) {
     image.note = "a PNG file";
 #ifdef SV_WITH_LIBPNG
-    if (DecodeWithLibpng(data, size, &image, &error)) {
+    if (DecodeWithLibpng(data, size, maxPixelBytes, &image, &error)) {
       image.decoder = TextureDecoder::kPng;
       image.pixels = image.decodedPixels.data();
     } else {
@@ -350,8 +362,8 @@ TextureImage LoadTextureFromMemory(const uint8_t* data, size_t size, const char*
 #ifdef SV_WITH_JPEG
   if (StartsWithJpegSignature(data, size)) {
     image.note = "a JPEG file";
-    if (DecodeJpeg(data, size, kMaxRgbaPixels, &image.decodedPixels, &image.width, &image.height,
-                   &error)) {
+    if (DecodeJpeg(data, size, maxPixelBytes, &image.decodedPixels, &image.width,
+                   &image.height, &error)) {
       image.decoder = TextureDecoder::kJpeg;
       image.samples = 3;
       image.pixels = image.decodedPixels.data();
@@ -380,11 +392,11 @@ TextureImage LoadTextureFromMemory(const uint8_t* data, size_t size, const char*
       image.note = "big-endian byte order";
       break;
     default:  // an image size the own reader refuses: libtiff would refuse it too
-      image.note = kSizeRefused;
+      image.note = SizeRefused(maxPixelBytes);
       return image;
   }
 #ifdef SV_WITH_LIBTIFF
-  if (DecodeWithLibtiff(data, size, name ? name : "texture", &image, &error)) {
+  if (DecodeWithLibtiff(data, size, name ? name : "texture", maxPixelBytes, &image, &error)) {
     image.decoder = TextureDecoder::kLibtiff;
     image.pixels = image.decodedPixels.data();
   } else {

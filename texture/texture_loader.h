@@ -59,8 +59,11 @@ TextureImage LoadTexture(const char* path);
 // file), with no size or file-type checks of a path. The bytes are needed
 // only while it runs: the result owns its pixels. `name` stands for the
 // bytes in libtiff's messages; the result's note never contains it, so a
-// caller reports with DescribeTextureLoad(name, image). Never throws.
-TextureImage LoadTextureFromMemory(const uint8_t* data, size_t size, const char* name);
+// caller reports with DescribeTextureLoad(name, image). `maxPixelBytes`
+// lowers the pixel cap (the fuzz harness keeps its inputs fast with it).
+// Never throws.
+TextureImage LoadTextureFromMemory(const uint8_t* data, size_t size, const char* name,
+                                   uint32_t maxPixelBytes = kMaxPixelBytes);
 
 // One line (no newline) saying how the texture at `path` was read: empty when
 // the own reader decoded it; "PATH: 16-bit samples; read through libtiff";

@@ -1,14 +1,20 @@
-// sv-inspect model FILE [--merged]: prints what the 3DS reader made of FILE,
-// one record per line: the scene, then each object, then each material, and
-// with --merged the totals of the one mesh the demo merges from them, then a
-// warning when the file ends inside a chunk (a cut-off copy). Names are
+// sv-inspect model FILE [--merged]: prints what the model readers made of
+// FILE, one record per line: for a file read through assimp first the reader
+// line (format, meshes and nodes as stored, points and lines left out), then
+// the scene, each object, each material with whether its texture was found,
+// and with --merged the totals and bounds of the one mesh the demo merges
+// from them, then a warning when a 3DS file ends inside a chunk (a cut-off
+// copy). Names are
 // printed in double quotes with '"', '\' and bytes outside printable ASCII
 // escaped (\" \\ \xHH), so every record stays on one line.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "model/load3ds.h"
+#include "model/load_model.h"
+#include "model/material_texture.h"
 #include "model/merge.h"
 #include "tools/reports.h"
 
@@ -46,14 +52,21 @@ void PrintObject(int index, const MeshObject& object) {
   }
 }
 
-void PrintMaterial(int index, const Material& m) {
+void PrintMaterial(int index, const Scene& scene, const std::string& path) {
+  const Material& m = *scene.materials[index];
+  const TextureSource texture = FindMaterialTexture(scene, m, path);
+  const char* found = MaterialTextureName(m).empty()                      ? "none"
+                      : texture.embedded >= 0 || !texture.path.empty() ? "yes"
+                                                                        : "no";
   std::printf(
       "material %d name=%s ambient=0x%06X diffuse=0x%06X specular=0x%06X shininess=%g "
-      "strength=%g opacity=%g self_illum=%g texture=%s opacity_map=%s bump_map=%s\n",
+      "strength=%g opacity=%g self_illum=%g texture=%s opacity_map=%s bump_map=%s "
+      "texture_found=%s\n",
       index, QuotedName(m.name).c_str(), static_cast<unsigned>(m.ambientColour),
       static_cast<unsigned>(m.diffuseColour), static_cast<unsigned>(m.specularColour), m.shininess,
-      m.shininessStrength, m.opacity, m.selfIllumination, QuotedName(m.textureMap.fileName).c_str(),
-      QuotedName(m.opacityMap.fileName).c_str(), QuotedName(m.bumpMap.fileName).c_str());
+      m.shininessStrength, m.opacity, m.selfIllumination,
+      QuotedText(MaterialTextureName(m)).c_str(), QuotedName(m.opacityMap.fileName).c_str(),
+      QuotedName(m.bumpMap.fileName).c_str(), found);
 }
 
 // What the demo draws of the scene: its drawable objects merged into one
@@ -61,11 +74,21 @@ void PrintMaterial(int index, const Material& m) {
 void PrintMerged(const Scene& scene) {
   std::vector<LeftOutObject> leftOut;
   MeshObject* merged = MergeMeshObjects(scene, &leftOut);
-  std::printf("merged objects=%d vertices=%d faces=%d texcoords=%s left_out=%d\n",
+  std::printf("merged objects=%d vertices=%d faces=%d texcoords=%s left_out=%d",
               scene.objectCount - static_cast<int>(leftOut.size()),
               merged != nullptr ? merged->vertexCount : 0, merged != nullptr ? merged->faceCount : 0,
               merged != nullptr && merged->texCoords != nullptr ? "yes" : "no",
               static_cast<int>(leftOut.size()));
+  if (merged == nullptr) std::printf("\n");
+  if (merged != nullptr) {
+    Vec3 lo = merged->vertices[0], hi = merged->vertices[0];
+    for (int i = 1; i < merged->vertexCount; ++i) {
+      const Vec3& v = merged->vertices[i];
+      lo = Vec3{std::min(lo.x, v.x), std::min(lo.y, v.y), std::min(lo.z, v.z)};
+      hi = Vec3{std::max(hi.x, v.x), std::max(hi.y, v.y), std::max(hi.z, v.z)};
+    }
+    std::printf(" bounds=%g,%g,%g,%g,%g,%g\n", lo.x, lo.y, lo.z, hi.x, hi.y, hi.z);
+  }
   for (const LeftOutObject& object : leftOut)
     std::printf("left_out object %d name=%s reason=\"%s\"\n", object.index, object.name.c_str(),
                 object.reason.c_str());
@@ -84,24 +107,29 @@ int InspectModel(int argc, char** argv) {
     return 64;
   }
   const char* path = argv[1];
-  const FileBytes file = ReadWholeFile(path, kModelFileLimits);
-  if (file.failure != FileFailure::kNone) {
-    std::fprintf(stderr, "sv-inspect: %s: cannot read: %s\n", path,
-                 DescribeFileFailure(file, kModelFileLimits).c_str());
-    return 2;
-  }
-  Scene* scene = Load3dsSceneFromBytes(file.data, file.size, true);
+  const ModelLoad load = LoadModel(path);
+  Scene* scene = load.scene;
   if (scene == nullptr) {
-    std::fprintf(stderr, "sv-inspect: %s: not a 3DS file: it does not start with the bytes 4D 4D\n",
-                 path);
+    if (load.fileFailure != FileFailure::kNone)
+      std::fprintf(stderr, "sv-inspect: %s: cannot read: %s\n", path, load.problem.c_str());
+    else
+      std::fprintf(stderr, "sv-inspect: %s: %s\n", path, load.problem.c_str());
     return 2;
   }
+  if (load.reader == ModelReader::kAssimp)
+    std::printf("reader=assimp format=%s meshes=%d nodes=%d points_left_out=%lld "
+                "lines_left_out=%lld\n",
+                QuotedText(load.assimp.format).c_str(), load.assimp.meshes, load.assimp.nodes,
+                static_cast<long long>(load.assimp.points),
+                static_cast<long long>(load.assimp.lines));
   std::printf("scene objects=%d materials=%d vertices=%d faces=%d\n", scene->objectCount,
               scene->materialCount, scene->totalVertexCount, scene->totalFaceCount);
   for (int i = 0; i < scene->objectCount; ++i) PrintObject(i, *scene->objects[i]);
-  for (int i = 0; i < scene->materialCount; ++i) PrintMaterial(i, *scene->materials[i]);
+  for (int i = 0; i < scene->materialCount; ++i) PrintMaterial(i, *scene, path);
   if (merged) PrintMerged(*scene);
   if (scene->endsInsideChunk) std::printf("warning %s\n", DescribeCutOff(*scene).c_str());
+  const std::string keyframer = DescribeKeyframerProblem(*scene);
+  if (!keyframer.empty()) std::printf("warning %s\n", keyframer.c_str());
   FreeScene(scene);
   return 0;
 }

@@ -24,8 +24,11 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stdout);
     std::fputs(
         "\n"
-        "model    one line for the scene, each object and each material the 3DS reader read,\n"
-        "         and a warning line when the file ends inside a chunk\n"
+        "model    one line for the scene, each object and each material (with whether its\n"
+        "         texture was found) the reader read: the own 3DS reader for a file starting\n"
+        "         4D 4D, else assimp, whose line (format, meshes, nodes, points and lines left\n"
+        "         out) comes first; a warning line when a 3DS file ends inside a chunk;\n"
+        "         --merged adds the merged mesh's totals and bounds=minx,...,maxz\n"
         "texture  one line: the TIFF tags, which reader decoded the image (own, libtiff, png\n"
         "         or none) and why the own reader declined it; --png writes the decoded image\n"
         "exit codes: 0 read, 2 the file cannot be read or decoded, 64 bad command line\n",

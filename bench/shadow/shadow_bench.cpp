@@ -1,12 +1,14 @@
 // Start-up and per-frame costs of the shadow volumes: building the edge list
 // of closed tori of about 1k, 8k, 32k and 65k faces (and the quadratic
 // reference up to 8k), and one frame's silhouette walk (both calls) per edge
-// record, through the quad visitor so no OpenGL context is needed.
+// record, through the quad visitor so no OpenGL context is needed; the exact
+// mode's volume: its one-time build and one frame's update.
 #include <benchmark/benchmark.h>
 
 #include <vector>
 
 #include "shadow/edges.h"
+#include "shadow/exact_volume.h"
 #include "shadow/shadow_volume.h"
 #include "tests/shadow/reference_edges.h"
 #include "tests/support/test_meshes.h"
@@ -92,6 +94,47 @@ void BM_SilhouetteWalk(benchmark::State& state) {
 BENCHMARK(BM_SilhouetteWalk)
     ->ArgNames({"faces", "padded"})
     ->Args({8192, 0})
+    ->Args({65280, 0})
+    ->Args({65280, 1})
+    ->Unit(benchmark::kMicrosecond);
+
+// The exact volume of a closed torus (a solid: light-facing faces cast) and
+// of the same torus as an open soup (every face casts on its own, turned to
+// the light), light at (20, 20, 70) outside it, reach 210.
+void BM_ExactVolumeBuild(benchmark::State& state) {
+  MeshObject* mesh = TorusOfFaces(static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    ExactShadowVolume volume;
+    volume.Build(mesh->vertices, mesh->vertexCount, mesh->faces, mesh->faceCount);
+    benchmark::DoNotOptimize(volume.Vertices());
+  }
+  state.counters["faces"] = mesh->faceCount;
+  FreeMeshObject(mesh);
+}
+BENCHMARK(BM_ExactVolumeBuild)->Arg(65280)->Unit(benchmark::kMillisecond);
+
+void BM_ExactVolumeUpdate(benchmark::State& state) {
+  MeshObject* mesh = TorusOfFaces(static_cast<int>(state.range(0)));
+  if (state.range(1) != 0) {
+    // Open: drop every 17th face, so no part is closed.
+    int kept = 0;
+    for (int f = 0; f < mesh->faceCount; ++f)
+      if (f % 17 != 0) mesh->faces[kept++] = mesh->faces[f];
+    mesh->faceCount = kept;
+  }
+  ExactShadowVolume volume;
+  volume.Build(mesh->vertices, mesh->vertexCount, mesh->faces, mesh->faceCount);
+  for (auto _ : state) {
+    volume.Update(Vec3{20.0f, 20.0f, 70.0f}, 210.0f);
+    benchmark::DoNotOptimize(volume.Indices());
+  }
+  state.counters["faces"] = mesh->faceCount;
+  state.counters["sideTriangles"] = volume.SideIndexCount() / 3;
+  state.counters["capTriangles"] = volume.CapIndexCount() / 3;
+  FreeMeshObject(mesh);
+}
+BENCHMARK(BM_ExactVolumeUpdate)
+    ->ArgNames({"faces", "open"})
     ->Args({65280, 0})
     ->Args({65280, 1})
     ->Unit(benchmark::kMicrosecond);

@@ -19,7 +19,8 @@ TEST(RunOptions, EveryOptionTakesEffect) {
   std::string error;
   ASSERT_EQ(Parse({"--headless", "--frames", "30", "--clock-step=10", "--capture", "3:a.png",
                    "--capture=7:dir/b.png", "--keys", "2:down:TAB,2:up:TAB", "--size", "640x360",
-                   "--no-vsync", "--model", "models/a.3ds", "--texture=b.tif", "--fit"},
+                   "--no-vsync", "--model", "models/a.3ds", "--texture=b.tif", "--fit",
+                   "--shadows", "exact", "--show-volumes", "--stage"},
                   &o, &error),
             RunAction::kRun)
       << error;
@@ -39,8 +40,16 @@ TEST(RunOptions, EveryOptionTakesEffect) {
   EXPECT_EQ(o.windowWidth, 640u);
   EXPECT_EQ(o.windowHeight, 360u);
   EXPECT_FALSE(o.vsync);
+  EXPECT_EQ(o.shadows, ShadowMode::kExact);
+  EXPECT_TRUE(o.showVolumes);
+  EXPECT_TRUE(o.stage);
+  ASSERT_EQ(Parse({"--shadows=off"}, &o, &error), RunAction::kRun);
+  EXPECT_EQ(o.shadows, ShadowMode::kOff);
 
   ASSERT_EQ(Parse({}, &o, &error), RunAction::kRun);
+  EXPECT_EQ(o.shadows, ShadowMode::kBlend);
+  EXPECT_FALSE(o.showVolumes);
+  EXPECT_FALSE(o.stage);
   EXPECT_FALSE(o.headless);
   EXPECT_EQ(o.modelPath, "");  // the renderer's defaults
   EXPECT_EQ(o.texturePath, "");
@@ -98,6 +107,9 @@ TEST(RunOptions, MalformedCommandLinesAreRefused) {
       {{"--model"}, "--model needs a value"},
       {{"--texture="}, "--texture: expected a file name"},
       {{"--fit=yes"}, "--fit=yes"},
+      {{"--shadows", "stencil"}, "--shadows 'stencil': expected blend, exact or off"},
+      {{"--shadows"}, "--shadows needs a value"},
+      {{"--stage=1"}, "--stage=1"},
       {{"--help=1"}, "--help=1"}};
   for (const Bad& line : bad) {
     PlatformOptions o;
@@ -119,15 +131,17 @@ TEST(KeyScript, NamesNumbersAltAndFrameOrder) {
   ASSERT_TRUE(ParseKeyScript(
       "5:down:alt+Home,2:down:UP,2:up:UP,3:down:0x41,3:up:65,1:down:PAGEDOWN,1:down:PAGEUP,"
       "1:down:INSERT,1:down:DELETE,1:down:END,1:down:LEFT,1:down:RIGHT,1:down:DOWN,1:Down:tab,"
-      "4:down:Escape,4:UP:ESCAPE",
+      "4:down:Escape,4:UP:ESCAPE,6:down:s,6:down:V",
       &keys, &error))
       << error;
-  ASSERT_EQ(keys.size(), 16u);
+  ASSERT_EQ(keys.size(), 18u);
+  EXPECT_EQ(keys[16].virtualKey, static_cast<uint32_t>('S'));
+  EXPECT_EQ(keys[17].virtualKey, static_cast<uint32_t>('V'));
   // Stable by frame: frame 1's nine in script order, then 2, 3, 4, 5.
   const uint32_t codes[] = {0x22, 0x21, 0x2D, 0x2E, 0x23, 0x25, 0x27, 0x28,
                             0x09, 0x26, 0x26, 0x41, 0x41, 0x1B, 0x1B, 0x24};
   const uint32_t frames[] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 3, 3, 4, 4, 5};
-  for (size_t i = 0; i < keys.size(); ++i) {
+  for (size_t i = 0; i < 16; ++i) {
     EXPECT_EQ(keys[i].virtualKey, codes[i]) << i;
     EXPECT_EQ(keys[i].frame, frames[i]) << i;
     EXPECT_EQ(keys[i].alt, i == 15) << i;

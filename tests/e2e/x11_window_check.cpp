@@ -19,6 +19,10 @@
 //   --help-key     H, then P; the headless run has 1:down:H
 //   --fullscreen   F11 makes the window the screen's size, F11 again gives the
 //                  old size back, then Escape closes it
+//   --shadow-keys  real S presses cycle the shadow modes: the titles must go
+//                  " - exact shadows", " - no shadows", then back to the bare
+//                  rate; then V must change the window's pixels (the volumes
+//                  drawn over the picture), and the window is closed
 //
 // usage: x11_window_check [ACTION] DEMO ARGS...   (run inside xvfb-run)
 // Exit 0 when: every window of the demo showed "Shadow Volume" when mapped,
@@ -64,6 +68,13 @@ bool IsNumber(const std::string& text) {
   return !text.empty() && text.find_first_not_of("0123456789.inf") == std::string::npos;
 }
 
+// A frame-rate title, bare (blend mode) or with a shadow mode after it.
+bool IsRateTitle(const std::string& text, const char* suffix) {
+  const size_t length = std::strlen(suffix);
+  return text.size() > length && text.compare(text.size() - length, length, suffix) == 0 &&
+         IsNumber(text.substr(0, text.size() - length));
+}
+
 // One 8-bit channel of an X pixel, by the visual's mask.
 int Channel(unsigned long pixel, unsigned long mask) {
   int shift = 0;
@@ -72,6 +83,36 @@ int Channel(unsigned long pixel, unsigned long mask) {
     ++shift;
   }
   return static_cast<int>(((pixel >> shift) & mask) * 255 / (mask ? mask : 1));
+}
+
+// A real press and release of `key` in `window` (XTest), focus moved there.
+void PressKey(Display* display, Window window, KeySym key) {
+  XSetInputFocus(display, window, RevertToParent, CurrentTime);
+  const KeyCode code = XKeysymToKeycode(display, key);
+  XTestFakeKeyEvent(display, code, True, CurrentTime);
+  XTestFakeKeyEvent(display, code, False, CurrentTime);
+}
+
+// The window's pixels as an RGB image (empty when they cannot be read).
+RgbImage WindowPixels(Display* display, Window window) {
+  XWindowAttributes attributes;
+  XGetWindowAttributes(display, window, &attributes);
+  RgbImage result;
+  XImage* image = XGetImage(display, window, 0, 0, static_cast<unsigned>(attributes.width),
+                            static_cast<unsigned>(attributes.height), AllPlanes, ZPixmap);
+  if (image == nullptr) return result;
+  result.width = attributes.width;
+  result.height = attributes.height;
+  for (int y = 0; y < attributes.height; ++y) {
+    for (int x = 0; x < attributes.width; ++x) {
+      const unsigned long pixel = XGetPixel(image, x, y);
+      result.rgb.push_back(static_cast<uint8_t>(Channel(pixel, image->red_mask)));
+      result.rgb.push_back(static_cast<uint8_t>(Channel(pixel, image->green_mask)));
+      result.rgb.push_back(static_cast<uint8_t>(Channel(pixel, image->blue_mask)));
+    }
+  }
+  XDestroyImage(image);
+  return result;
 }
 
 // How many pixels of the window differ from `reference` by more than 8
@@ -124,12 +165,12 @@ int main(int argc, char** argv) {
                                : action == "--wheel" ? "1:wheel:3"
                                                      : "1:down:H";
   const bool known = action.empty() || action == "--close" || action == "--escape" ||
-                     action == "--destroy" || action == "--resize" || shot ||
-                     action == "--fullscreen";
+                     action == "--destroy" || action == "--resize" || action == "--shadow-keys" ||
+                     shot || action == "--fullscreen";
   if (first >= argc || !known) {
     std::fprintf(stderr,
-                 "usage: x11_window_check [--close|--escape|--destroy|--resize WxH|--drag|--wheel|"
-                 "--help-key|--fullscreen] DEMO ARGS...\n");
+                 "usage: x11_window_check [--close|--escape|--destroy|--resize WxH|--shadow-keys|"
+                 "--drag|--wheel|--help-key|--fullscreen] DEMO ARGS...\n");
     return 64;
   }
   Display* display = XOpenDisplay(nullptr);
@@ -187,7 +228,9 @@ int main(int argc, char** argv) {
   bool closeSent = false;
   bool acted = false;
   int titlesAfterAction = 0;  // title updates of the shown window since the action
-  long differing = -1;        // --resize: pixels unlike the reference
+  long differing = -1;        // --resize: pixels unlike the reference; --shadow-keys: V's change
+  int modeStep = 0;           // --shadow-keys: S presses whose title has shown, 4 after V
+  RgbImage beforeV;           // --shadow-keys: the window before V
   int shotWidth = 0, shotHeight = 0;  // the window's size when the screenshot was asked for
   RgbImage screenshot;                // what the demo wrote
   int fullscreenStep = 0;             // --fullscreen: 1 after the first F11, 2 after the second
@@ -291,6 +334,8 @@ int main(int argc, char** argv) {
               XTestFakeKeyEvent(display, XKeysymToKeycode(display, XK_p), False, CurrentTime);
             }
             fullscreenStep = 1;
+          } else if (action == "--shadow-keys") {
+            PressKey(display, shown, XK_s);
           } else if (action == "--resize") {
             // At the origin, so that the whole window lies on the screen and
             // can be read back.
@@ -320,7 +365,26 @@ int main(int argc, char** argv) {
         // The screenshot exists once it can be read whole.
         if (shot && acted && screenshot.width == 0)
           screenshot = ReadPng(folder + "/shadow-volume-0001.png");
-        const bool closeNow = action == "--close" || (action == "--resize" && differing >= 0) ||
+        // Each S shows the next mode's title; then V, and two titles later
+        // the volumes must show.
+        if (action == "--shadow-keys" && acted && event.xproperty.window == shown) {
+          const char* expected[3] = {" - exact shadows", " - no shadows", ""};
+          if (modeStep < 3 && (modeStep == 2 ? IsNumber(title) : IsRateTitle(title, expected[modeStep]))) {
+            if (++modeStep < 3) {
+              PressKey(display, shown, XK_s);
+            } else {
+              beforeV = WindowPixels(display, shown);
+              PressKey(display, shown, XK_v);
+              titlesAfterAction = 0;
+            }
+            XFlush(display);
+          } else if (modeStep == 3 && titlesAfterAction == 2) {
+            differing = DifferingPixels(display, shown, beforeV);
+            modeStep = 4;
+          }
+        }
+        const bool closeNow = action == "--close" ||
+                              ((action == "--resize" || action == "--shadow-keys") && differing >= 0) ||
                               (shot && screenshot.width > 0);
         if (closeNow && !closeSent && rate) {
           XEvent close{};
@@ -403,6 +467,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "width: windowed %d, fullscreen %d (screen %d), restored %d\n",
                  windowedWidth, fullscreenWidth, screenWidth, restoredWidth);
     if (fullscreenWidth != screenWidth || restoredWidth != windowedWidth) ok = false;
+  }
+  if (action == "--shadow-keys") {
+    std::fprintf(stderr, "S presses shown in the title: %d of 3; V changed %ld pixels\n",
+                 modeStep < 3 ? modeStep : 3, differing);
+    if (modeStep != 4 || differing < 100) ok = false;
   }
   for (const std::string& title : mappedTitles) {
     std::fprintf(stderr, "mapped with title: \"%s\"\n", title.c_str());

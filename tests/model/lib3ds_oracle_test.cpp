@@ -8,9 +8,14 @@
 
 #include <lib3ds/file.h>
 #include <lib3ds/material.h>
+#include <lib3ds/matrix.h>
 #include <lib3ds/mesh.h>
+#include <lib3ds/node.h>
+#include <lib3ds/quat.h>
+#include <lib3ds/vector.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -22,6 +27,7 @@
 #include "model/load3ds.h"
 #include "model/merge.h"
 #include "tests/support/assimp_models.h"
+#include "tests/support/assimp_oracle.h"
 #include "tests/support/scratch.h"
 
 namespace {
@@ -88,11 +94,39 @@ void ExpectSameMeshes(const std::string& path, const Scene& scene, Lib3dsFile& o
   EXPECT_EQ(ours, theirs);
 }
 
+// Where lib3ds draws each point of `mesh` at frame 0: through the object
+// node of its name, node matrix x T(-pivot) x inverse(mesh matrix), as its
+// own player does; the points themselves when no node names the mesh. The
+// file must have been evaluated at frame 0.
+std::vector<Lib3dsVector> Lib3dsPlacedPoints(Lib3dsFile& file, const Lib3dsMesh& mesh) {
+  std::vector<Lib3dsVector> out(mesh.points);
+  Lib3dsNode* node = lib3ds_file_node_by_name(&file, mesh.name, LIB3DS_OBJECT_NODE);
+  Lib3dsMatrix placement;
+  lib3ds_matrix_identity(placement);
+  if (node != nullptr) {
+    Lib3dsMatrix inverse;
+    lib3ds_matrix_copy(inverse, const_cast<Lib3dsMesh&>(mesh).matrix);
+    lib3ds_matrix_inv(inverse);
+    lib3ds_matrix_copy(placement, node->matrix);
+    Lib3dsVector pivot;
+    lib3ds_vector_copy(pivot, node->data.object.pivot);
+    lib3ds_vector_neg(pivot);
+    lib3ds_matrix_translate(placement, pivot);
+    lib3ds_matrix_mult(placement, inverse);
+  }
+  for (unsigned p = 0; p < mesh.points; ++p)
+    lib3ds_vector_transform(out[p], placement, mesh.pointL[p].pos);
+  return out;
+}
+
 // The one mesh the demo draws: the objects lib3ds can draw (some faces, every
 // index below its point count), in the file's order, one after another with
-// indices offset by the points before them; the totals are lib3ds's sums.
+// indices offset by the points before them, placed where lib3ds draws them;
+// the totals are lib3ds's sums. An object the keyframer leaves where it is
+// keeps its points bit for bit.
 void ExpectMergedAsLib3dsMeshes(const std::string& path, const Scene& scene, Lib3dsFile& oracle) {
   SCOPED_TRACE(path + " merged");
+  lib3ds_file_eval(&oracle, 0);
   std::vector<Lib3dsMesh*> meshes;
   for (Lib3dsMesh* m = oracle.meshes; m != nullptr; m = m->next) meshes.push_back(m);
   std::vector<LeftOutObject> leftOut;
@@ -119,9 +153,20 @@ void ExpectMergedAsLib3dsMeshes(const std::string& path, const Scene& scene, Lib
     ASSERT_NE(merged, nullptr);
     ASSERT_LE(vertexBase + mesh.points, merged->vertexCount);
     ASSERT_LE(faceBase + mesh.faces, merged->faceCount);
+    const std::vector<Lib3dsVector> placed = Lib3dsPlacedPoints(oracle, mesh);
+    float extent = 1;
+    for (unsigned v = 0; v < mesh.points; ++v)
+      for (int c = 0; c < 3; ++c)
+        extent = std::max({extent, std::fabs(mesh.pointL[v].pos[c]), std::fabs(placed[v][c])});
     for (unsigned v = 0; v < mesh.points; ++v) {
-      ASSERT_EQ(merged->vertices[vertexBase + v].x, mesh.pointL[v].pos[0]) << v;
-      ASSERT_EQ(merged->vertices[vertexBase + v].z, mesh.pointL[v].pos[2]) << v;
+      const Vec3& ours = merged->vertices[vertexBase + v];
+      ASSERT_NEAR(ours.x, placed[v][0], 1e-6 * extent) << v;
+      ASSERT_NEAR(ours.y, placed[v][1], 1e-6 * extent) << v;
+      ASSERT_NEAR(ours.z, placed[v][2], 1e-6 * extent) << v;
+      if (!scene.objects[i]->placed) {
+        ASSERT_EQ(ours.x, mesh.pointL[v].pos[0]) << v;
+        ASSERT_EQ(ours.z, mesh.pointL[v].pos[2]) << v;
+      }
     }
     for (unsigned f = 0; f < mesh.faces; ++f)
       for (int c = 0; c < 3; ++c)
@@ -303,6 +348,106 @@ TEST(Load3dsOracle, FilesWrittenByLib3dsRoundTrip) {
     lib3ds_file_free(file);
   }
   std::remove(path.c_str());
+}
+
+
+// Node hierarchies written by lib3ds: random trees of object nodes (a dummy
+// among them), each with a pivot and position, rotation and scale keys (the
+// first at frame 0; a lone key anywhere), over meshes written under random
+// matrices, some mirroring, and one mesh no node names (kept as stored). The
+// merged mesh holds each object where lib3ds's player draws it at frame 0,
+// and the triangles assimp's importer places, in the file's axes.
+TEST(Load3dsOracle, NodeHierarchiesWrittenByLib3dsPlaceAsLib3dsAndAssimpPlaceThem) {
+  std::mt19937 rng(20261208);
+  std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+  const auto between = [&](float low, float high) { return low + (high - low) * unit(rng); };
+  const std::string path = ScratchPath("nodes.3ds");
+  for (int round = 0; round < 6; ++round) {
+    SCOPED_TRACE(round);
+    Lib3dsFile* written = lib3ds_file_new();
+    const int nodeCount = 3 + round % 5;
+    std::vector<int> chain;  // the previous node and its ancestors: a new node's parent is one
+                             // of them, so that file order is the tree's depth-first order
+    for (int i = 0; i <= nodeCount; ++i) {
+      const bool dummy = i == 1 && round % 2 == 0;
+      char name[16];
+      std::snprintf(name, sizeof name, "Part%d", i);
+      if (!dummy) {
+        Lib3dsMesh* mesh = lib3ds_mesh_new(name);
+        lib3ds_mesh_new_point_list(mesh, 4);
+        for (unsigned p = 0; p < 4; ++p)
+          for (int c = 0; c < 3; ++c) mesh->pointL[p].pos[c] = between(-50, 50);
+        lib3ds_mesh_new_face_list(mesh, 2);
+        for (unsigned f = 0; f < 2; ++f)
+          for (int c = 0; c < 3; ++c) mesh->faceL[f].points[c] = (f + c) % 4;
+        Lib3dsQuat turn;
+        Lib3dsVector axis = {between(-1, 1), between(-1, 1), between(-1, 1)};
+        lib3ds_quat_axis_angle(turn, axis, between(-3, 3));
+        lib3ds_matrix_identity(mesh->matrix);
+        Lib3dsVector offset = {between(-100, 100), between(-100, 100), between(-100, 100)};
+        lib3ds_matrix_translate(mesh->matrix, offset);
+        lib3ds_matrix_rotate(mesh->matrix, turn);
+        const bool mirror = i == 2 && round % 2 == 1 && i < nodeCount;
+        lib3ds_matrix_scale_xyz(mesh->matrix, mirror ? -1.5f : between(0.5f, 2), between(0.5f, 2),
+                                between(0.5f, 2));
+        lib3ds_file_insert_mesh(written, mesh);
+      }
+      if (i == nodeCount) break;  // the last mesh has no node
+      Lib3dsNode* node = lib3ds_node_new_object();
+      std::strcpy(node->name, dummy ? "$$$DUMMY" : name);
+      if (dummy) std::strcpy(node->data.object.instance, name);
+      node->node_id = static_cast<Lib3dsWord>(i);
+      chain.resize(chain.empty() ? 0 : rng() % (chain.size() + 1));  // the parent: the last kept
+      node->parent_id = chain.empty() ? LIB3DS_NO_PARENT : static_cast<Lib3dsWord>(chain.back());
+      chain.push_back(i);
+      for (int c = 0; c < 3; ++c) node->data.object.pivot[c] = between(-5, 5);
+      const int keys = 1 + rng() % 3;
+      const int firstFrame = keys == 1 ? static_cast<int>(rng() % 20) : 0;
+      for (int k = 0; k < keys; ++k) {
+        Lib3dsLin3Key* position = lib3ds_lin3_key_new();
+        position->tcb.frame = firstFrame + 10 * k;
+        for (float& value : position->value) value = between(-60, 60);
+        lib3ds_lin3_track_insert(&node->data.object.pos_track, position);
+        Lib3dsQuatKey* rotation = lib3ds_quat_key_new();
+        rotation->tcb.frame = firstFrame + 10 * k;
+        for (float& value : rotation->axis) value = between(-1, 1);
+        rotation->angle = between(-3, 3);
+        lib3ds_quat_track_insert(&node->data.object.rot_track, rotation);
+        Lib3dsLin3Key* scale = lib3ds_lin3_key_new();
+        scale->tcb.frame = firstFrame + 10 * k;
+        for (float& value : scale->value) value = between(0.5f, 2);
+        if (round == 5 && i == 0) scale->value[1] = -scale->value[1];
+        lib3ds_lin3_track_insert(&node->data.object.scl_track, scale);
+      }
+      lib3ds_file_insert_node(written, node);
+    }
+    ASSERT_TRUE(lib3ds_file_save(written, path.c_str()));
+    lib3ds_file_free(written);
+
+    ScenePtr scene(Load3dsScene(path.c_str(), true), FreeScene);
+    ASSERT_NE(scene, nullptr);
+    EXPECT_EQ(DescribeKeyframerProblem(*scene), "");
+    EXPECT_FALSE(scene->objects[scene->objectCount - 1]->placed);  // no node names it
+    Lib3dsPtr oracle(lib3ds_file_load(path.c_str()), lib3ds_file_free);
+    ASSERT_NE(oracle, nullptr);
+    ExpectMergedAsLib3dsMeshes(path, *scene, *oracle);
+
+    // assimp leaves out a mesh no node names, where we draw it as stored:
+    // the comparison is of the others.
+    ASSERT_STREQ(scene->objects[scene->objectCount - 1]->name,
+                 ("Part" + std::to_string(nodeCount)).c_str());
+    --scene->objectCount;
+    std::unique_ptr<MeshObject, void (*)(MeshObject*)> merged(MergeMeshObjects(*scene, nullptr),
+                                                              FreeMeshObject);
+    ++scene->objectCount;
+    ASSERT_NE(merged, nullptr);
+    std::string error;
+    const std::vector<WorldTriangle> theirs = AssimpWorldTriangles(path, true, &error);
+    ASSERT_FALSE(theirs.empty()) << error;
+    const std::vector<WorldTriangle> ours = MeshTriangles(*merged);
+    EXPECT_EQ(ours.size(), theirs.size());
+    EXPECT_EQ(UnmatchedTriangles(ours, theirs, 2e-6f * (1 + LargestCoordinate(theirs))), 0);
+  }
 }
 
 }  // namespace

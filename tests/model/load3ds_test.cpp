@@ -396,7 +396,7 @@ TEST(Load3dsMaterial, ColourAndPercentageValuesFillTheArmedField) {
   Colour24(w, 1, 2, 3);  // no colour armed: dropped
   Percent(w, 40);        // no percentage armed: dropped
   ColourProperty(w, kChunkAmbient, 0x10, 0x20, 0x30);
-  w.Begin(kChunkDiffuse);  // a float colour first: skipped, the target stays armed
+  w.Begin(kChunkDiffuse);  // a float colour first: the 24-bit one after it wins
   w.Begin(kChunkColourFloat);
   w.F32(0.1f);
   w.F32(0.2f);

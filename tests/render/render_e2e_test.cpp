@@ -72,10 +72,11 @@ struct Captured {
 };
 
 Captured RunScene(const std::string& folder, const TestMesh& mesh, std::vector<int> frames,
-                  const std::string& keys = "") {
+                  const std::string& keys = "", const std::vector<std::string>& extra = {}) {
   Captured result;
   EXPECT_TRUE(WriteTestModel(folder + "/shadow2.3DS", mesh));
   std::vector<std::string> args = {"--frames", std::to_string(frames.back())};
+  args.insert(args.end(), extra.begin(), extra.end());
   for (int f : frames) {
     args.push_back("--capture");
     args.push_back(std::to_string(f) + ":frame" + std::to_string(f) + ".png");
@@ -121,11 +122,12 @@ WallPixel Classify(const View& view, int px, int py, Vec3* point) {
 
 // Checks the first frame's visible wall pixels (every `step`-th) against
 // texel x min(1, S x lit + 0.12); `texel` gives the texel colour of a wall
-// point. Returns how many lit and shadowed pixels were checked.
+// point. Returns how many lit and shadowed pixels were checked. The eye may
+// have moved along z to `eyeZ`; without `shadows`, S is 1 everywhere.
 void CheckWallPixels(const RgbImage& image, int step,
                      const std::function<void(Vec3, double[3])>& texel, int* litCount,
-                     int* shadowCount) {
-  const View view{image.width, image.height, 200.0f};
+                     int* shadowCount, float eyeZ = 200.0f, bool shadows = true) {
+  const View view{image.width, image.height, eyeZ};
   const TestWall wall;
   *litCount = *shadowCount = 0;
   int failures = 0;
@@ -134,7 +136,7 @@ void CheckWallPixels(const RgbImage& image, int step,
       Vec3 p;
       const WallPixel kind = Classify(view, px, py, &p);
       if (kind != WallPixel::kLit && kind != WallPixel::kShadowed) continue;
-      const double s = kind == WallPixel::kShadowed ? 0.52 : 1.0;
+      const double s = kind == WallPixel::kShadowed && shadows ? 0.52 : 1.0;
       const double factor = std::min(1.0, s * WallLight(wall, kLight, p) + 0.12);
       double t[3];
       texel(p, t);
@@ -605,6 +607,73 @@ TEST(RenderE2e, AModelOutOfViewGetsAHintAndFitBringsItIntoView) {
       EXPECT_EQ(covered, 0);
     }
   }
+}
+
+// Background pixels (off the wall and not behind the box) of a first-eye
+// frame that are not white; also how many were looked at.
+int DarkBackgroundPixels(const RgbImage& image, float eyeZ, int* seen) {
+  const View view{image.width, image.height, eyeZ};
+  int dark = 0;
+  *seen = 0;
+  for (int py = 1; py < image.height; py += 3) {
+    for (int px = 1; px < image.width; px += 3) {
+      const Vec3 onWall = PointOnPlane(view, px, py, -40.0f);
+      if (std::fabs(onWall.x) < 62 && std::fabs(onWall.y) < 62) continue;
+      if (HitsBox(Vec3{0, 0, eyeZ}, PointOnPlane(view, px, py, kFarZ), 2.0f)) continue;
+      ++*seen;
+      for (int k = 0; k < 3; ++k) dark += image.At(px, py)[k] < 255 - kTolerance;
+    }
+  }
+  return dark;
+}
+
+TEST(RenderE2e, ShadowModesBlendIsTheDefaultExactCountsRightOffHasNone) {
+  const std::string folder = ScratchFolder("shadow-modes");
+  WriteWhiteTexture(folder);
+  // Frame 1 from the start, frame 30 after a short tour; in exact mode
+  // also frame 201, with the eye moved 200 units forward to (0, 0, 0), which
+  // lies inside the box's shadow volume (a smaller frame keeps it quick).
+  const std::string tour = "2:down:UP,20:up:UP,21:down:TAB,21:up:TAB,21:down:HOME,29:up:HOME";
+  const Captured plain = RunScene(folder, WallAndBox(true), {1, 30}, tour);
+  const Captured blend = RunScene(folder, WallAndBox(true), {1, 30}, tour, {"--shadows", "blend"});
+  const Captured exact = RunScene(folder, WallAndBox(true), {1}, "", {"--shadows=exact"});
+  const Captured inside = RunScene(folder, WallAndBox(true), {201}, "1:down:UP,201:up:UP",
+                                   {"--shadows=exact", "--size", "400x300"});
+  const Captured off = RunScene(folder, WallAndBox(true), {1}, "", {"--shadows", "off"});
+  ASSERT_FALSE(HasFailure());
+  for (int k = 0; k < 2; ++k) EXPECT_TRUE(plain.frames[k].rgb == blend.frames[k].rgb);
+  EXPECT_EQ(exact.run.err.find("shadow_volume:"), std::string::npos) << exact.run.err;
+  int lit = 0, shadowed = 0, seen = 0;
+  CheckWallPixels(exact.frames[0], 3, White, &lit, &shadowed);
+  EXPECT_GT(lit, 2000);
+  EXPECT_GT(shadowed, 300);
+  EXPECT_EQ(DarkBackgroundPixels(exact.frames[0], 200.0f, &seen), 0);
+  EXPECT_GT(seen, 1000);
+  EXPECT_GT(DarkBackgroundPixels(blend.frames[0], 200.0f, &seen), 100) << "blended quads show";
+  CheckWallPixels(inside.frames[0], 2, White, &lit, &shadowed, 0.0f);
+  EXPECT_GT(lit, 1000);
+  EXPECT_GT(shadowed, 300);
+  CheckWallPixels(off.frames[0], 3, White, &lit, &shadowed, 200.0f, false);
+  EXPECT_GT(shadowed, 300);
+}
+
+// The S key cycles blend, exact and off, shown after the frame rate in the
+// title (nothing in blend mode); V draws the volumes over the picture.
+TEST(RenderE2e, KeysSAndVCycleTheModesAndShowTheVolumes) {
+  const std::string folder = ScratchFolder("mode-keys");
+  WriteWhiteTexture(folder);
+  const Captured c = RunScene(folder, WallAndBox(true), {10, 20, 30, 40, 41},
+                              "11:down:S,11:up:S,21:down:S,21:up:S,31:down:S,31:up:S,41:down:V",
+                              {"--clock-step", "10"});
+  ASSERT_FALSE(HasFailure());
+  EXPECT_EQ(c.run.err,
+            "title: 111.111115\ntitle: 100.000000 - exact shadows\n"
+            "title: 100.000000 - no shadows\ntitle: 100.000000\n");
+  EXPECT_FALSE(c.frames[3].rgb == c.frames[4].rgb);  // the volumes over the picture
+  const Captured shown =
+      RunScene(folder, WallAndBox(true), {1}, "", {"--show-volumes", "--shadows", "exact"});
+  const Captured hidden = RunScene(folder, WallAndBox(true), {1}, "", {"--shadows", "exact"});
+  EXPECT_FALSE(shown.frames[0].rgb == hidden.frames[0].rgb);
 }
 
 }  // namespace

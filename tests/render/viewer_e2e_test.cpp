@@ -259,6 +259,12 @@ TEST(ViewerDrop, DroppedFilesEqualRunsThatNameThem) {
     EXPECT_EQ(MessageLines(afterDrop.run.err), std::vector<std::string>{});
     EXPECT_EQ(afterDrop.images[0].rgb, direct.images[0].rgb) << (fit ? "--fit" : "");
   }
+  // A model of another format, read through assimp, the same way.
+  const std::string obj = "/usr/share/assimp/models/OBJ/box.obj";
+  const Frames objDropped = RunFrames(folder, {"--fit", "--keys", "2:drop:" + obj}, {3});
+  const Frames objNamed = RunFrames(folder, {"--fit", "--model", obj}, {1});
+  ASSERT_EQ(objDropped.run.exitCode, 0) << objDropped.run.err;
+  EXPECT_EQ(objDropped.images[0].rgb, objNamed.images[0].rgb);
   RemoveScratchFolder(folder);
 }
 

@@ -32,3 +32,37 @@ std::vector<std::string> Assimp3dsFiles() {
   std::sort(files.begin(), files.end());
   return files;
 }
+
+namespace {
+
+void CollectFiles(const std::string& folder, const std::vector<std::string>& extensions,
+                  std::vector<std::string>* files) {
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return;
+  while (dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    const std::string path = folder + "/" + name;
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0) continue;
+    if (S_ISDIR(info.st_mode)) {
+      CollectFiles(path, extensions, files);
+      continue;
+    }
+    for (const std::string& extension : extensions)
+      if (name.size() > extension.size() &&
+          strcasecmp(name.c_str() + name.size() - extension.size(), extension.c_str()) == 0)
+        files->push_back(path);
+  }
+  closedir(dir);
+}
+
+}  // namespace
+
+std::vector<std::string> AssimpModelFiles(const std::vector<std::string>& folders,
+                                          const std::vector<std::string>& extensions) {
+  std::vector<std::string> files;
+  for (const std::string& folder : folders) CollectFiles(AssimpModelPath(folder), extensions, &files);
+  std::sort(files.begin(), files.end());
+  return files;
+}

@@ -19,3 +19,9 @@ std::string AssimpModelPath(const std::string& relative);
 // folder, and testFormatDetection there, a 3DS file without an extension.
 // Empty when the folder is missing.
 std::vector<std::string> Assimp3dsFiles();
+
+// Every file of the package's `folders` (searched to any depth) whose
+// extension is one of `extensions` (lower case, with the dot; matched in any
+// case), sorted. Empty when the folder is missing.
+std::vector<std::string> AssimpModelFiles(const std::vector<std::string>& folders,
+                                          const std::vector<std::string>& extensions);

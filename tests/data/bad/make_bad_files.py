@@ -125,6 +125,19 @@ def model_files():
     files["model-map-name-without-terminator.3ds"] = (
         model(chunk(0xAFFF, b"", [chunk(0xA000, name("Mat"))]), good_triangle()) +
         header(0xAFFF, 60) + header(0xA200, 54) + header(0xA300, 48) + b"m" * 42)
+    # Keyframer sections that cannot be used: a position track that says
+    # 1,000 keys and holds one; two nodes each the other's parent.
+    def node(node_id, parent, *subs):
+        return chunk(0xB002, b"", [chunk(0xB030, struct.pack("<H", node_id)),
+                                   chunk(0xB010, name("Tri") + struct.pack("<3H", 0, 0, parent)),
+                                   *subs])
+
+    def with_keyframer(*nodes):
+        return chunk(0x4D4D, b"", [chunk(0x3D3D, b"", [good_triangle()]),
+                                   chunk(0xB000, b"", nodes)])
+    track = chunk(0xB020, struct.pack("<HIII", 0, 0, 0, 1000) + struct.pack("<IH3f", 0, 0, 1, 2, 3))
+    files["model-keyframer-keys-past-track.3ds"] = with_keyframer(node(0, 0xFFFF, track))
+    files["model-keyframer-parent-ring.3ds"] = with_keyframer(node(0, 1), node(1, 0))
     return files
 
 

@@ -1,0 +1,35 @@
+// The reader for every model format other than 3DS, through assimp. The
+// file's bytes, read by the caller, are handed to assimp from memory; any
+// second file the model names (an OBJ's .mtl, a glTF's buffers) is served
+// from the model's own folder through FindInFolder (io/folder_lookup.h), so
+// nothing outside that folder is ever opened. No assimp type leaves the
+// reader's source file; a build without assimp leaves that file out.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "model/scene.h"
+
+// What the reader saw of the file besides the scene it made.
+struct AssimpReport {
+  std::string format;   // the importer's name ("Wavefront Object Importer")
+  int meshes = 0;       // meshes in the file, as stored
+  int nodes = 0;        // nodes of the file's hierarchy, the root included
+  int64_t points = 0;   // point primitives left out
+  int64_t lines = 0;    // line primitives left out
+  std::string refused;  // the first second file refused as outside the folder, "" when none
+};
+
+// Reads the model whose `size` bytes are at `data`; `path` is the file they
+// came from (its folder is where second files are looked up, its name tells
+// assimp the format). Triangulates, applies every node's transform (the
+// file's own axes kept, as assimp gives them) and gives one object per
+// resulting mesh with its triangles and texture coordinate set 0, one
+// material per assimp material (name, diffuse colour, diffuse texture), and
+// the embedded textures. Points and lines are counted in *report, not kept;
+// a mesh of nothing else gives no object. Returns a new Scene (FreeScene), or
+// null with assimp's own reason in *error. Prints nothing, never throws.
+Scene* LoadAssimpSceneFromBytes(const uint8_t* data, size_t size, const std::string& path,
+                                AssimpReport* report, std::string* error);

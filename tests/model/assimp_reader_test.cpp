@@ -1,0 +1,182 @@
+// The assimp reader against assimp itself, the lookup of the files a model
+// names, and bad input through the real demo: every failure is one line
+// naming the file, and nothing outside the model's folder is read.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "io/folder_lookup.h"
+#include "model/load_model.h"
+#include "model/merge.h"
+#include "tests/support/assimp_models.h"
+#include "tests/support/assimp_oracle.h"
+#include "tests/support/demo_runner.h"
+
+namespace {
+
+bool SameFloat(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+TEST(AssimpReader, MergedMeshEqualsAssimpsOwnPreTransformedImport) {
+  if (const std::string why = AssimpModelsMissing(); !why.empty()) GTEST_SKIP() << why;
+  for (const char* relative : {"OBJ/spider.obj", "glTF2/2CylinderEngine-glTF-Binary/2CylinderEngine.glb",
+                               "glTF2/BoxTextured-glTF/BoxTextured.gltf", "PLY/Wuson.ply",
+                               "STL/Spider_binary.stl"}) {
+    const std::string path = AssimpModelPath(relative);
+    AssimpMergedMesh oracle;
+    std::string error;
+    ASSERT_TRUE(AssimpPreTransformed(path, &oracle, &error)) << path << ": " << error;
+    const ModelLoad load = LoadModel(path);
+    ASSERT_NE(load.scene, nullptr) << path << ": " << load.problem;
+    EXPECT_EQ(load.reader, ModelReader::kAssimp);
+    MeshObject* mesh = MergeMeshObjects(*load.scene, nullptr);
+    ASSERT_NE(mesh, nullptr) << path;
+    ASSERT_EQ(static_cast<size_t>(mesh->vertexCount), oracle.vertices.size()) << path;
+    ASSERT_EQ(static_cast<size_t>(mesh->faceCount), oracle.faces.size()) << path;
+    ASSERT_EQ(mesh->texCoords != nullptr, oracle.anyTexCoords) << path;
+    int differing = 0;
+    for (int v = 0; v < mesh->vertexCount; ++v) {
+      const Vec3 &ours = mesh->vertices[v], &theirs = oracle.vertices[v];
+      bool same = SameFloat(ours.x, theirs.x) && SameFloat(ours.y, theirs.y) &&
+                  SameFloat(ours.z, theirs.z);
+      if (mesh->texCoords != nullptr)
+        same = same && SameFloat(mesh->texCoords[v].u, oracle.texCoords[v].u) &&
+               SameFloat(mesh->texCoords[v].v, oracle.texCoords[v].v);
+      differing += same ? 0 : 1;
+    }
+    for (int f = 0; f < mesh->faceCount; ++f)
+      differing += mesh->faces[f].Corners() == oracle.faces[f].Corners() ? 0 : 1;
+    EXPECT_EQ(differing, 0) << path;
+    FreeMeshObject(mesh);
+    FreeScene(load.scene);
+  }
+}
+
+// A scratch folder holding `model/` and files beside it, outside the model's
+// folder, that a confined reader must never open.
+class ConfinedModelFolder : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = MakeEmptyScratchFolder("sv-assimp");
+    ASSERT_FALSE(root_.empty());
+    ASSERT_EQ(mkdir((root_ + "/model").c_str(), 0755), 0);
+  }
+  void TearDown() override {
+    if (!HasFailure()) RemoveScratchFolder(root_);
+  }
+  void Write(const std::string& relative, const std::string& bytes) {
+    std::ofstream(root_ + "/" + relative, std::ios::binary) << bytes;
+  }
+  static std::string Read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+  // The demo run on `relative` headless for one frame.
+  DemoRun Draw(const std::string& relative) {
+    return RunProgram(SHADOW_VOLUME_PATH,
+                      {"--headless", "--size", "80x60", "--fit", "--frames", "1", "--model",
+                       root_ + "/" + relative},
+                      root_);
+  }
+  std::string root_;
+};
+
+TEST_F(ConfinedModelFolder, FindInFolderForgivesCaseAndRefusesEverythingOutside) {
+  Write("model/Tex.PNG", "x");
+  Write("outside.png", "x");
+  ASSERT_EQ(mkdir((root_ + "/model/maps").c_str(), 0755), 0);
+  Write("model/maps/Wood.jpg", "x");
+  ASSERT_EQ(symlink((root_ + "/outside.png").c_str(), (root_ + "/model/link.png").c_str()), 0);
+  const std::string folder = root_ + "/model/";
+  std::string why;
+  EXPECT_EQ(FindInFolder(folder, "tex.png", &why), folder + "Tex.PNG");
+  EXPECT_EQ(FindInFolder(folder, ".\\TEX.png", &why), folder + "Tex.PNG");
+  EXPECT_EQ(FindInFolder(folder, "MAPS\\wood.JPG", &why), folder + "maps/Wood.jpg");
+  for (const std::string& name : std::vector<std::string>{"../outside.png", "maps/../../outside.png", "/etc/passwd",
+                                 root_ + "/outside.png", "C:\\outside.png"}) {
+    EXPECT_EQ(FindInFolder(folder, name, &why), "") << name;
+    EXPECT_EQ(why, "names a path outside the model's folder") << name;
+  }
+  EXPECT_EQ(FindInFolder(folder, "link.png", &why), "");  // resolves outside
+  EXPECT_EQ(FindInFolder(folder, "none.png", &why), "");
+  EXPECT_EQ(why, "is not in the model's folder");
+}
+
+TEST_F(ConfinedModelFolder, BadInputGetsOneLineAndNothingOutsideIsRead) {
+  if (const std::string why = AssimpModelsMissing(); !why.empty()) GTEST_SKIP() << why;
+  // A valid buffer beside the model's folder: a reader that opened it would
+  // import the box, so a failure proves it was not read.
+  const std::string box = AssimpModelPath("glTF2/BoxTextured-glTF/");
+  Write("outside.bin", Read(box + "BoxTextured0.bin"));
+  const std::string gltf = Read(box + "BoxTextured.gltf");
+  ASSERT_NE(gltf.find("\"BoxTextured0.bin\""), std::string::npos);
+  const std::vector<std::string> outside = {"../outside.bin", "../../etc/passwd",
+                                            root_ + "/outside.bin"};
+  for (size_t i = 0; i < outside.size(); ++i) {
+    std::string text = gltf;
+    text.replace(text.find("\"BoxTextured0.bin\""), 18, "\"" + outside[i] + "\"");
+    Write("model/buffer" + std::to_string(i) + ".gltf", text);
+  }
+  const std::string glb = Read(AssimpModelPath("glTF2/BoxTextured-glTF-Binary/BoxTextured.glb"));
+  Write("model/truncated.glb", glb.substr(0, glb.size() / 2));
+  const std::string triangle = "v 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\nvt 1 0\nvt 0 1\n";
+  Write("model/missing-mtl.obj", "mtllib nothere.mtl\n" + triangle + "f 1/1 2/2 3/3\n");
+  Write("model/textures.mtl",
+        "newmtl Missing\nKd 1 0 0\nmap_Kd nothere.png\n"
+        "newmtl Parent\nKd 0 1 0\nmap_Kd ../outside.png\n");
+  Write("outside.png", Read(box + "CesiumLogoFlat.png"));
+  Write("model/textures.obj", "mtllib textures.mtl\n" + triangle +
+                                  "usemtl Missing\nf 1/1 2/2 3/3\nusemtl Parent\nf 1/1 3/3 2/2\n");
+
+  for (size_t i = 0; i < outside.size(); ++i) {
+    const std::string model = "model/buffer" + std::to_string(i) + ".gltf";
+    const DemoRun run = Draw(model);
+    EXPECT_EQ(run.exitCode, 2) << model << "\n" << run.err;
+    const std::vector<std::string> lines = LinesWithPrefix(run.err, root_ + "/" + model + ": ");
+    ASSERT_EQ(lines.size(), 1u) << run.err;
+    EXPECT_NE(lines[0].find("outside the model's folder, which is never read"), std::string::npos)
+        << lines[0];
+  }
+  const DemoRun truncated = Draw("model/truncated.glb");
+  EXPECT_EQ(truncated.exitCode, 2);
+  EXPECT_EQ(LinesWithPrefix(truncated.err, root_ + "/model/truncated.glb: assimp cannot read it: ")
+                .size(),
+            1u)
+      << truncated.err;
+  // A missing material library: assimp's default material, drawn over txt.tif.
+  const DemoRun noLibrary = Draw("model/missing-mtl.obj");
+  EXPECT_EQ(noLibrary.exitCode, 0) << noLibrary.err;
+  // A missing texture and one named through "..": one note each; the
+  // materials show their colours.
+  const DemoRun textures = Draw("model/textures.obj");
+  EXPECT_EQ(textures.exitCode, 0) << textures.err;
+  const std::vector<std::string> notes = LinesWithPrefix(textures.err, root_ + "/model/textures.obj: ");
+  ASSERT_EQ(notes.size(), 2u) << textures.err;
+  EXPECT_EQ(notes[0], "texture \"nothere.png\" of material \"Missing\" is not in the model's folder; "
+                      "the material shows its colour");
+  EXPECT_EQ(notes[1], "texture \"../outside.png\" of material \"Parent\" names a path outside the "
+                      "model's folder; the material shows its colour");
+}
+
+TEST(AssimpReader, EveryInvalidFileOfThePackageGetsOneLineAndExit2OrIsDrawn) {
+  if (const std::string why = AssimpModelsMissing(); !why.empty()) GTEST_SKIP() << why;
+  const std::vector<std::string> files = AssimpModelFiles({"invalid"}, {""});
+  ASSERT_GE(files.size(), 10u);
+  for (const std::string& file : files) {
+    const DemoRun run = RunInScratchFolder(
+        SHADOW_VOLUME_PATH, {"--headless", "--size", "80x60", "--frames", "1", "--model", file});
+    if (run.exitCode == 0) continue;  // assimp made something drawable of it
+    EXPECT_EQ(run.exitCode, 2) << file << "\n" << run.err;
+    EXPECT_EQ(LinesWithPrefix(run.err, file + ": ").size(), 1u) << run.err;
+  }
+}
+
+}  // namespace
