@@ -394,6 +394,7 @@ uint32_t BackendMilliseconds() {
 // returns (Emscripten unwinds the caller's stack and leaves the runtime up).
 int BackendRunFrames(bool (*frame)(int* exitCode)) {
   Web().frame = frame;
+  EM_ASM({ Module.frameLoopStarted = true; });
   emscripten_set_main_loop(AnimationFrame, 0, EM_TRUE);
   return 0;
 }
