@@ -10,6 +10,7 @@
 
 #include "platform/win32.h"
 #include "render/key_motion.h"
+#include "render/overlay.h"
 
 // The frame-rate title's counters.
 struct FrameRateState {
@@ -36,6 +37,7 @@ struct ViewerState {
   bool watching = false;           // the current files are being watched
   std::string notice;              // a message in the title, e.g. why a drop failed
   uint32_t noticeUntil = 0;        // timeGetTime() when the notice gives way to the rate
+  TextPanel helpPanel;             // the overlay's laid-out quads, kept between frames
 };
 
 // The application window; set once by WinMain, right after it is created.

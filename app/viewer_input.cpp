@@ -50,7 +50,8 @@ std::vector<std::string> HelpLines() {
   std::vector<std::string> lines = {"Shadow Volume: keys and mouse (H or F1 hides this)", ""};
   for (const std::string& line : ControlsText(64, true)) lines.push_back(line);
   lines.push_back("");
-  const int faces = LoadedScene.mesh != nullptr ? LoadedScene.texturedFaceCount : 0;  // the stage left out
+  const int faces =
+      LoadedScene.mesh != nullptr ? LoadedScene.texturedFaceCount : 0;  // the stage left out
   lines.push_back("Model: " + RequestedScene.modelPath + ", " + std::to_string(faces) +
                   (faces == 1 ? " face" : " faces"));
   lines.push_back("Texture: " + RequestedScene.texturePath +
@@ -168,7 +169,8 @@ void DrawViewerOverlay(HWND window) {
   if (!Viewer.helpShown || !HasContext()) return;
   RECT client{};
   GetClientRect(window, &client);
-  DrawTextPanel(HelpLines(), client.right - client.left, client.bottom - client.top);
+  DrawTextPanel(&Viewer.helpPanel, HelpLines(), client.right - client.left,
+                client.bottom - client.top);
 }
 
 void SaveScreenshotIfAsked(HWND window) {

@@ -2,11 +2,11 @@
 // temporary file and read with LoadTiff, exactly as the program reads
 // "txt.tif". The same bytes then go through the whole texture chain from
 // memory (LoadTextureFromMemory: libtiff's lenient RGBA reading, libpng,
-// libjpeg-turbo), with a 1 MiB pixel cap so that no input decodes for long. The first and last byte of a produced buffer are read back, so
-// a buffer shorter than its stated size shows as an AddressSanitizer report
-// (reading every byte of a 256 MiB image would cost more than the decoding).
-// The reader's one message ("Not a tif_file!!!") goes to standard output,
-// which the harness sends to /dev/null; libFuzzer reports on standard error.
+// libjpeg-turbo), with a 1 MiB pixel cap so that no input decodes for long. The first and last byte
+// of a produced buffer are read back, so a buffer shorter than its stated size shows as an
+// AddressSanitizer report (reading every byte of a 256 MiB image would cost more than the
+// decoding). The reader's one message ("Not a tif_file!!!") goes to standard output, which the
+// harness sends to /dev/null; libFuzzer reports on standard error.
 #include <unistd.h>
 
 #include <cstddef>
@@ -77,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // A declined layout keeps its tag values for reports; other failures clear them.
     Require(image.pixels == nullptr);
     Require(image.failure == TiffLoadFailure::kDeclined ? !image.declineReason.empty()
-                                                         : image.width == 0 && image.height == 0);
+                                                        : image.width == 0 && image.height == 0);
     return 0;
   }
   if (image.pixels != nullptr) {

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <unordered_map>
 
 #include "io/byte_reader.h"
 #include "model/chunk_ids.h"
@@ -334,35 +335,42 @@ void PlaceObjects(Keyframer* keyframer, Scene* scene) {
     for (size_t k = chain.size(); k-- > 0;) {
       const int32_t n = chain[k];
       const KeyframerNode& node = nodes[n];
-      const Affine local = Multiply(
-          Multiply(Translation(node.position[0], node.position[1], node.position[2]),
-                   Rotation(node.rotation)),
-          Scaling(node.scale));
+      const Affine local =
+          Multiply(Multiply(Translation(node.position[0], node.position[1], node.position[2]),
+                            Rotation(node.rotation)),
+                   Scaling(node.scale));
       world[n] = parent[n] >= 0 ? Multiply(world[parent[n]], local) : local;
       state[n] = kDone;
     }
   }
 
-  // Each node places the objects of its name that no earlier node placed.
+  // Each node places the objects of its name that no earlier node placed
+  // (found through a table of names, so many nodes cost no more than a few).
+  std::unordered_map<std::string, std::vector<int>> objectsNamed;
+  for (int o = 0; o < scene->objectCount; ++o) {
+    const char* name = scene->objects[o]->name;
+    objectsNamed[std::string(name, strnlen(name, kNameSize))].push_back(o);
+  }
   std::vector<Affine> placement(scene->objectCount);
-  std::vector<bool> taken(scene->objectCount, false), placed(scene->objectCount, false);
+  std::vector<bool> placed(scene->objectCount, false);
   for (size_t i = 0; i < count; ++i) {
     const KeyframerNode& node = nodes[i];
     if (!node.object || std::strcmp(node.name, kDummyName) == 0) continue;
-    for (int o = 0; o < scene->objectCount; ++o) {
+    const auto named = objectsNamed.find(node.name);
+    if (named == objectsNamed.end()) continue;
+    std::vector<int> objects;
+    objects.swap(named->second);  // taken: a later node of the same name finds none
+    for (int o : objects) {
       const MeshObject& object = *scene->objects[o];
-      if (taken[o] || std::strncmp(object.name, node.name, kNameSize) != 0) continue;
-      taken[o] = true;
       const Affine mesh = MeshMatrix(object);
       Affine inverse;
       if (!Invert(mesh, &inverse)) continue;  // no way back to the node's space: left as it is
-      if (Determinant(mesh) < 0) {  // assimp's mirror: x negated after the inverse
+      if (Determinant(mesh) < 0) {            // assimp's mirror: x negated after the inverse
         for (double& value : inverse.m[0]) value = -value;
         inverse.t[0] = -inverse.t[0];
       }
-      const Affine full =
-          Multiply(Multiply(world[i], Translation(-node.pivot[0], -node.pivot[1], -node.pivot[2])),
-                   inverse);
+      const Affine full = Multiply(
+          Multiply(world[i], Translation(-node.pivot[0], -node.pivot[1], -node.pivot[2])), inverse);
       bool finite = true;
       for (int r = 0; r < 3; ++r) {
         for (int c = 0; c < 3; ++c) finite = finite && std::isfinite(full.m[r][c]);
@@ -385,7 +393,8 @@ void PlaceObjects(Keyframer* keyframer, Scene* scene) {
     object.placed = placed[o];
     if (!placed[o]) continue;
     for (int r = 0; r < 3; ++r) {
-      for (int c = 0; c < 3; ++c) object.placement[3 * r + c] = static_cast<float>(placement[o].m[r][c]);
+      for (int c = 0; c < 3; ++c)
+        object.placement[3 * r + c] = static_cast<float>(placement[o].m[r][c]);
       object.placement[9 + r] = static_cast<float>(placement[o].t[r]);
     }
   }

@@ -36,19 +36,19 @@ struct KeyframerNode {
   uint16_t parentId = 0xFFFF;  // from chunk B010; 0xFFFF: no parent
   char name[kNameSize] = {};   // from chunk B010, NUL-terminated
   float pivot[3] = {0, 0, 0};
-  float position[3] = {0, 0, 0};   // the earliest position key; 0 without one
+  float position[3] = {0, 0, 0};     // the earliest position key; 0 without one
   float rotation[4] = {0, 1, 0, 0};  // the earliest key: angle (radians), axis x y z; 0 angle
                                      // without one
-  float scale[3] = {1, 1, 1};      // the earliest scale key; 1 without one
+  float scale[3] = {1, 1, 1};        // the earliest scale key; 1 without one
 };
 
 // The keyframer section as read, or why it cannot be used.
 struct Keyframer {
-  bool present = false;             // the file has a keyframer chunk (B000)
+  bool present = false;              // the file has a keyframer chunk (B000)
   std::vector<KeyframerNode> nodes;  // its nodes in file order
-  uint64_t problemOffset = 0;       // the chunk at fault, when problem is set
-  uint16_t problemChunk = 0;        // its id
-  std::string problem;              // why the section is not used; empty when it is
+  uint64_t problemOffset = 0;        // the chunk at fault, when problem is set
+  uint16_t problemChunk = 0;         // its id
+  std::string problem;               // why the section is not used; empty when it is
 };
 
 // Reads the keyframer chunk that starts at `chunkStart` in the file's bytes

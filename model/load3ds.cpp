@@ -381,7 +381,8 @@ Scene* Load3dsScene(const char* path, bool readTexCoords, int* fileError,
 std::string DescribeKeyframerProblem(const Scene& scene) {
   if (scene.keyframerProblem[0] == '\0') return std::string();
   char text[160];
-  std::snprintf(text, sizeof text, "keyframer chunk %04X at byte %llu: %s; the objects are not "
+  std::snprintf(text, sizeof text,
+                "keyframer chunk %04X at byte %llu: %s; the objects are not "
                 "placed by it",
                 static_cast<unsigned>(scene.keyframerProblemChunk),
                 static_cast<unsigned long long>(scene.keyframerProblemOffset),

@@ -50,7 +50,8 @@ UINT DragQueryFileA(HDROP drop, UINT index, LPSTR file, UINT size) {
 
 void DragFinish(HDROP drop) {
   auto& drops = Drops();
-  drops.erase(std::remove_if(drops.begin(), drops.end(),
-                             [drop](const std::unique_ptr<DropRecord>& r) { return r.get() == drop; }),
-              drops.end());
+  drops.erase(
+      std::remove_if(drops.begin(), drops.end(),
+                     [drop](const std::unique_ptr<DropRecord>& r) { return r.get() == drop; }),
+      drops.end());
 }

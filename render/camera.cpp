@@ -98,7 +98,8 @@ void PlaceStartView() {
 
 float EyeElevation() {
   const Vec3 e = EyePosition();
-  const double horizontal = std::sqrt(static_cast<double>(e.x) * e.x + static_cast<double>(e.z) * e.z);
+  const double horizontal =
+      std::sqrt(static_cast<double>(e.x) * e.x + static_cast<double>(e.z) * e.z);
   if (horizontal == 0.0 && e.y == 0.0f) return 0.0f;
   return static_cast<float>(std::atan2(static_cast<double>(e.y), horizontal) * 180.0 /
                             3.14159265358979323846);
@@ -142,9 +143,9 @@ void PanCamera(float dx, float dy, int clientHeight) {
 void ZoomCamera(float notches) {
   if (!std::isfinite(notches) || notches == 0.0f) return;
   const Vec3 eye = EyePosition();
-  const double distance = std::sqrt(static_cast<double>(eye.x) * eye.x +
-                                    static_cast<double>(eye.y) * eye.y +
-                                    static_cast<double>(eye.z) * eye.z);
+  const double distance =
+      std::sqrt(static_cast<double>(eye.x) * eye.x + static_cast<double>(eye.y) * eye.y +
+                static_cast<double>(eye.z) * eye.z);
   if (!(distance > 0.0)) return;
   const double factor = notches > 0 ? std::pow(0.9, notches) : std::pow(1.1, -notches);
   // An eye already outside the bounds (keys move it freely) may only move
@@ -154,7 +155,8 @@ void ZoomCamera(float notches) {
   const double scale = std::min(std::max(distance * factor, low), high) / distance;
   if (scale == 1.0) return;
   // The eye moves from e to scale * e: a model-side step of (1 - scale) e.
-  const Vec3 t = {static_cast<float>((1.0 - scale) * eye.x), static_cast<float>((1.0 - scale) * eye.y),
+  const Vec3 t = {static_cast<float>((1.0 - scale) * eye.x),
+                  static_cast<float>((1.0 - scale) * eye.y),
                   static_cast<float>((1.0 - scale) * eye.z)};
   glMatrixMode(GL_MODELVIEW);
   CameraPivot.x += t.x;

@@ -41,9 +41,19 @@ void DrawIndexed(const ExactShadowVolume& volume, const uint32_t* first, int32_t
   glDisableClientState(GL_VERTEX_ARRAY);
 }
 
-// The vertex arrays of `volume` drawn as triangles, every index of them.
+// The vertex arrays of `volume` drawn as triangles, every index of them. The
+// front cap lies in the casting surfaces themselves (or, for a flat patch,
+// in its plane): pushed a little away from the eye, its fragments on those
+// surfaces always fail the depth test, as z-fail counting needs, whatever
+// the rounding of a fan triangle's depth.
 void DrawVolumeTriangles(const ExactShadowVolume& volume, bool streamIndices) {
-  DrawIndexed(volume, volume.Indices(), volume.IndexCount(), nullptr, streamIndices);
+  const int32_t frontCap = volume.CapIndexCount() / 2;
+  DrawIndexed(volume, volume.Indices(), volume.IndexCount() - frontCap, nullptr, streamIndices);
+  glEnable(GL_POLYGON_OFFSET_FILL);
+  glPolygonOffset(1.0f, 2.0f);
+  DrawIndexed(volume, volume.Indices() + volume.IndexCount() - frontCap, frontCap, nullptr,
+              streamIndices);
+  glDisable(GL_POLYGON_OFFSET_FILL);
 }
 
 // A quad over the whole client area in an orthographic volume, colour `grey`

@@ -16,9 +16,9 @@
 
 namespace {
 
-constexpr int kLineHeight = 12;       // stb_easy_font's line step, font pixels
-constexpr float kMargin = 12.0f;      // window pixels between the box and the window edge
-constexpr float kPadding = 8.0f;      // window pixels between the box and the text
+constexpr int kLineHeight = 12;   // stb_easy_font's line step, font pixels
+constexpr float kMargin = 12.0f;  // window pixels between the box and the window edge
+constexpr float kPadding = 8.0f;  // window pixels between the box and the text
 constexpr float kMaxScale = 2.0f;
 constexpr size_t kBytesPerChar = 16 * 4 * 24;  // more than the busiest glyph's quads
 
@@ -59,8 +59,9 @@ int SecondColumn(const std::vector<std::string>& lines) {
   return widest + kGap;
 }
 
-// Sends the quads of `text` with its top left at (x, y) window pixels.
-void SendText(const std::string& text, float x, float y, float scale, std::vector<char>* buffer) {
+// Appends the quads of `text` with its top left at (x, y) window pixels.
+void AppendText(const std::string& text, float x, float y, float scale, std::vector<char>* buffer,
+                TextPanel* panel) {
   if (text.empty()) return;
   std::string copy = text;
   buffer->assign(copy.size() * kBytesPerChar + 64, 0);
@@ -72,8 +73,36 @@ void SendText(const std::string& text, float x, float y, float scale, std::vecto
     unsigned char rgba[4];
     std::memcpy(xyz, &(*buffer)[static_cast<size_t>(v) * 16], sizeof xyz);
     std::memcpy(rgba, &(*buffer)[static_cast<size_t>(v) * 16 + 12], sizeof rgba);
-    glColor4ub(rgba[0], rgba[1], rgba[2], rgba[3]);
-    glVertex2f(x + xyz[0] * scale, y + xyz[1] * scale);
+    panel->positions.insert(panel->positions.end(), {x + xyz[0] * scale, y + xyz[1] * scale});
+    panel->colours.insert(panel->colours.end(), rgba, rgba + 4);
+  }
+}
+
+// Lays the panel out: the translucent box, then the text's quads.
+void LayOut(TextPanel* panel, const std::vector<std::string>& lines, int clientWidth,
+            int clientHeight) {
+  panel->lines = lines;
+  panel->clientWidth = clientWidth;
+  panel->clientHeight = clientHeight;
+  panel->positions.clear();
+  panel->colours.clear();
+  const float textWidth = static_cast<float>(std::max(1, TextPanelWidth(lines)));
+  const float textHeight = static_cast<float>(lines.size() * kLineHeight);
+  const float room = 2 * (kMargin + kPadding);
+  const float scale = std::max(1.0f, std::min({kMaxScale, (clientWidth - room) / textWidth,
+                                               (clientHeight - room) / textHeight}));
+  const float left = kMargin, top = kMargin;
+  const float right = left + 2 * kPadding + textWidth * scale;
+  const float bottom = top + 2 * kPadding + textHeight * scale;
+  panel->positions = {left, top, right, top, right, bottom, left, bottom};
+  panel->colours = {0, 0, 0, 178, 0, 0, 0, 178, 0, 0, 0, 178, 0, 0, 0, 178};  // 70% black
+  std::vector<char> buffer;
+  const float second = static_cast<float>(SecondColumn(lines)) * scale;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const Columns columns = SplitColumns(lines[i]);
+    const float x = left + kPadding, y = top + kPadding + i * kLineHeight * scale;
+    AppendText(columns.first, x, y, scale, &buffer, panel);
+    AppendText(columns.second, x + second, y, scale, &buffer, panel);
   }
 }
 
@@ -124,19 +153,18 @@ int TextPanelWidth(const std::vector<std::string>& lines) {
   int widest = 0;
   for (const std::string& line : lines) {
     const Columns columns = SplitColumns(line);
-    widest = std::max(widest, columns.split ? second + TextWidth(columns.second)
-                                            : TextWidth(columns.first));
+    widest = std::max(
+        widest, columns.split ? second + TextWidth(columns.second) : TextWidth(columns.first));
   }
   return widest;
 }
 
-void DrawTextPanel(const std::vector<std::string>& lines, int clientWidth, int clientHeight) {
+void DrawTextPanel(TextPanel* panel, const std::vector<std::string>& lines, int clientWidth,
+                   int clientHeight) {
   if (lines.empty() || clientWidth <= 0 || clientHeight <= 0) return;
-  const float textWidth = static_cast<float>(std::max(1, TextPanelWidth(lines)));
-  const float textHeight = static_cast<float>(lines.size() * kLineHeight);
-  const float room = 2 * (kMargin + kPadding);
-  const float scale = std::max(1.0f, std::min({kMaxScale, (clientWidth - room) / textWidth,
-                                               (clientHeight - room) / textHeight}));
+  if (panel->lines != lines || panel->clientWidth != clientWidth ||
+      panel->clientHeight != clientHeight)
+    LayOut(panel, lines, clientWidth, clientHeight);
   const SavedState saved = Save();
   glMatrixMode(GL_PROJECTION);
   glPushMatrix();
@@ -152,25 +180,13 @@ void DrawTextPanel(const std::vector<std::string>& lines, int clientWidth, int c
   glDisable(GL_CULL_FACE);
   glEnable(GL_BLEND);
   glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-
-  const float left = kMargin, top = kMargin;
-  const float right = left + 2 * kPadding + textWidth * scale;
-  const float bottom = top + 2 * kPadding + textHeight * scale;
-  glBegin(GL_QUADS);
-  const float box[4][2] = {{left, top}, {right, top}, {right, bottom}, {left, bottom}};
-  for (const auto& corner : box) {
-    glColor4f(0.0f, 0.0f, 0.0f, 0.7f);
-    glVertex2f(corner[0], corner[1]);
-  }
-  std::vector<char> buffer;
-  const float second = static_cast<float>(SecondColumn(lines)) * scale;
-  for (size_t i = 0; i < lines.size(); ++i) {
-    const Columns columns = SplitColumns(lines[i]);
-    const float x = left + kPadding, y = top + kPadding + i * kLineHeight * scale;
-    SendText(columns.first, x, y, scale, &buffer);
-    SendText(columns.second, x + second, y, scale, &buffer);
-  }
-  glEnd();
+  glEnableClientState(GL_VERTEX_ARRAY);
+  glEnableClientState(GL_COLOR_ARRAY);
+  glVertexPointer(2, GL_FLOAT, 0, panel->positions.data());
+  glColorPointer(4, GL_UNSIGNED_BYTE, 0, panel->colours.data());
+  glDrawArrays(GL_QUADS, 0, static_cast<GLsizei>(panel->positions.size() / 2));
+  glDisableClientState(GL_COLOR_ARRAY);
+  glDisableClientState(GL_VERTEX_ARRAY);
 
   glMatrixMode(GL_MODELVIEW);
   glPopMatrix();

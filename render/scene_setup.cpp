@@ -174,12 +174,12 @@ bool UploadTexture(const TextureImage& image, const std::string& path) {
 // names the current directory and, when that folder holds a file of the same
 // name in other letter case, that file.
 std::string DescribeUnusableModel(const std::string& path, const ModelLoad& model) {
+  if (model.scene != nullptr && model.scene->objectCount >= 1) return std::string();
+  if (model.scene != nullptr && model.reader != ModelReader::kAssimp)
+    return path + ": the file holds no mesh object";
   if (model.scene != nullptr)
-    return model.scene->objectCount < 1
-               ? path + (model.reader == ModelReader::kAssimp
-                             ? ": the file holds no triangles"
-                             : ": the file holds no mesh object")
-               : std::string();
+    return path + ": the file holds no triangles (" + std::to_string(model.assimp.points) +
+           " points and " + std::to_string(model.assimp.lines) + " lines are not drawn)";
   if (model.fileFailure == FileFailure::kCannotOpen || model.fileFailure == FileFailure::kCannotRead)
     return path + ": cannot open the model file: " + std::strerror(model.fileError) +
            (model.fileError == ENOENT ? MissingFileContext(path) : std::string());

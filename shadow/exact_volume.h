@@ -12,7 +12,10 @@
 // is the number of such faces between it and the light.
 //
 // Per frame (Update): the casting faces become the front cap as they are,
-// and the back cap extruded away from the light; each edge's multiplicity
+// and the back cap extruded away from the light (for a flat patch, an open
+// consistently wound set of faces in one plane, both caps are fans from one
+// of its corners over the edges that bound what casts: the same region with
+// far fewer triangles); each edge's multiplicity
 // is the sum of +1 / -1 over its casting faces by the direction they run it
 // in, and the edge gets |m| side quads wound by the sign. Caps and sides
 // then form a closed surface wound outwards (counter-clockwise seen from
@@ -74,6 +77,20 @@ class ExactShadowVolume {
   std::vector<float> bounds_;         // per face: centre x, y, z and radius
   std::vector<int32_t> edgeEnds_;     // per edge: lo < hi position ids
   int32_t solidCount_ = 0;
+  // Flat patches: open sets of faces in one plane, consistently wound, of a
+  // few faces or more; their caps are fans over the edges that bound what
+  // casts.
+  struct Patch {
+    int32_t origin;  // position id every fan triangle starts at
+    float bound[4];  // centre x, y, z and radius of the patch
+  };
+  std::vector<Patch> patches_;
+  std::vector<int32_t> patchOfFace_;  // per face: its patch, -1 for none
+  std::vector<int32_t> edgePatch_;    // per edge: its faces' patch, -1 for none
+
+  // Classifies the open parts into flat patches (Build's last step).
+  void FindFlatPatches(std::vector<int32_t>& parent, const std::vector<int32_t>& uses,
+                       const std::vector<int32_t>& runSum);
 
   // Per-frame scratch, sized by Build.
   std::vector<float> vertices_;
@@ -82,6 +99,7 @@ class ExactShadowVolume {
   std::vector<int32_t> multiplicity_;  // per edge
   std::vector<uint32_t> indices_;
   std::vector<uint32_t> backCap_;
+  std::vector<int8_t> patchState_;  // per patch this frame: 0 undecided, 1 kept, -1 left out
   int32_t sideCount_ = 0;
   int32_t capCount_ = 0;
 };

@@ -58,9 +58,10 @@ void LimitScans(j_common_ptr cinfo) {
 // success, else the reason; *pixels is sized here but owned by the caller.
 const char* ReadJpegImage(jpeg_decompress_struct* cinfo, ErrorManager* errors,
                           jpeg_progress_mgr* progress, const uint8_t* data, size_t size,
-                          uint64_t maxPixelBytes,
-                          std::vector<uint8_t>* pixels, int32_t* width, int32_t* height) {
-  if (setjmp(errors->escape)) return errors->message[0] ? errors->message : "libjpeg cannot read it";
+                          uint64_t maxPixelBytes, std::vector<uint8_t>* pixels, int32_t* width,
+                          int32_t* height) {
+  if (setjmp(errors->escape))
+    return errors->message[0] ? errors->message : "libjpeg cannot read it";
   jpeg_create_decompress(cinfo);  // clears every field but err
   cinfo->progress = progress;
   cinfo->mem->max_memory_to_use = 64L << 20;  // libjpeg's own work buffers; the image is ours
@@ -96,8 +97,8 @@ bool StartsWithJpegSignature(const uint8_t* data, size_t size) {
   return size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF;
 }
 
-bool DecodeJpeg(const uint8_t* data, size_t size, uint64_t maxPixelBytes, std::vector<uint8_t>* pixels,
-                int32_t* width, int32_t* height, std::string* error) {
+bool DecodeJpeg(const uint8_t* data, size_t size, uint64_t maxPixelBytes,
+                std::vector<uint8_t>* pixels, int32_t* width, int32_t* height, std::string* error) {
   jpeg_decompress_struct cinfo{};
   ErrorManager errors{};
   cinfo.err = jpeg_std_error(&errors.base);
@@ -107,8 +108,8 @@ bool DecodeJpeg(const uint8_t* data, size_t size, uint64_t maxPixelBytes, std::v
   jpeg_progress_mgr progress{};
   progress.progress_monitor = LimitScans;
   *width = *height = 0;
-  const char* reason = ReadJpegImage(&cinfo, &errors, &progress, data, size, maxPixelBytes, pixels,
-                                     width, height);
+  const char* reason =
+      ReadJpegImage(&cinfo, &errors, &progress, data, size, maxPixelBytes, pixels, width, height);
   jpeg_destroy_decompress(&cinfo);
   if (*reason == '\0') return true;
   *error = reason;

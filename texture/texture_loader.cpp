@@ -125,8 +125,8 @@ int DropWarning(TIFF*, void*, const char*, const char*, va_list) {
 // with *error set when libtiff cannot. Samples are 4 when the file has extra
 // (alpha) samples, else 3. Like tiff2rgba, it goes on past a strip or tile it
 // cannot read.
-bool DecodeWithLibtiff(const uint8_t* data, size_t size, const char* name,
-                       uint64_t maxPixelBytes, TextureImage* image, std::string* error) {
+bool DecodeWithLibtiff(const uint8_t* data, size_t size, const char* name, uint64_t maxPixelBytes,
+                       TextureImage* image, std::string* error) {
   MemoryFile file{data, size, 0};
   TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
   if (!options) return false;
@@ -134,8 +134,8 @@ bool DecodeWithLibtiff(const uint8_t* data, size_t size, const char* name,
   TIFFOpenOptionsSetErrorHandlerExtR(options, KeepFirstError, &errors);
   TIFFOpenOptionsSetWarningHandlerExtR(options, DropWarning, nullptr);
   TIFFOpenOptionsSetMaxSingleMemAlloc(options, static_cast<tmsize_t>(maxPixelBytes));
-  TIFF* tif = TIFFClientOpenExt(name, "r", &file, MemoryRead, MemoryWrite, MemorySeek,
-                                MemoryClose, MemorySize, MapMemory, NoUnmapping, options);
+  TIFF* tif = TIFFClientOpenExt(name, "r", &file, MemoryRead, MemoryWrite, MemorySeek, MemoryClose,
+                                MemorySize, MapMemory, NoUnmapping, options);
   TIFFOpenOptionsFree(options);
   if (!tif) {
     if (error->empty()) *error = "libtiff cannot open it";
@@ -246,11 +246,10 @@ bool ReadPngImage(png_structp png, png_infop info, TextureImage* image,
   return true;
 }
 
-bool DecodeWithLibpng(const uint8_t* data, size_t size, uint64_t maxPixelBytes,
-                      TextureImage* image, std::string* error) {
+bool DecodeWithLibpng(const uint8_t* data, size_t size, uint64_t maxPixelBytes, TextureImage* image,
+                      std::string* error) {
   PngSource source{data, size, 0, maxPixelBytes, std::string()};
-  png_structp png =
-      png_create_read_struct(PNG_LIBPNG_VER_STRING, &source, PngError, PngWarning);
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &source, PngError, PngWarning);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   if (!info) {
     png_destroy_read_struct(&png, nullptr, nullptr);
@@ -362,8 +361,8 @@ TextureImage LoadTextureFromMemory(const uint8_t* data, size_t size, const char*
 #ifdef SV_WITH_JPEG
   if (StartsWithJpegSignature(data, size)) {
     image.note = "a JPEG file";
-    if (DecodeJpeg(data, size, maxPixelBytes, &image.decodedPixels, &image.width,
-                   &image.height, &error)) {
+    if (DecodeJpeg(data, size, maxPixelBytes, &image.decodedPixels, &image.width, &image.height,
+                   &error)) {
       image.decoder = TextureDecoder::kJpeg;
       image.samples = 3;
       image.pixels = image.decodedPixels.data();
@@ -385,8 +384,8 @@ TextureImage LoadTextureFromMemory(const uint8_t* data, size_t size, const char*
         return image;
       }
       if (!bigEndian) {
-        image.note = std::string("not ") + kFormatsRead + " (it starts with " +
-                     FirstBytes(data, size) + ")";
+        image.note =
+            std::string("not ") + kFormatsRead + " (it starts with " + FirstBytes(data, size) + ")";
         return image;
       }
       image.note = "big-endian byte order";

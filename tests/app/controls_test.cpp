@@ -44,12 +44,14 @@ TEST(Controls, HelpTextNamesEveryRowWithin80Columns) {
     EXPECT_NE(all.find(std::string("  ") + row.input), std::string::npos) << row.input;
     // The action's last word closes one of the lines.
     const std::string action = row.action;
-    EXPECT_NE(all.find(action.substr(action.rfind(' ') + 1) + "\n"), std::string::npos) << row.action;
+    EXPECT_NE(all.find(action.substr(action.rfind(' ') + 1) + "\n"), std::string::npos)
+        << row.action;
   }
   // The overlay's form: the input, a tab, the action; wrapped lines start
   // with the tab.
   for (const std::string& line : ControlsText(64, true))
-    EXPECT_TRUE(line.find('\t') != std::string::npos || line.find(": ") != std::string::npos) << line;
+    EXPECT_TRUE(line.find('\t') != std::string::npos || line.find(": ") != std::string::npos)
+        << line;
 }
 
 }  // namespace

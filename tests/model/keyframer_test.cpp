@@ -6,9 +6,9 @@
 // every object where its vertices lie and say which chunk, and where.
 #include <gtest/gtest.h>
 
-#include <assimp/Importer.hpp>
 #include <assimp/material.h>
 #include <assimp/scene.h>
+#include <assimp/Importer.hpp>
 
 #include <cmath>
 #include <cstring>
@@ -41,7 +41,7 @@ TEST(KeyframerPlacement, AssimpExportsPlaceAsAssimpImportsThem) {
   };
   const Model models[] = {
       {"glTF2/2CylinderEngine-glTF-Binary/2CylinderEngine.glb", true},  // 199 nodes, depth 9
-      {"FBX/cubes_with_mirroring_and_pivot.fbx", true},  // mirroring mesh matrices
+      {"FBX/cubes_with_mirroring_and_pivot.fbx", true},                 // mirroring mesh matrices
       {"glTF2/BoxTextured-glTF/BoxTextured.gltf", true},
       {"OBJ/spider.obj", false},  // nodes without transforms: the vertices as stored
   };
@@ -78,7 +78,8 @@ TEST(KeyframerPlacement, AssimpExportsPlaceAsAssimpImportsThem) {
         aiString name;
         aiColor3D diffuse;
         const aiMaterial& theirs = *imported->mMaterials[k];
-        if (theirs.Get(AI_MATKEY_NAME, name) != AI_SUCCESS || ours.name != std::string(name.C_Str()) ||
+        if (theirs.Get(AI_MATKEY_NAME, name) != AI_SUCCESS ||
+            ours.name != std::string(name.C_Str()) ||
             theirs.Get(AI_MATKEY_COLOR_DIFFUSE, diffuse) != AI_SUCCESS)
           continue;
         const auto channel = [](float v) { return static_cast<int>(std::lround(v * 255)); };
@@ -164,8 +165,7 @@ TEST(KeyframerPlacement, BadSectionsLeaveEveryObjectUnplacedAndSayWhere) {
   // (header and name 10, mesh header 6, vertex list 44, matrix 54, face list
   // 16); its first node at 148, that node's first chunk at 154.
   const Case cases[] = {
-      {"sound: the node undoes the matrix", [](ChunkWriter& w) { Node(w, 0, "Tri", 0xFFFF); },
-       ""},
+      {"sound: the node undoes the matrix", [](ChunkWriter& w) { Node(w, 0, "Tri", 0xFFFF); }, ""},
       {"more keys than the track holds",
        [](ChunkWriter& w) {
          w.Begin(kChunkObjectNode);

@@ -445,6 +445,38 @@ TEST(Load3dsMaterial, ColourAndPercentageValuesFillTheArmedField) {
   }
 }
 
+// Float colours (0010 as assimp writes them, 0013 the linear twin) fill the
+// armed colour, rounded to 8 bits and clamped to 0..1; a 24-bit colour in
+// the same property wins over them, before or after.
+TEST(Load3dsMaterial, FloatColoursFillTheArmedFieldUnlessA24BitOneIsThere) {
+  const auto floats = [](ChunkWriter& w, uint16_t id, float r, float g, float b) {
+    w.Begin(id);
+    w.F32(r);
+    w.F32(g);
+    w.F32(b);
+    w.End();
+  };
+  ChunkWriter w = ModelFile();
+  w.Begin(kChunkMaterial);
+  MaterialName(w, "Floats");
+  w.Begin(kChunkAmbient);
+  floats(w, kChunkLinColourFloat, 0.2f, 0.4f, 0.6f);
+  w.End();
+  w.Begin(kChunkDiffuse);
+  floats(w, kChunkColourFloat, -1.0f, 2.0f, NAN);
+  w.End();
+  w.Begin(kChunkSpecular);
+  Colour24(w, 1, 2, 3);
+  floats(w, kChunkColourFloat, 1, 1, 1);
+  w.End();
+  w.EndAll();
+  ScenePtr scene = Load(w);
+  ASSERT_EQ(scene->materialCount, 1);
+  EXPECT_EQ(scene->materials[0]->ambientColour, 0x336699);
+  EXPECT_EQ(scene->materials[0]->diffuseColour, 0x00FF00);
+  EXPECT_EQ(scene->materials[0]->specularColour, 0x010203);
+}
+
 TEST(Load3dsMaterial, MapsTakeTheirStrengthAndFileName) {
   ChunkWriter w = ModelFile();
   w.Begin(kChunkMaterial);

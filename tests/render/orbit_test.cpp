@@ -84,7 +84,7 @@ TEST_F(OrbitGl, TiltStopsShortOfStraightUpAndDown) {
   EXPECT_NEAR(Length(EyePosition()), 200.0, 1e-3);
   // An eye the keys took straight above the centre is not tilted at all.
   PlaceStartView();
-  TranslateCamera(0, 0, 200);  // to the centre
+  TranslateCamera(0, 0, 200);   // to the centre
   TranslateCamera(0, -100, 0);  // then up 100
   const Vec3 before = EyePosition();
   OrbitCamera(0.0f, 10.0f);
@@ -152,10 +152,17 @@ TEST_F(OrbitGl, TenThousandRandomMovesLeaveEveryNumberFinite) {
         break;
       case 3:
         // Every key held or not, either mode: one frame's motion.
-        keys.keyUp = rng() % 2; keys.keyDown = rng() % 2; keys.keyLeft = rng() % 2;
-        keys.keyRight = rng() % 2; keys.keyHome = rng() % 2; keys.keyEnd = rng() % 2;
-        keys.keyDelete = rng() % 2; keys.keyPageDown = rng() % 2; keys.keyPageUp = rng() % 2;
-        keys.keyInsert = rng() % 2; keys.lightMode = rng() % 2;
+        keys.keyUp = rng() % 2;
+        keys.keyDown = rng() % 2;
+        keys.keyLeft = rng() % 2;
+        keys.keyRight = rng() % 2;
+        keys.keyHome = rng() % 2;
+        keys.keyEnd = rng() % 2;
+        keys.keyDelete = rng() % 2;
+        keys.keyPageDown = rng() % 2;
+        keys.keyPageUp = rng() % 2;
+        keys.keyInsert = rng() % 2;
+        keys.lightMode = rng() % 2;
         ApplyHeldKeyMotion(keys);
         break;
       case 4:

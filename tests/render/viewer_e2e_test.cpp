@@ -29,9 +29,11 @@ struct Frames {
   std::vector<RgbImage> images;
 };
 
-Frames RunFrames(const std::string& folder, std::vector<std::string> args, const std::vector<int>& frames) {
+Frames RunFrames(const std::string& folder, std::vector<std::string> args,
+                 const std::vector<int>& frames) {
   args.insert(args.end(), {"--frames", std::to_string(frames.back())});
-  for (int f : frames) args.insert(args.end(), {"--capture", std::to_string(f) + ":f" + std::to_string(f) + ".png"});
+  for (int f : frames)
+    args.insert(args.end(), {"--capture", std::to_string(f) + ":f" + std::to_string(f) + ".png"});
   Frames result;
   result.run = RunDemo(folder, args);
   for (int f : frames) result.images.push_back(ReadPng(folder + "/f" + std::to_string(f) + ".png"));
@@ -59,7 +61,8 @@ void WriteWhiteTexture(const std::string& path) {
 TEST(ViewerMouse, FullTurnsGiveTheStartPictureBack) {
   const std::string folder = MakeScratchFolder();
   // 720 pixels right, then 100 down and back up: the start view again.
-  const Frames run = RunFrames(folder, {"--keys", "2:drag:720:0,3:drag:0:100,3:drag:0:-100"}, {1, 2, 3});
+  const Frames run =
+      RunFrames(folder, {"--keys", "2:drag:720:0,3:drag:0:100,3:drag:0:-100"}, {1, 2, 3});
   ASSERT_EQ(run.run.exitCode, 0) << run.run.err;
   EXPECT_LT(DifferingFraction(run.images[0], run.images[1], 8), 0.01);
   EXPECT_LT(DifferingFraction(run.images[0], run.images[2], 8), 0.01);
@@ -75,9 +78,10 @@ TEST(ViewerMouse, HalfTurnShowsTheSceneFromBehind) {
   for (Vec3& v : turned.vertices) v = Vec3{-v.x, v.y, -v.z};
   ASSERT_TRUE(WriteTestModel(folder + "/turned.3ds", FromScene(turned)));
   const Frames behind = RunFrames(folder, {"--keys", "1:drag:360:0"}, {2});
-  const Frames oracle = RunFrames(folder, {"--model", "turned.3ds", "--keys",
-                                     "1:down:DELETE,21:up:DELETE,1:down:PAGEUP,71:up:PAGEUP"},
-                            {71});
+  const Frames oracle = RunFrames(
+      folder,
+      {"--model", "turned.3ds", "--keys", "1:down:DELETE,21:up:DELETE,1:down:PAGEUP,71:up:PAGEUP"},
+      {71});
   ASSERT_EQ(behind.run.exitCode, 0) << behind.run.err;
   ASSERT_EQ(oracle.run.exitCode, 0) << oracle.run.err;
   const Frames front = RunFrames(folder, {}, {1});
@@ -111,8 +115,8 @@ TEST(ViewerMouse, WheelNotchesScaleTheModelByTheDistance) {
     args.insert(args.end(), {"--keys", "2:wheel:" + std::to_string(notches)});
     const Frames run = RunFrames(folder, args, {1, 2});
     ASSERT_EQ(run.run.exitCode, 0) << run.run.err;
-    const float eyeZ = 200.0f * static_cast<float>(notches > 0 ? std::pow(0.9, notches)
-                                                              : std::pow(1.1, -notches));
+    const float eyeZ =
+        200.0f * static_cast<float>(notches > 0 ? std::pow(0.9, notches) : std::pow(1.1, -notches));
     int sizes[2];
     for (int i = 0; i < 2; ++i) {
       const View view{800, 600, i == 0 ? 200.0f : eyeZ};
@@ -135,10 +139,10 @@ TEST(ViewerKeys, ResetRestoresTheStartPictureExactly) {
   // The light moves (light mode), then the camera is dragged, panned,
   // zoomed and tilted (camera mode); R puts both back.
   const Frames run = RunFrames(folder,
-                         {"--keys",
-                          "2:down:DELETE,4:up:DELETE,4:drag:100:40,4:rdrag:25:-10,4:wheel:3,"
-                          "4:down:TAB,4:up:TAB,4:down:HOME,6:up:HOME,7:down:R,7:up:R"},
-                         {1, 6, 7});
+                               {"--keys",
+                                "2:down:DELETE,4:up:DELETE,4:drag:100:40,4:rdrag:25:-10,4:wheel:3,"
+                                "4:down:TAB,4:up:TAB,4:down:HOME,6:up:HOME,7:down:R,7:up:R"},
+                               {1, 6, 7});
   ASSERT_EQ(run.run.exitCode, 0) << run.run.err;
   EXPECT_GT(DifferingFraction(run.images[0], run.images[1], 8), 0.2);
   EXPECT_EQ(run.images[0].rgb, run.images[2].rgb);
@@ -204,7 +208,8 @@ TEST(ViewerKeys, ScreenshotKeysWriteNumberedPngsEqualToCaptures) {
   const std::string folder = MakeScratchFolder();
   // A file already holding the first name is skipped, not overwritten.
   { std::ofstream(folder + "/shadow-volume-0001.png") << "not mine"; }
-  const Frames run = RunFrames(folder, {"--keys", "2:down:P,2:up:P,3:drag:50:0,4:down:F12,4:up:F12"}, {2, 4});
+  const Frames run =
+      RunFrames(folder, {"--keys", "2:down:P,2:up:P,3:drag:50:0,4:down:F12,4:up:F12"}, {2, 4});
   ASSERT_EQ(run.run.exitCode, 0) << run.run.err;
   EXPECT_EQ(run.run.out, "shadow-volume-0002.png\nshadow-volume-0003.png\n");
   EXPECT_EQ(ReadTextFile(folder + "/shadow-volume-0001.png"), "not mine");
@@ -249,7 +254,8 @@ TEST(ViewerDrop, DroppedFilesEqualRunsThatNameThem) {
   layout.samples = 3;
   ASSERT_TRUE(WriteTiffWithLibtiff(folder + "/other.tif", layout, VariedPixels(16, 16, 3, 7)));
   for (const bool fit : {false, true}) {
-    std::vector<std::string> dropped = {"--keys", "2:drag:80:30,3:drop:other.3ds,4:drop:" + folder + "/other.tif"};
+    std::vector<std::string> dropped = {
+        "--keys", "2:drag:80:30,3:drop:other.3ds,4:drop:" + folder + "/other.tif"};
     std::vector<std::string> named = {"--model", "other.3ds", "--texture", folder + "/other.tif"};
     if (fit) dropped.push_back("--fit");
     if (fit) named.push_back("--fit");
@@ -275,9 +281,9 @@ TEST(ViewerDrop, UnusableFilesKeepThePictureWithOneLineEach) {
   ASSERT_GT(model.size(), 3000u);
   { std::ofstream(folder + "/cut.3ds", std::ios::binary) << model.substr(0, 3000); }
   { std::ofstream(folder + "/notes.png") << "these are notes, not an image\n"; }
-  const Frames run =
-      RunFrames(folder, {"--clock-step", "10", "--keys", "2:drop:a-folder,3:drop:cut.3ds,4:drop:notes.png"},
-          {1, 5});
+  const Frames run = RunFrames(
+      folder, {"--clock-step", "10", "--keys", "2:drop:a-folder,3:drop:cut.3ds,4:drop:notes.png"},
+      {1, 5});
   ASSERT_EQ(run.run.exitCode, 0) << run.run.err;
   EXPECT_EQ(run.images[0].rgb, run.images[1].rgb);
   const std::vector<std::string> lines = MessageLines(run.run.err);
@@ -329,20 +335,27 @@ TEST(ViewerFuzz, TenThousandRandomMouseAndKeyEventsRunClean) {
   // sanitizer build any report fails it.
   const std::string folder = MakeScratchFolder();
   std::mt19937 rng(20261207);
-  const char* keys[] = {"UP", "DOWN", "LEFT", "RIGHT", "HOME", "END", "DELETE", "PAGEDOWN",
-                        "PAGEUP", "INSERT", "TAB", "R", "P", "H", "F1", "F11", "F12"};
+  const char* keys[] = {"UP",     "DOWN",     "LEFT",   "RIGHT",  "HOME", "END",
+                        "DELETE", "PAGEDOWN", "PAGEUP", "INSERT", "TAB",  "R",
+                        "P",      "H",        "F1",     "F11",    "F12"};
   std::vector<std::string> args = {"--size", "160x120", "--frames", "400"};
   std::string script;
   for (int i = 0; i < 10000; ++i) {
     const int frame = 1 + static_cast<int>(rng() % 400);
     const int kind = static_cast<int>(rng() % 10);
-    const int dx = static_cast<int>(rng() % 4001) - 2000, dy = static_cast<int>(rng() % 4001) - 2000;
+    const int dx = static_cast<int>(rng() % 4001) - 2000,
+              dy = static_cast<int>(rng() % 4001) - 2000;
     std::string item = std::to_string(frame) + ":";
-    if (kind < 3) item += "drag:" + std::to_string(dx) + ":" + std::to_string(dy);
-    else if (kind < 5) item += "rdrag:" + std::to_string(dx) + ":" + std::to_string(dy);
-    else if (kind < 7) item += "wheel:" + std::to_string(dx % 40);
-    else if (i % 500 == 0) item += "drop:missing.3ds";
-    else item += std::string(rng() % 2 ? "down:" : "up:") + keys[rng() % 17];
+    if (kind < 3)
+      item += "drag:" + std::to_string(dx) + ":" + std::to_string(dy);
+    else if (kind < 5)
+      item += "rdrag:" + std::to_string(dx) + ":" + std::to_string(dy);
+    else if (kind < 7)
+      item += "wheel:" + std::to_string(dx % 40);
+    else if (i % 500 == 0)
+      item += "drop:missing.3ds";
+    else
+      item += std::string(rng() % 2 ? "down:" : "up:") + keys[rng() % 17];
     script += (script.empty() ? "" : ",") + item;
     // One argument stays well under the kernel's limit for a single string.
     if (script.size() > 20000 || i == 9999) {

@@ -43,8 +43,10 @@ int OpenEdges(const ExactShadowVolume& volume) {
   return open;
 }
 
-// The volume's winding number about p (w = 1 vertices only).
-double Winding(const ExactShadowVolume& volume, D3 p) {
+// The volume's winding number about p; a vertex at infinity (w = 0) is
+// taken 10^5 units out along its direction from the light, which moves the
+// surface only far beyond the points asked about.
+double Winding(const ExactShadowVolume& volume, D3 light, D3 p) {
   const float* v = volume.Vertices();
   const uint32_t* index = volume.Indices();
   double sum = 0;
@@ -52,7 +54,9 @@ double Winding(const ExactShadowVolume& volume, D3 p) {
     D3 c[3];
     for (int k = 0; k < 3; ++k) {
       const float* q = v + 4 * index[t + k];
-      c[k] = Sub(D3{q[0], q[1], q[2]}, p);
+      const D3 at = q[3] != 0 ? D3{q[0], q[1], q[2]}
+                              : D3{light.x + 1e5 * q[0], light.y + 1e5 * q[1], light.z + 1e5 * q[2]};
+      c[k] = Sub(at, p);
     }
     const double la = Length(c[0]), lb = Length(c[1]), lc = Length(c[2]);
     const double numerator = Dot(c[0], Cross(c[1], c[2]));
@@ -115,7 +119,7 @@ int CheckCounts(const MeshObject& mesh, const ExactShadowVolume& volume, Vec3 li
     }
     if (!clear) continue;
     if (solid) expected = (expected + 1) / 2;
-    const double w = Winding(volume, p);
+    const double w = Winding(volume, l, p);
     EXPECT_NEAR(w, expected, 1e-3) << "point " << p.x << ", " << p.y << ", " << p.z;
     ++checked;
     shadowed += expected > 0;

@@ -1,10 +1,10 @@
 // assimp's importer and exporter for the tests; see assimp_oracle.h.
 #include "tests/support/assimp_oracle.h"
 
-#include <assimp/Exporter.hpp>
-#include <assimp/Importer.hpp>
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
+#include <assimp/Exporter.hpp>
+#include <assimp/Importer.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -118,7 +118,8 @@ int UnmatchedTriangles(const std::vector<WorldTriangle>& ours,
       if (it == grid.end()) continue;
       for (size_t j : it->second) {
         if (used[j]) continue;
-        for (int rotation = 0; rotation < 3 && !found; ++rotation) found = same(triangle, theirs[j], rotation);
+        for (int rotation = 0; rotation < 3 && !found; ++rotation)
+          found = same(triangle, theirs[j], rotation);
         if (found) {
           used[j] = true;
           break;

@@ -77,16 +77,15 @@ TEST(JpegTexture, DecodesAsDjpegDoes) {
   const std::string ppm = ScratchPath("varied.ppm");
   ASSERT_TRUE(WritePpm(ppm, w, h, VariedPixels(w, h, 3, 41)));
   const char* const variants[][2] = {
-      {"baseline-420", "-quality 85"},
-      {"baseline-444", "-quality 95 -sample 1x1"},
-      {"progressive", "-progressive -optimize"},
-      {"grayscale", "-grayscale"},
+      {"baseline-420", "-quality 85"},           {"baseline-444", "-quality 95 -sample 1x1"},
+      {"progressive", "-progressive -optimize"}, {"grayscale", "-grayscale"},
       {"restart-markers", "-restart 2"},
   };
   for (const auto& variant : variants) {
     SCOPED_TRACE(variant[0]);
     const std::string jpeg = ScratchPath(std::string(variant[0]) + ".jpg");
-    ASSERT_TRUE(Shell(std::string("cjpeg ") + variant[1] + " -outfile '" + jpeg + "' '" + ppm + "'"));
+    ASSERT_TRUE(
+        Shell(std::string("cjpeg ") + variant[1] + " -outfile '" + jpeg + "' '" + ppm + "'"));
     ExpectDecodesAsDjpeg(jpeg);
   }
   if (AssimpModelsMissing().empty()) {
