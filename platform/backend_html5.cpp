@@ -144,9 +144,9 @@ WPARAM ButtonBit(unsigned short button) {
   return button == 0 ? MK_LBUTTON : button == 2 ? MK_RBUTTON : 0;
 }
 
-// Mouse events on the canvas (presses, moves, wheel) and on the whole window
-// (releases and moves, so a drag that leaves the canvas still ends), with the
-// position in the canvas's pixels.
+// Mouse events on the canvas (presses, moves, releases) and releases on the
+// whole window, so a drag that ends off the canvas still ends; positions in
+// the canvas's pixels (a release off the canvas keeps the last one).
 EM_BOOL OnMouse(int eventType, const EmscriptenMouseEvent* event, void* onCanvas) {
   WebState& state = Web();
   HWND window = PlatformFocusWindow();
@@ -174,12 +174,6 @@ EM_BOOL OnMouse(int eventType, const EmscriptenMouseEvent* event, void* onCanvas
                         state.mouseButtons, state.mouseX, state.mouseY);
       return EM_FALSE;
     case EMSCRIPTEN_EVENT_MOUSEMOVE:
-      if (onCanvas == nullptr) {
-        // Off the canvas only a drag goes on, by the movement in pixels.
-        if (state.mouseButtons == 0) return EM_FALSE;
-        state.mouseX += static_cast<int>(std::lround(event->movementX * scaleX));
-        state.mouseY += static_cast<int>(std::lround(event->movementY * scaleY));
-      }
       QueueMouseMessage(window, WM_MOUSEMOVE, state.mouseButtons, state.mouseX, state.mouseY);
       return EM_FALSE;
     default:
@@ -251,7 +245,6 @@ bool BackendStart() {
   emscripten_set_mousemove_callback(kCanvas, onCanvas, EM_TRUE, OnMouse);
   emscripten_set_mouseup_callback(kCanvas, onCanvas, EM_TRUE, OnMouse);
   emscripten_set_mouseup_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_FALSE, OnMouse);
-  emscripten_set_mousemove_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_FALSE, OnMouse);
   emscripten_set_wheel_callback(kCanvas, nullptr, EM_TRUE, OnWheel);
   state.started = true;
   return true;

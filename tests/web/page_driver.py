@@ -217,6 +217,15 @@ class Browser:
         self.call("Input.dispatchKeyEvent", session=True, type=kind, key=key, code=code,
                   windowsVirtualKeyCode=virtual_key, nativeVirtualKeyCode=virtual_key)
 
+    def mouse(self, kind, x, y, button="none", buttons=0, delta_y=0):
+        """A real mouse event at page position (x, y), as the mouse would send it."""
+        params = dict(type=kind, x=x, y=y, button=button, buttons=buttons)
+        if kind == "mousePressed" or kind == "mouseReleased":
+            params["clickCount"] = 1
+        if kind == "mouseWheel":
+            params.update(deltaX=0, deltaY=delta_y)
+        self.call("Input.dispatchMouseEvent", session=True, **params)
+
     def close(self):
         try:
             self.call("Browser.close", timeout=10)

@@ -112,6 +112,28 @@ class WebPageTest(unittest.TestCase):
         # The title is the frame rate, as a window's.
         self.assertRegex(browser.evaluate("document.title"), r"^\d+(\.\d+)?$")
 
+    def test_real_mouse_drag_and_wheel_move_the_camera_as_native(self):
+        browser.open(site.url)
+        frame = self.pause()
+        box = browser.evaluate("(() => { const r = document.getElementById('canvas')"
+                               ".getBoundingClientRect(); return [r.x, r.y, r.width, r.height]; })()")
+        x, y = box[0] + box[2] / 2, box[1] + box[3] / 2
+        # A 100-pixel left-drag to the right in four steps, then three wheel
+        # notches away from the user, all before the next frame.
+        browser.mouse("mousePressed", x, y, button="left", buttons=1)
+        for step in range(1, 5):
+            browser.mouse("mouseMoved", x + 25 * step, y, button="left", buttons=1)
+        browser.mouse("mouseReleased", x + 100, y, button="left", buttons=0)
+        for _ in range(3):
+            browser.mouse("mouseWheel", x + 100, y, delta_y=-100)
+        last = self.run_frames(3)
+        page = browser.canvas_rgb()
+        script = "%d:drag:100:0,%d:wheel:3" % (frame + 1, frame + 1)
+        native = page_driver.run_native(DEMO, SCENE, ["--keys", script], last)
+        self.assertMatchesNative(page, native, "real drag and wheel (%s), frame %d" % (script, last))
+        first = page_driver.run_native(DEMO, SCENE, [], 1)
+        self.assertGreater(page_driver.compare(page[2], first[2])[0], 0.05 * len(first[2]) / 3)
+
     def pick(self, path):
         """Hands `path` to the page's file input as a person picking it would,
         and waits until the page has passed it on to the demo."""
