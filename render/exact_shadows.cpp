@@ -19,22 +19,41 @@ namespace {
 constexpr GLenum kIncrWrap = 0x8507;  // GL_INCR_WRAP (OpenGL 1.4, GL_EXT_stencil_wrap)
 constexpr GLenum kDecrWrap = 0x8508;  // GL_DECR_WRAP
 
+// `count` indices from `first` into the volume's vertices, drawn as
+// triangles in `rgba` (null: the current colour): through a vertex array,
+// or with `streamIndices` one glVertex4fv each, the colour with every vertex.
+void DrawIndexed(const ExactShadowVolume& volume, const uint32_t* first, int32_t count,
+                 const float* rgba, bool streamIndices) {
+  if (streamIndices) {
+    const float* vertices = volume.Vertices();
+    glBegin(GL_TRIANGLES);
+    for (int32_t i = 0; i < count; ++i) {
+      if (rgba != nullptr) glColor4fv(rgba);
+      glVertex4fv(vertices + 4 * static_cast<size_t>(first[i]));
+    }
+    glEnd();
+    return;
+  }
+  if (rgba != nullptr) glColor4fv(rgba);
+  glEnableClientState(GL_VERTEX_ARRAY);
+  glVertexPointer(4, GL_FLOAT, 0, volume.Vertices());
+  glDrawElements(GL_TRIANGLES, count, GL_UNSIGNED_INT, first);
+  glDisableClientState(GL_VERTEX_ARRAY);
+}
+
 // The vertex arrays of `volume` drawn as triangles, every index of them. The
 // front cap lies in the casting surfaces themselves (or, for a flat patch,
 // in its plane): pushed a little away from the eye, its fragments on those
 // surfaces always fail the depth test, as z-fail counting needs, whatever
 // the rounding of a fan triangle's depth.
-void DrawVolumeTriangles(const ExactShadowVolume& volume) {
-  glEnableClientState(GL_VERTEX_ARRAY);
-  glVertexPointer(4, GL_FLOAT, 0, volume.Vertices());
+void DrawVolumeTriangles(const ExactShadowVolume& volume, bool streamIndices) {
   const int32_t frontCap = volume.CapIndexCount() / 2;
-  glDrawElements(GL_TRIANGLES, volume.IndexCount() - frontCap, GL_UNSIGNED_INT, volume.Indices());
+  DrawIndexed(volume, volume.Indices(), volume.IndexCount() - frontCap, nullptr, streamIndices);
   glEnable(GL_POLYGON_OFFSET_FILL);
   glPolygonOffset(1.0f, 2.0f);
-  glDrawElements(GL_TRIANGLES, frontCap, GL_UNSIGNED_INT,
-                 volume.Indices() + volume.IndexCount() - frontCap);
+  DrawIndexed(volume, volume.Indices() + volume.IndexCount() - frontCap, frontCap, nullptr,
+              streamIndices);
   glDisable(GL_POLYGON_OFFSET_FILL);
-  glDisableClientState(GL_VERTEX_ARRAY);
 }
 
 // A quad over the whole client area in an orthographic volume, colour `grey`
@@ -77,6 +96,10 @@ StencilSupport QueryStencilSupport() {
     support.wrapping = major > 1 || (major == 1 && minor >= 4);
     support.twoSided = major >= 2;
   }
+  // OpenGL ES has both from 2.0 on; WebGL is ES.
+  if (version != nullptr && std::sscanf(version, "OpenGL ES %d.%d", &major, &minor) == 2)
+    support.wrapping = support.twoSided = major >= 2;
+  support.streamIndices = version != nullptr && std::strstr(version, "WebGL") != nullptr;
   if (extensions != nullptr && std::strstr(extensions, "GL_EXT_stencil_wrap") != nullptr)
     support.wrapping = true;
   return support;
@@ -158,7 +181,7 @@ bool SphereScreenRect(const float projection[16], const float modelview[16], Vec
   return rect[2] > 0 && rect[3] > 0;
 }
 
-void ExactShadowPass(const ExactShadowVolume& volume, bool wrapping, bool twoSided,
+void ExactShadowPass(const ExactShadowVolume& volume, bool wrapping, bool twoSided, bool streamIndices,
                      const int scissor[4], float clientWidth, float clientHeight) {
   glEnable(GL_SCISSOR_TEST);
   glScissor(scissor[0], scissor[1], scissor[2], scissor[3]);
@@ -178,17 +201,17 @@ void ExactShadowPass(const ExactShadowVolume& volume, bool wrapping, bool twoSid
     glDisable(GL_CULL_FACE);
     glStencilOpSeparate(GL_BACK, GL_KEEP, kIncrWrap, GL_KEEP);
     glStencilOpSeparate(GL_FRONT, GL_KEEP, kDecrWrap, GL_KEEP);
-    DrawVolumeTriangles(volume);
+    DrawVolumeTriangles(volume, streamIndices);
     glStencilOp(GL_KEEP, GL_KEEP, GL_KEEP);
   } else {
     // Up first, so that saturating counts (no wrapping) never go below zero.
     glEnable(GL_CULL_FACE);
     glCullFace(GL_FRONT);
     glStencilOp(GL_KEEP, wrapping ? kIncrWrap : GL_INCR, GL_KEEP);
-    DrawVolumeTriangles(volume);
+    DrawVolumeTriangles(volume, streamIndices);
     glCullFace(GL_BACK);
     glStencilOp(GL_KEEP, wrapping ? kDecrWrap : GL_DECR, GL_KEEP);
-    DrawVolumeTriangles(volume);
+    DrawVolumeTriangles(volume, streamIndices);
   }
   glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
 
@@ -206,7 +229,7 @@ void ExactShadowPass(const ExactShadowVolume& volume, bool wrapping, bool twoSid
   glDisable(GL_SCISSOR_TEST);
 }
 
-void DrawExactVolumes(const ExactShadowVolume& volume) {
+void DrawExactVolumes(const ExactShadowVolume& volume, bool streamIndices) {
   glEnable(GL_DEPTH_TEST);
   glDepthFunc(GL_LESS);
   glDepthMask(GL_FALSE);
@@ -214,14 +237,11 @@ void DrawExactVolumes(const ExactShadowVolume& volume) {
   glDisable(GL_CULL_FACE);
   glEnable(GL_BLEND);
   glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-  glEnableClientState(GL_VERTEX_ARRAY);
-  glVertexPointer(4, GL_FLOAT, 0, volume.Vertices());
-  glColor4f(0.2f, 0.4f, 1.0f, 0.15f);  // sides blue
-  glDrawElements(GL_TRIANGLES, volume.SideIndexCount(), GL_UNSIGNED_INT, volume.Indices());
-  glColor4f(1.0f, 0.6f, 0.1f, 0.15f);  // caps orange
-  glDrawElements(GL_TRIANGLES, volume.CapIndexCount(), GL_UNSIGNED_INT,
-                 volume.Indices() + volume.SideIndexCount());
-  glDisableClientState(GL_VERTEX_ARRAY);
+  const float sides[4] = {0.2f, 0.4f, 1.0f, 0.15f};  // blue
+  const float caps[4] = {1.0f, 0.6f, 0.1f, 0.15f};   // orange
+  DrawIndexed(volume, volume.Indices(), volume.SideIndexCount(), sides, streamIndices);
+  DrawIndexed(volume, volume.Indices() + volume.SideIndexCount(), volume.CapIndexCount(), caps,
+              streamIndices);
 }
 
 void DrawBlendVolumes(const ShadowVolume& volume, Vec3 light, Vec3 eye) {

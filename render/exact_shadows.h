@@ -16,6 +16,10 @@ struct StencilSupport {
   int bits = 0;           // stencil bits of the frame buffer; 0: exact mode cannot run
   bool wrapping = false;  // GL_INCR_WRAP / GL_DECR_WRAP are there
   bool twoSided = false;  // glStencilOpSeparate is there (OpenGL 2.0)
+  // A WebGL context (Emscripten's emulation of this OpenGL): its client-side
+  // index arrays are read as 16-bit, so indexed volumes are sent one vertex
+  // at a time instead.
+  bool streamIndices = false;
 };
 
 // Queries the current context.
@@ -42,14 +46,16 @@ bool SphereScreenRect(const float projection[16], const float modelview[16], Vec
 // The counting pass over `volume` (already updated for the frame), limited
 // to `scissor`, ending with kShadowGrey written where the count is not zero;
 // `wrapping`: GL_INCR_WRAP and GL_DECR_WRAP may be used; with `twoSided`
-// too, both faces are counted in one draw through glStencilOpSeparate.
+// too, both faces are counted in one draw through glStencilOpSeparate;
+// `streamIndices`: the triangles go vertex by vertex
+// (StencilSupport::streamIndices).
 // The depth buffer holds the frame's nearest surfaces; neither it nor the
 // modelview changes. Leaves the stencil test off and the colour mask open.
-void ExactShadowPass(const ExactShadowVolume& volume, bool wrapping, bool twoSided,
+void ExactShadowPass(const ExactShadowVolume& volume, bool wrapping, bool twoSided, bool streamIndices,
                      const int scissor[4], float clientWidth, float clientHeight);
 
 // Draws the volumes translucent over the finished picture: the exact
 // volume's sides and caps, or the blend mode's two quad classes in two
 // tints. Depth-tested against the scene, writes no depth.
-void DrawExactVolumes(const ExactShadowVolume& volume);
+void DrawExactVolumes(const ExactShadowVolume& volume, bool streamIndices);
 void DrawBlendVolumes(const ShadowVolume& volume, Vec3 light, Vec3 eye);

@@ -66,8 +66,8 @@ void ExactShadows(ExactShadowVolume& volume, Vec3 light, const RECT& client, flo
   if (!SphereScreenRect(projection, modelview, light, kLightRadius, client.right - client.left,
                         client.bottom - client.top, scissor))
     return;
-  ExactShadowPass(volume, Shadows.stencilWraps, Shadows.stencilTwoSided, scissor, clientWidth,
-                  clientHeight);
+  ExactShadowPass(volume, Shadows.stencilWraps, Shadows.stencilTwoSided, Shadows.streamIndices,
+                  scissor, clientWidth, clientHeight);
 }
 
 void LitPass(const MeshObject& mesh, Vec3 light) {
@@ -140,8 +140,14 @@ void TexturePass(const MeshObject& mesh, int32_t faceCount, bool textured) {
   glDepthFunc(GL_EQUAL);
   glEnable(GL_BLEND);
   glBlendFunc(GL_ZERO, GL_SRC_COLOR);
-  glEnable(GL_TEXTURE_2D);
-  if (!textured) glColor3f(1, 1, 1);
+  // Without a texture image texturing is left off outright: OpenGL ignores
+  // an incomplete texture, WebGL samples it as black.
+  if (textured) {
+    glEnable(GL_TEXTURE_2D);
+  } else {
+    glDisable(GL_TEXTURE_2D);
+    glColor3f(1, 1, 1);
+  }
   glBegin(GL_TRIANGLES);
   if (mesh.texCoords == nullptr) {
     SendPositions(mesh, faceCount);
@@ -191,7 +197,7 @@ void MaterialTexturePass(const MeshObject& mesh, const std::vector<MaterialLook>
     }
     glEnd();
   }
-  glBindTexture(GL_TEXTURE_2D, 0);
+  glBindTexture(GL_TEXTURE_2D, GlContext.sceneTexture);
 }
 
 // A small tetrahedron around the light, red, green and blue at each
@@ -274,7 +280,7 @@ void RenderFrame(HWND window) {
     LightMarker(light);
     if (Shadows.showVolumes) {
       if (mode == ShadowMode::kExact) {
-        DrawExactVolumes(*LoadedScene.exactVolume);
+        DrawExactVolumes(*LoadedScene.exactVolume, Shadows.streamIndices);
       } else if (mode == ShadowMode::kBlend) {
         DrawBlendVolumes(*LoadedScene.shadowVolume, light, eye);
       }

@@ -21,6 +21,10 @@ struct GlContextState {
   HWND window = nullptr;             // the window given to InitOpenGL
   HDC deviceContext = nullptr;       // GetDC(window); kept for the process's life
   HGLRC renderingContext = nullptr;  // null before creation and after ReleaseOpenGL
+  // The texture object the scene's own texture lives in, bound whenever no
+  // material's is: desktop OpenGL's default texture (name 0) would do, but
+  // WebGL has none.
+  unsigned int sceneTexture = 0;
 };
 
 // The files the program reads when the command line names no others, from
@@ -43,6 +47,7 @@ struct ShadowView {
   bool showVolumes = false;              // --show-volumes, then the V key
   bool stencilAvailable = false;         // the context has stencil bits: exact mode can run
   bool stencilWraps = false;             // GL_INCR_WRAP / GL_DECR_WRAP are offered
+  bool streamIndices = false;            // volumes go vertex by vertex (a WebGL context)
   bool stencilTwoSided = false;          // glStencilOpSeparate is offered
 };
 

@@ -122,9 +122,9 @@ std::vector<uint8_t> UprightTexels(const TextureImage& image, int samples, int w
   return texels;
 }
 
-// Uploads the decoded image, upright, to the default texture. Rows are
-// tightly packed, so the unpack alignment is 1; four samples are read as
-// RGBA. A side above GL_MAX_TEXTURE_SIZE is scaled down to that limit, with a
+// Uploads the decoded image, upright, to the bound texture as RGB. Rows are
+// tightly packed, so the unpack alignment is 1; four samples lose their
+// alpha. A side above GL_MAX_TEXTURE_SIZE is scaled down to that limit, with a
 // note. An image without pixels is not uploaded at all, which leaves the
 // texture incomplete and texturing in effect off, as for a missing file; so
 // does an upload OpenGL refuses, which is reported. Returns whether a
@@ -133,7 +133,6 @@ bool UploadTexture(const TextureImage& image, const std::string& path) {
   if (image.pixels == nullptr || image.width <= 0 || image.height <= 0) return false;
   if (image.samples != 3 && image.samples != 4) return false;
   const int samples = image.samples;
-  const GLenum format = samples == 4 ? GL_RGBA : GL_RGB;
   GLint limit = 0;
   glGetIntegerv(GL_MAX_TEXTURE_SIZE, &limit);
   int width = image.width, height = image.height;
@@ -145,12 +144,22 @@ bool UploadTexture(const TextureImage& image, const std::string& path) {
                  "to %d x %d\n",
                  path.c_str(), image.width, image.height, static_cast<int>(limit), width, height);
   }
-  const std::vector<uint8_t> texels = UprightTexels(image, samples, width, height);
+  std::vector<uint8_t> texels = UprightTexels(image, samples, width, height);
+  // The texture is stored as RGB, as it always was (DECAL ignores no alpha
+  // it lacks): an RGBA image's alpha is dropped here rather than by OpenGL,
+  // since WebGL wants the upload's format to match the stored one.
+  if (samples == 4) {
+    const size_t pixels = static_cast<size_t>(width) * height;
+    for (size_t i = 0; i < pixels; ++i) {
+      for (int k = 0; k < 3; ++k) texels[3 * i + k] = texels[4 * i + k];
+    }
+    texels.resize(pixels * 3);
+  }
   // Errors left by earlier calls would be blamed on the upload.
   for (int i = 0; i < 32 && glGetError() != GL_NO_ERROR; ++i) {
   }
   glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-  glTexImage2D(GL_TEXTURE_2D, 0, 3, width, height, 0, format, GL_UNSIGNED_BYTE, texels.data());
+  glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, width, height, 0, GL_RGB, GL_UNSIGNED_BYTE, texels.data());
   const GLenum error = glGetError();
   if (error != GL_NO_ERROR) {
     std::fprintf(stderr, "%s: OpenGL refused the %d x %d texture (error 0x%04X); drawing untextured\n",
@@ -188,7 +197,7 @@ unsigned int MakeTextureObject(const TextureImage& image, const std::string& nam
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
   const bool uploaded = UploadTexture(image, name);
-  glBindTexture(GL_TEXTURE_2D, 0);
+  glBindTexture(GL_TEXTURE_2D, GlContext.sceneTexture);
   if (!uploaded) {
     glDeleteTextures(1, &texture);
     return 0;
@@ -380,7 +389,7 @@ SetupResult LoadModelIntoScene(const SceneRequest& request, std::string* refusal
   // The default texture keeps the last image defined for it: an empty one
   // makes it incomplete again, so the new model shows untextured.
   if (!loaded.textureUploaded && LoadedScene.textureUploaded)
-    glTexImage2D(GL_TEXTURE_2D, 0, 3, 0, 0, 0, GL_RGB, GL_UNSIGNED_BYTE, nullptr);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, 0, 0, 0, GL_RGB, GL_UNSIGNED_BYTE, nullptr);
   ReleaseSceneGlobals(&LoadedScene);
   LoadedScene = loaded;
   return SetupResult::kReady;
@@ -394,6 +403,7 @@ SetupResult SetupScene(HWND window) {
   const StencilSupport stencil = QueryStencilSupport();
   Shadows.stencilAvailable = stencil.bits > 0;
   Shadows.stencilWraps = stencil.wrapping;
+  Shadows.streamIndices = stencil.streamIndices;
   Shadows.stencilTwoSided = stencil.twoSided;
   if (!Shadows.stencilAvailable && Shadows.mode == ShadowMode::kExact) {
     std::fprintf(stderr,
@@ -404,6 +414,10 @@ SetupResult SetupScene(HWND window) {
   glEnable(GL_DEPTH_TEST);
   glDisable(GL_LIGHTING);  // vertex colours come from LightVertex
   glEnable(GL_TEXTURE_2D);
+  GLuint texture = 0;
+  glGenTextures(1, &texture);
+  glBindTexture(GL_TEXTURE_2D, texture);
+  GlContext.sceneTexture = texture;
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);

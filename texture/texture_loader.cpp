@@ -3,8 +3,12 @@
 // libtiff's and libpng's messages are caught into the note, never printed.
 #include "texture/texture_loader.h"
 
+#ifdef SV_WITH_LIBPNG
 #include <png.h>
+#endif
+#ifdef SV_WITH_LIBTIFF
 #include <tiffio.h>
+#endif
 
 #include <algorithm>
 #include <cstdarg>
@@ -23,12 +27,25 @@ std::string SizeRefused(uint64_t maxPixelBytes) {
   return "an image size of 0 or more than " + std::to_string(maxPixelBytes >> 20) +
          " MiB of pixels";
 }
-#ifdef SV_WITH_JPEG
+#if defined(SV_WITH_JPEG) && defined(SV_WITH_LIBPNG)
 constexpr char kFormatsRead[] = "a TIFF, PNG or JPEG file";
-#else
+#elif defined(SV_WITH_LIBPNG)
 constexpr char kFormatsRead[] = "a TIFF or PNG file";
+#else
+constexpr char kFormatsRead[] = "a TIFF file";
 #endif
+#ifdef SV_WITH_LIBPNG
+constexpr char kSaveAs[] = "save it as 8-bit RGB TIFF or PNG";
+#else
+constexpr char kSaveAs[] = "save it as 8-bit RGB TIFF, uncompressed or LZW";
+#endif
+// What a build without the image libraries (the web page) says of a file
+// only they could read.
+[[maybe_unused]] constexpr char kOwnReaderOnly[] =
+    "this build reads textures with its own TIFF reader only (8-bit RGB or RGBA, uncompressed "
+    "or LZW)";
 
+#ifdef SV_WITH_LIBTIFF
 // ---- libtiff over bytes in memory ----
 
 struct MemoryFile {
@@ -166,6 +183,9 @@ bool DecodeWithLibtiff(const uint8_t* data, size_t size, const char* name, uint6
   return ok;
 }
 
+#endif  // SV_WITH_LIBTIFF
+
+#ifdef SV_WITH_LIBPNG
 // ---- libpng over bytes in memory ----
 
 struct PngSource {
@@ -248,6 +268,8 @@ bool DecodeWithLibpng(const uint8_t* data, size_t size, uint64_t maxPixelBytes, 
   return ok;
 }
 
+#endif  // SV_WITH_LIBPNG
+
 // The first bytes of a file in hex, for a file no reader recognises.
 std::string FirstBytes(const uint8_t* data, size_t size) {
   std::string text;
@@ -260,7 +282,12 @@ std::string FirstBytes(const uint8_t* data, size_t size) {
 }
 
 bool StartsWithPngSignature(const uint8_t* data, size_t size) {
+#ifdef SV_WITH_LIBPNG
   return size >= 8 && png_sig_cmp(data, 0, 8) == 0;
+#else
+  static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  return size >= 8 && std::memcmp(data, kSignature, 8) == 0;
+#endif
 }
 
 }  // namespace
@@ -301,7 +328,7 @@ TextureImage LoadTextureFromMemory(const uint8_t* data, size_t size, const char*
   image.tiff = std::make_unique<TiffImage>();
   image.tiff->maxPixelBytes = maxPixelBytes;
   if (!data) size = 0;
-  if (size > kTextureFileLimits.maxBytes) {
+  if (static_cast<uint64_t>(size) > kTextureFileLimits.maxBytes) {
     image.note = "larger than 4096 MiB";
     return image;
   }
@@ -319,12 +346,16 @@ TextureImage LoadTextureFromMemory(const uint8_t* data, size_t size, const char*
   std::string error;
   if (StartsWithPngSignature(data, size)) {
     image.note = "a PNG file";
+#ifdef SV_WITH_LIBPNG
     if (DecodeWithLibpng(data, size, maxPixelBytes, &image, &error)) {
       image.decoder = TextureDecoder::kPng;
       image.pixels = image.decodedPixels.data();
     } else {
       image.note += " that libpng cannot read: " + error;
     }
+#else
+    image.note += std::string(", and ") + kOwnReaderOnly;
+#endif
     return image;
   }
 #ifdef SV_WITH_JPEG
@@ -363,12 +394,17 @@ TextureImage LoadTextureFromMemory(const uint8_t* data, size_t size, const char*
       image.note = SizeRefused(maxPixelBytes);
       return image;
   }
+#ifdef SV_WITH_LIBTIFF
   if (DecodeWithLibtiff(data, size, name ? name : "texture", maxPixelBytes, &image, &error)) {
     image.decoder = TextureDecoder::kLibtiff;
     image.pixels = image.decodedPixels.data();
   } else {
     image.note += ", and libtiff cannot read it either: " + error;
   }
+#else
+  (void)name;
+  image.note += std::string(", and ") + kOwnReaderOnly;
+#endif
   return image;
 }
 
@@ -387,5 +423,5 @@ std::string DescribeTextureLoad(const char* path, const TextureImage& image) {
       break;
   }
   if (image.noFile) return name + ": " + image.note;
-  return name + ": cannot decode the texture: " + image.note + "; save it as 8-bit RGB TIFF or PNG";
+  return name + ": cannot decode the texture: " + image.note + "; " + kSaveAs;
 }

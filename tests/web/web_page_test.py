@@ -1,0 +1,205 @@
+"""The web page (built by scripts/build-web) in headless Chromium against the
+native demo run headless on Mesa: the first frame in each shadow mode, a
+scripted key run, real key events sent through the DevTools protocol, a TIFF
+picked in the page's file input, and files the page cannot read.
+
+Environment: SV_WEB_SITE (the site folder), SV_DEMO (the native
+shadow_volume), SV_SCENE_DIR (the shipped scene it reads), SV_CHROMIUM
+(default chromium). A picture matches when at most 0.5% of its pixels differ
+from native by more than 8 levels in some channel."""
+
+import os
+import re
+import subprocess
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import page_driver  # noqa: E402
+
+SITE = os.environ.get("SV_WEB_SITE", "")
+DEMO = os.environ.get("SV_DEMO", "")
+SCENE = os.environ.get("SV_SCENE_DIR", "")
+MAX_OFF = 0.005  # share of pixels that may differ by more than 8 levels
+
+browser = None
+site = None
+
+
+def setUpModule():
+    global browser, site
+    for path in (os.path.join(SITE, "index.html"), DEMO, os.path.join(SCENE, "txt.tif")):
+        if not os.path.exists(path):
+            raise RuntimeError("missing " + path + " (set SV_WEB_SITE, SV_DEMO, SV_SCENE_DIR)")
+    site = page_driver.Site(SITE)
+    browser = page_driver.Browser(os.environ.get("SV_CHROMIUM", "chromium"))
+
+
+def tearDownModule():
+    if browser:
+        browser.close()
+    if site:
+        site.close()
+
+
+class WebPageTest(unittest.TestCase):
+
+    def assertMatchesNative(self, page, native, what):
+        width, height, rgb = page
+        self.assertEqual((width, height), native[:2], what + ": sizes differ")
+        off, worst = page_driver.compare(rgb, native[2])
+        # The figures the report quotes.
+        print("%s: %d of %d pixels (%.3f%%) off by more than 8 levels; largest difference %d"
+              % (what, off, width * height, 100.0 * off / (width * height), worst))
+        self.assertLessEqual(off, MAX_OFF * width * height, what)
+
+    def run_page(self, query, frames):
+        """Loads the page with `query` and --frames `frames`; the canvas once
+        the run has ended (exit code 0)."""
+        browser.open(site.url + "?frames=%d%s" % (frames, query))
+        self.assertEqual(browser.wait_for("Module.exitCode !== null && [Module.exitCode]"), [0])
+        self.assertEqual(browser.evaluate("Module.presentedFrames"), frames)
+        return browser.canvas_rgb()
+
+    def pause(self):
+        """Stops the page's frames; the number of frames presented."""
+        return browser.evaluate("Module.pauseMainLoop(), Module.presentedFrames")
+
+    def run_frames(self, count):
+        """Lets `count` or more frames run, then pauses; the frames presented."""
+        start = browser.evaluate("Module.resumeMainLoop(), Module.presentedFrames")
+        browser.wait_for("Module.presentedFrames >= %d" % (start + count))
+        return self.pause()
+
+    def test_first_frame_matches_native_in_each_shadow_mode(self):
+        for mode in ("blend", "exact"):
+            with self.subTest(mode=mode):
+                page = self.run_page("&shadows=" + mode, 1)
+                native = page_driver.run_native(DEMO, SCENE, ["--shadows", mode], 1)
+                self.assertMatchesNative(page, native, "first frame, %s shadows" % mode)
+
+    def test_key_script_matches_native(self):
+        # The camera moves and turns, then (Tab) the light moves.
+        script = ("2:down:LEFT,12:up:LEFT,12:down:DELETE,20:up:DELETE,21:down:TAB,21:up:TAB,"
+                  "22:down:HOME,30:up:HOME,30:down:PAGEUP,36:up:PAGEUP")
+        page = self.run_page("&keys=" + script, 40)
+        native = page_driver.run_native(DEMO, SCENE, ["--keys", script], 40)
+        self.assertMatchesNative(page, native, "key script, frame 40")
+
+    def test_real_key_events_move_camera_and_light_as_native(self):
+        browser.open(site.url)
+        self.pause()
+        script = []
+        # Left moves the camera in either mode; Tab then Home moves the light.
+        for key, code, vk, name, hold in (("ArrowLeft", "ArrowLeft", 37, "LEFT", 8),
+                                          ("Tab", "Tab", 9, "TAB", 0),
+                                          ("Home", "Home", 36, "HOME", 6)):
+            frame = browser.evaluate("Module.presentedFrames")
+            browser.key("keyDown", key, code, vk)
+            script.append("%d:down:%s" % (frame + 1, name))
+            if hold:
+                frame = self.run_frames(hold)
+            browser.key("keyUp", key, code, vk)
+            script.append("%d:up:%s" % (frame + 1, name))
+        last = self.run_frames(3)
+        page = browser.canvas_rgb()
+        native = page_driver.run_native(DEMO, SCENE, ["--keys", ",".join(script)], last)
+        self.assertMatchesNative(page, native, "real keys (%s), frame %d" % (",".join(script), last))
+        # The motion did show: the picture is not the first frame's.
+        first = page_driver.run_native(DEMO, SCENE, [], 1)
+        self.assertGreater(page_driver.compare(page[2], first[2])[0], 0.05 * len(first[2]) / 3)
+        # The title is the frame rate, as a window's.
+        self.assertRegex(browser.evaluate("document.title"), r"^\d+(\.\d+)?$")
+
+    def test_real_mouse_drag_and_wheel_move_the_camera_as_native(self):
+        browser.open(site.url)
+        frame = self.pause()
+        box = browser.evaluate("(() => { const r = document.getElementById('canvas')"
+                               ".getBoundingClientRect(); return [r.x, r.y, r.width, r.height]; })()")
+        x, y = box[0] + box[2] / 2, box[1] + box[3] / 2
+        # A 100-pixel left-drag to the right in four steps, then three wheel
+        # notches away from the user, all before the next frame.
+        browser.mouse("mousePressed", x, y, button="left", buttons=1)
+        for step in range(1, 5):
+            browser.mouse("mouseMoved", x + 25 * step, y, button="left", buttons=1)
+        browser.mouse("mouseReleased", x + 100, y, button="left", buttons=0)
+        for _ in range(3):
+            browser.mouse("mouseWheel", x + 100, y, delta_y=-100)
+        last = self.run_frames(3)
+        page = browser.canvas_rgb()
+        script = "%d:drag:100:0,%d:wheel:3" % (frame + 1, frame + 1)
+        native = page_driver.run_native(DEMO, SCENE, ["--keys", script], last)
+        self.assertMatchesNative(page, native, "real drag and wheel (%s), frame %d" % (script, last))
+        first = page_driver.run_native(DEMO, SCENE, [], 1)
+        self.assertGreater(page_driver.compare(page[2], first[2])[0], 0.05 * len(first[2]) / 3)
+
+    def pick(self, path):
+        """Hands `path` to the page's file input as a person picking it would,
+        and waits until the page has passed it on to the demo."""
+        handed = browser.evaluate("Module.filesHanded")
+        document = browser.call("DOM.getDocument", session=True)
+        node = browser.call("DOM.querySelector", session=True, nodeId=document["root"]["nodeId"],
+                            selector="#pick")
+        browser.call("DOM.setFileInputFiles", session=True, files=[path], nodeId=node["nodeId"])
+        browser.wait_for("Module.filesHanded > %d" % handed)
+
+    def test_picked_tiff_replaces_the_texture(self):
+        with tempfile.TemporaryDirectory() as scratch:
+            # Stripes and a gradient, written by libtiff's ppm2tiff with LZW.
+            width, height = 96, 64
+            pixels = bytearray()
+            for y in range(height):
+                for x in range(width):
+                    pixels += bytes(((x * 255) // width, 200 if (x // 8) % 2 else 40,
+                                     (y * 255) // height))
+            ppm = os.path.join(scratch, "stripes.ppm")
+            with open(ppm, "wb") as f:
+                f.write(b"P6 %d %d 255\n" % (width, height) + pixels)
+            tiff = os.path.join(scratch, "stripes.tif")
+            subprocess.run(["ppm2tiff", "-c", "lzw", ppm, tiff], check=True)
+
+            browser.open(site.url)
+            frame = self.pause()
+            self.pick(tiff)
+            self.run_frames(3)
+            page = browser.canvas_rgb()
+            self.assertEqual(browser.evaluate("Module.exitCode"), None)
+            native = page_driver.run_native(DEMO, SCENE, ["--texture", tiff], 1)
+            self.assertMatchesNative(page, native, "picked TIFF after frame %d" % frame)
+            shipped = page_driver.run_native(DEMO, SCENE, [], 1)
+            self.assertGreater(page_driver.compare(page[2], shipped[2])[0],
+                               0.05 * len(shipped[2]) / 3, "the texture did not change")
+
+    def test_unreadable_files_are_named_and_the_demo_runs_on(self):
+        with tempfile.TemporaryDirectory() as scratch:
+            png = os.path.join(scratch, "photo.png")
+            subprocess.run([DEMO, "--headless", "--frames", "1", "--capture", "1:" + png],
+                           cwd=SCENE, check=True, capture_output=True)
+            model = os.path.join(scratch, "scene.obj")
+            with open(model, "w") as f:
+                f.write("v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n")
+            browser.open(site.url)
+            self.pause()
+            before = browser.canvas_rgb()
+            for path, words in ((png, "photo.png: .*PNG.*own TIFF reader only"),
+                                (model, "scene.obj: .*3DS")):
+                with self.subTest(file=os.path.basename(path)):
+                    seen = browser.evaluate("Module.errLines.length")
+                    self.pick(path)
+                    frame = self.run_frames(1)
+                    lines = browser.wait_for("Module.errLines.length > %d && "
+                                             "Module.errLines.slice(%d)" % (seen, seen))
+                    self.assertTrue(any(re.search(words, line) for line in lines), lines)
+                    # The page shows the line, and the demo goes on drawing.
+                    self.assertRegex(browser.evaluate("document.getElementById('log').textContent"),
+                                     words)
+                    self.assertGreater(self.run_frames(5), frame)
+                    self.assertEqual(browser.evaluate("Module.exitCode"), None)
+            after = browser.canvas_rgb()
+            self.assertEqual(page_driver.compare(before[2], after[2])[0], 0,
+                             "an unreadable file changed the picture")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
