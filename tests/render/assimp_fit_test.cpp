@@ -52,6 +52,9 @@ TEST_P(AssimpModelWithFit, CoversAVisiblePartOfTheFirstFrame) {
   // seen from +z; the others are culled) must be able to cover 2% of the
   // view's 221 x 166 units at the model's centre: not a model seen edge-on
   // or from its back.
+  for (const Vec3& v : oracle.vertices)
+    if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z))
+      GTEST_SKIP() << "its vertices are not all finite numbers: the picture depends on the driver";
   MeshObject fitted{};
   fitted.vertexCount = static_cast<int32_t>(oracle.vertices.size());
   fitted.vertices = oracle.vertices.data();
@@ -62,7 +65,7 @@ TEST_P(AssimpModelWithFit, CoversAVisiblePartOfTheFirstFrame) {
                &c = oracle.vertices[face.index2];
     area += std::max(0.0f, (b.x - a.x) * (c.y - a.y) - (b.y - a.y) * (c.x - a.x)) / 2;
   }
-  if (!std::isfinite(area)) GTEST_SKIP() << "its vertices are not all finite numbers";
+
   if (area < 221.0 * 166.0 / 50)
     GTEST_SKIP() << "seen edge-on or from behind: its triangles turned to the eye cover " << area
                  << " square units";
