@@ -82,6 +82,18 @@ void ClientQuad(float clientWidth, float clientHeight, float grey) {
   glMatrixMode(GL_MODELVIEW);
 }
 
+// The state of the volume view: translucent, both faces, depth-tested
+// against the finished picture without writing depth.
+void TranslucentVolumeState() {
+  glEnable(GL_DEPTH_TEST);
+  glDepthFunc(GL_LESS);
+  glDepthMask(GL_FALSE);
+  glDisable(GL_TEXTURE_2D);
+  glDisable(GL_CULL_FACE);
+  glEnable(GL_BLEND);
+  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+}
+
 }  // namespace
 
 StencilSupport QueryStencilSupport() {
@@ -230,13 +242,7 @@ void ExactShadowPass(const ExactShadowVolume& volume, bool wrapping, bool twoSid
 }
 
 void DrawExactVolumes(const ExactShadowVolume& volume, bool streamIndices) {
-  glEnable(GL_DEPTH_TEST);
-  glDepthFunc(GL_LESS);
-  glDepthMask(GL_FALSE);
-  glDisable(GL_TEXTURE_2D);
-  glDisable(GL_CULL_FACE);
-  glEnable(GL_BLEND);
-  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  TranslucentVolumeState();
   const float sides[4] = {0.2f, 0.4f, 1.0f, 0.15f};  // blue
   const float caps[4] = {1.0f, 0.6f, 0.1f, 0.15f};   // orange
   DrawIndexed(volume, volume.Indices(), volume.SideIndexCount(), sides, streamIndices);
@@ -245,13 +251,7 @@ void DrawExactVolumes(const ExactShadowVolume& volume, bool streamIndices) {
 }
 
 void DrawBlendVolumes(const ShadowVolume& volume, Vec3 light, Vec3 eye) {
-  glEnable(GL_DEPTH_TEST);
-  glDepthFunc(GL_LESS);
-  glDepthMask(GL_FALSE);
-  glDisable(GL_TEXTURE_2D);
-  glDisable(GL_CULL_FACE);
-  glEnable(GL_BLEND);
-  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  TranslucentVolumeState();
   glBegin(GL_TRIANGLES);
   for (QuadClass which : {QuadClass::kSeparating, QuadClass::kFacing}) {
     // Separating quads (first pass) red, facing quads (second pass) green.

@@ -127,6 +127,17 @@ void AmbientPass(float clientWidth, float clientHeight) {
   // The projection matrix stays selected; the camera selects its own.
 }
 
+// The texture passes' state: only the fragments the depth pass stored, front
+// faces, each multiplying its colour into the pixel.
+void EqualDepthMultiplyState() {
+  glEnable(GL_DEPTH_TEST);
+  glDepthMask(GL_TRUE);
+  glEnable(GL_CULL_FACE);
+  glDepthFunc(GL_EQUAL);
+  glEnable(GL_BLEND);
+  glBlendFunc(GL_ZERO, GL_SRC_COLOR);
+}
+
 // Multiplies the texel colour in. A mesh without texture coordinates sends
 // none, so every vertex keeps the current coordinate. Without a texture image
 // texturing is in effect off and the fragments take the current colour, which
@@ -134,12 +145,7 @@ void AmbientPass(float clientWidth, float clientHeight) {
 // the lit colour, so the model shows untextured. Only the first
 // `faceCount` faces are drawn: the stage after them keeps the lit colour.
 void TexturePass(const MeshObject& mesh, int32_t faceCount, bool textured) {
-  glEnable(GL_DEPTH_TEST);
-  glDepthMask(GL_TRUE);
-  glEnable(GL_CULL_FACE);
-  glDepthFunc(GL_EQUAL);
-  glEnable(GL_BLEND);
-  glBlendFunc(GL_ZERO, GL_SRC_COLOR);
+  EqualDepthMultiplyState();
   // Without a texture image texturing is left off outright: OpenGL ignores
   // an incomplete texture, WebGL samples it as black.
   if (textured) {
@@ -169,12 +175,7 @@ void TexturePass(const MeshObject& mesh, int32_t faceCount, bool textured) {
 // material's colour with texturing off. Every vertex carries its colour and
 // texture coordinate, so no batch depends on what an earlier one left set.
 void MaterialTexturePass(const MeshObject& mesh, const std::vector<MaterialLook>& looks) {
-  glEnable(GL_DEPTH_TEST);
-  glDepthMask(GL_TRUE);
-  glEnable(GL_CULL_FACE);
-  glDepthFunc(GL_EQUAL);
-  glEnable(GL_BLEND);
-  glBlendFunc(GL_ZERO, GL_SRC_COLOR);
+  EqualDepthMultiplyState();
   static const float kWhite[3] = {1, 1, 1};
   static const TexCoord kNoCoordinate = {0, 0};
   for (const MaterialLook& look : looks) {
