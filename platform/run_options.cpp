@@ -316,8 +316,10 @@ RunAction ParseRunOptions(int argc, const char* const* argv, PlatformOptions* op
 const char* RunUsage() {
   return "usage: shadow_volume [options]\n"
          "Draws \"shadow2.3DS\" textured with \"txt.tif\" (both read from the current directory).\n"
-         "  --model FILE         read this 3DS model instead of shadow2.3DS\n"
-         "  --texture FILE       read this TIFF texture instead of txt.tif\n"
+         "  --model FILE         read this model (3DS, or OBJ, glTF, FBX, PLY, STL, ...)\n"
+         "                       instead of shadow2.3DS\n"
+         "  --texture FILE       lay this texture (TIFF, PNG or JPEG) over the whole model\n"
+         "                       instead of txt.tif or the model's own textures\n"
          "  --fit                centre the model and scale it so its largest half-extent is 50\n"
          "  --watch              reload the model and the texture when they change on disk\n"
          "  --shadows MODE       blend (blended volumes, the default), exact (volumes counted\n"
