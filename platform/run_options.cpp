@@ -207,30 +207,24 @@ RunAction ParseRunOptions(int argc, const char* const* argv, PlatformOptions* op
     std::string value;
     if ((name == "--help" || name == "-h") && !inlineValue) return RunAction::kHelp;
     if ((name == "--version" || name == "-V") && !inlineValue) return RunAction::kVersion;
-    if (name == "--headless" && !inlineValue) {
-      options->headless = true;
-      continue;
+    // The switches that take no value: each sets one field.
+    static const struct {
+      const char* name;
+      bool PlatformOptions::*field;
+      bool value;
+    } kSwitches[] = {{"--headless", &PlatformOptions::headless, true},
+                     {"--fit", &PlatformOptions::fit, true},
+                     {"--watch", &PlatformOptions::watch, true},
+                     {"--no-vsync", &PlatformOptions::vsync, false},
+                     {"--show-volumes", &PlatformOptions::showVolumes, true},
+                     {"--stage", &PlatformOptions::stage, true}};
+    bool isSwitch = false;
+    for (const auto& entry : kSwitches) {
+      if (inlineValue || name != entry.name) continue;
+      options->*entry.field = entry.value;
+      isSwitch = true;
     }
-    if (name == "--fit" && !inlineValue) {
-      options->fit = true;
-      continue;
-    }
-    if (name == "--watch" && !inlineValue) {
-      options->watch = true;
-      continue;
-    }
-    if (name == "--no-vsync" && !inlineValue) {
-      options->vsync = false;
-      continue;
-    }
-    if (name == "--show-volumes" && !inlineValue) {
-      options->showVolumes = true;
-      continue;
-    }
-    if (name == "--stage" && !inlineValue) {
-      options->stage = true;
-      continue;
-    }
+    if (isSwitch) continue;
     bool takesValue = name == "--frames" || name == "--keys" || name == "--capture" ||
                       name == "--clock-step" || name == "--size" || name == "--model" ||
                       name == "--texture" || name == "--shadows";
