@@ -41,8 +41,8 @@ struct CaptureRequest {
 };
 
 // How shadows are drawn: the blended volumes of the original design, volumes
-// counted in the stencil buffer, or none.
-enum class ShadowMode { kBlend, kExact, kOff };
+// counted in the stencil buffer, ray-traced, or none.
+enum class ShadowMode { kBlend, kExact, kOff, kTraced };
 
 struct PlatformOptions {
   bool headless = false;          // offscreen driver, EGL, no display needed
