@@ -38,6 +38,7 @@ int main(int argc, char** argv) {
   RequestedScene.stage = options.stage;
   Shadows.mode = options.shadows;
   Shadows.showVolumes = options.showVolumes;
+  Shadows.truth = options.truth;
   std::string commandLine;
   for (int i = 1; i < argc; ++i) commandLine += std::string(i > 1 ? " " : "") + argv[i];
   const int code = WinMain(PlatformInstance(), nullptr, commandLine.data(), SW_SHOWDEFAULT);

@@ -62,7 +62,8 @@ struct PlatformOptions {
   bool vsync = true;            // a window's swap waits for the display's refresh
   // The shadows and what is drawn around the model; the layer ignores them,
   // main hands them to the renderer.
-  ShadowMode shadows = ShadowMode::kBlend;  // --shadows blend|exact|off
+  ShadowMode shadows = ShadowMode::kBlend;  // --shadows blend|exact|traced|off
+  bool truth = false;                       // --truth
   bool showVolumes = false;                 // --show-volumes
   bool stage = false;                       // --stage
 };

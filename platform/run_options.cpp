@@ -53,6 +53,7 @@ constexpr NamedKey kNamedKeys[] = {
     {"PAGEUP", VK_PRIOR}, {"INSERT", VK_INSERT}, {"TAB", VK_TAB},       {"ESCAPE", VK_ESCAPE},
     {"S", 'S'},           {"V", 'V'},            {"R", 'R'},            {"P", 'P'},
     {"H", 'H'},           {"F1", VK_F1},         {"F11", VK_F11},       {"F12", VK_F12},
+    {"T", 'T'},
 };
 
 constexpr int32_t kMaxScriptedDrag = 10000;   // pixels each way
@@ -217,7 +218,8 @@ RunAction ParseRunOptions(int argc, const char* const* argv, PlatformOptions* op
                      {"--watch", &PlatformOptions::watch, true},
                      {"--no-vsync", &PlatformOptions::vsync, false},
                      {"--show-volumes", &PlatformOptions::showVolumes, true},
-                     {"--stage", &PlatformOptions::stage, true}};
+                     {"--stage", &PlatformOptions::stage, true},
+                     {"--truth", &PlatformOptions::truth, true}};
     bool isSwitch = false;
     for (const auto& entry : kSwitches) {
       if (inlineValue || name != entry.name) continue;
@@ -247,10 +249,12 @@ RunAction ParseRunOptions(int argc, const char* const* argv, PlatformOptions* op
         options->shadows = ShadowMode::kBlend;
       } else if (value == "exact") {
         options->shadows = ShadowMode::kExact;
+      } else if (value == "traced") {
+        options->shadows = ShadowMode::kTraced;
       } else if (value == "off") {
         options->shadows = ShadowMode::kOff;
       } else {
-        *error = "--shadows '" + value + "': expected blend, exact or off";
+        *error = "--shadows '" + value + "': expected blend, exact, traced or off";
         return RunAction::kBadCommandLine;
       }
     } else if (name == "--frames") {
@@ -317,7 +321,9 @@ const char* RunUsage() {
          "  --fit                centre the model and scale it so its largest half-extent is 50\n"
          "  --watch              reload the model and the texture when they change on disk\n"
          "  --shadows MODE       blend (blended volumes, the default), exact (volumes counted\n"
-         "                       in the stencil buffer) or off\n"
+         "                       in the stencil buffer), traced (ray-traced) or off\n"
+         "  --truth              mark the pixels where the mode's shadow differs from the\n"
+         "                       traced one: red wrongly dark, blue wrongly lit\n"
          "  --show-volumes       draw the shadow volumes translucent over the picture\n"
          "  --stage              add a floor and a back wall around the model to catch shadows\n"
          "  --headless           no display needed: offscreen OpenGL (800 x 600 or --size)\n"
@@ -327,7 +333,7 @@ const char* RunUsage() {
          "  --keys SCRIPT        scripted input, comma-separated, queued before frame N:\n"
          "                       N:down:KEY, N:up:KEY, KEY one of UP DOWN LEFT RIGHT\n"
          "                       HOME END DELETE PAGEDOWN PAGEUP INSERT TAB ESCAPE S V\n"
-         "                       R P H F1 F11 F12 (any case) or a virtual-key number,\n"
+         "                       R P H F1 F11 F12 T (any case) or a virtual-key number,\n"
          "                       optionally ALT+KEY; N:drag:DX:DY and N:rdrag:DX:DY (a\n"
          "                       left or right drag from the centre), N:wheel:K (K\n"
          "                       notches, negative zooms out), N:drop:PATH (a file\n"

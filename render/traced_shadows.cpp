@@ -186,3 +186,22 @@ TruthCount DrawTruthMarks(ShadowMode mode, int width, int height) {
   glEnable(GL_DEPTH_TEST);
   return count;
 }
+
+double TruthPercent(const TruthCount& count) {
+  if (count.counted == 0) return 100.0;
+  return 100.0 * static_cast<double>(count.counted - count.wrong) / static_cast<double>(count.counted);
+}
+
+const char* ShadowModeName(ShadowMode mode) {
+  switch (mode) {
+    case ShadowMode::kExact:
+      return "exact";
+    case ShadowMode::kTraced:
+      return "traced";
+    case ShadowMode::kOff:
+      return "off";
+    case ShadowMode::kBlend:
+      break;
+  }
+  return "blend";
+}

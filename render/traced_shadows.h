@@ -41,3 +41,10 @@ void TakeNoShadow(int width, int height);
 // Compares Traced.modeShadow with Traced.mask, overwrites the disagreeing
 // pixels of the finished picture and returns the count for `mode`.
 TruthCount DrawTruthMarks(ShadowMode mode, int width, int height);
+
+// The share of counted pixels the mode gets right, percent; 100 when no
+// pixel is counted.
+double TruthPercent(const TruthCount& count);
+
+// "blend", "exact", "traced" or "off", as --shadows takes them.
+const char* ShadowModeName(ShadowMode mode);
