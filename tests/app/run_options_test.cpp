@@ -43,8 +43,12 @@ TEST(RunOptions, EveryOptionTakesEffect) {
   EXPECT_EQ(o.shadows, ShadowMode::kExact);
   EXPECT_TRUE(o.showVolumes);
   EXPECT_TRUE(o.stage);
+  EXPECT_FALSE(o.truth);
   ASSERT_EQ(Parse({"--shadows=off"}, &o, &error), RunAction::kRun);
   EXPECT_EQ(o.shadows, ShadowMode::kOff);
+  ASSERT_EQ(Parse({"--shadows", "traced", "--truth"}, &o, &error), RunAction::kRun);
+  EXPECT_EQ(o.shadows, ShadowMode::kTraced);
+  EXPECT_TRUE(o.truth);
 
   ASSERT_EQ(Parse({}, &o, &error), RunAction::kRun);
   EXPECT_EQ(o.shadows, ShadowMode::kBlend);
@@ -107,7 +111,7 @@ TEST(RunOptions, MalformedCommandLinesAreRefused) {
       {{"--model"}, "--model needs a value"},
       {{"--texture="}, "--texture: expected a file name"},
       {{"--fit=yes"}, "--fit=yes"},
-      {{"--shadows", "stencil"}, "--shadows 'stencil': expected blend, exact or off"},
+      {{"--shadows", "stencil"}, "--shadows 'stencil': expected blend, exact, traced or off"},
       {{"--shadows"}, "--shadows needs a value"},
       {{"--stage=1"}, "--stage=1"},
       {{"--help=1"}, "--help=1"}};
