@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -252,6 +253,62 @@ TEST(TruthView, MarksWhatTheModeGetsWrong) {
     }
     if (mode == "traced") {
       EXPECT_EQ(reported, 0);
+    }
+  }
+}
+
+// Traced mode and the truth view on models that give the tracer little or
+// bad to work with: a corner that is not a number, no faces at all, and a
+// lone triangle whose shadow only the stage catches. Each run ends as any
+// other would; the sanitizer build runs the same.
+struct OddModel {
+  const char* name;
+  TestMesh mesh;
+  std::vector<std::string> extra;
+  int exitCode;
+  const char* message;  // in the last line on standard error; "" for no line at all
+};
+
+std::vector<OddModel> OddModels() {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  TestMesh nanWall;
+  AddWall(nanWall, TestWall{});
+  const int32_t base = static_cast<int32_t>(nanWall.vertices.size());
+  nanWall.vertices.insert(nanWall.vertices.end(), {Vec3{nan, 0, 20}, Vec3{10, 0, 20}, Vec3{0, 10, 20}});
+  nanWall.texCoords.resize(nanWall.vertices.size(), TexCoord{0, 0});
+  nanWall.faces.push_back(Face{base, base + 1, base + 2});
+  TestMesh empty;
+  empty.vertices = {Vec3{0, 0, 0}, Vec3{1, 0, 0}, Vec3{0, 1, 0}};
+  TestMesh lone;
+  lone.vertices = {Vec3{-10, 0, 0}, Vec3{10, 0, 0}, Vec3{0, 15, 5}};
+  lone.faces = {Face{0, 1, 2}};
+  return {{"NonFiniteCorner", nanWall, {}, 0, ""},
+          {"NoFaces", empty, {}, 2, "nothing to draw"},
+          {"StageCatchesTheShadow", lone, {"--fit", "--stage"}, 0, ""}};
+}
+
+TEST(TracedRuns, OddModelsEndAsUsual) {
+  for (const OddModel& model : OddModels()) {
+    SCOPED_TRACE(model.name);
+    const std::string folder = ScratchFolder(std::string("odd-") + model.name);
+    ASSERT_FALSE(folder.empty());
+    ASSERT_TRUE(WriteTestModel(folder + "/model.3ds", model.mesh));
+    std::vector<std::string> args = {"--model", "model.3ds", "--shadows", "traced", "--truth",
+                                     "--frames", "2", "--keys", "1:down:S,1:up:S", "--capture",
+                                     "2:frame.png", "--size", "160x120"};
+    args.insert(args.end(), model.extra.begin(), model.extra.end());
+    const DemoRun run = RunDemo(folder, args);
+    EXPECT_EQ(run.exitCode, model.exitCode) << run.err;
+    std::vector<std::string> messages;
+    for (const std::string& line : MessageLines(run.err))
+      if (line.find("txt.tif") == std::string::npos) messages.push_back(line);
+    if (model.message[0] == '\0') {
+      EXPECT_TRUE(messages.empty()) << run.err;
+      // S moved on from traced to off: the truth line says what was drawn.
+      EXPECT_EQ(LinesWithPrefix(run.out, "truth: frame 2 off ").size(), 1u) << run.out;
+    } else {
+      ASSERT_FALSE(messages.empty());
+      EXPECT_NE(messages.back().find(model.message), std::string::npos) << run.err;
     }
   }
 }
