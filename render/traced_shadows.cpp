@@ -29,10 +29,14 @@ void SizeBuffers(int width, int height) {
   Traced.modeShadow.resize(pixels);
 }
 
-// Runs `draw` with the raster position at the client's lower left corner
-// and tight row packing, all of it put back after.
-template <typename Draw>
-void AtClientCorner(int width, int height, Draw&& draw) {
+// Draws `pixels` (rows bottom first, tightly packed, one byte per
+// component) over the client area from its lower left corner; matrices and
+// packing put back after. The web page's OpenGL emulation has no
+// glDrawPixels, and the page never traces, so there it does nothing.
+void DrawClientPixels(int width, int height, GLenum format, const void* pixels) {
+#ifdef __EMSCRIPTEN__
+  (void)width, (void)height, (void)format, (void)pixels;
+#else
   glMatrixMode(GL_PROJECTION);
   glPushMatrix();
   glLoadIdentity();
@@ -44,12 +48,13 @@ void AtClientCorner(int width, int height, Draw&& draw) {
   GLint unpack = 4;
   glGetIntegerv(GL_UNPACK_ALIGNMENT, &unpack);
   glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-  draw();
+  glDrawPixels(width, height, format, GL_UNSIGNED_BYTE, pixels);
   glPixelStorei(GL_UNPACK_ALIGNMENT, unpack);
   glPopMatrix();
   glMatrixMode(GL_PROJECTION);
   glPopMatrix();
   glMatrixMode(GL_MODELVIEW);
+#endif
 }
 
 // Reads the client area in `format` (one byte per component) into `out`.
@@ -64,6 +69,11 @@ void ReadClient(int width, int height, GLenum format, uint8_t* out) {
 }  // namespace
 
 void FaceIdPass(const MeshObject& mesh, ShadowTracer& tracer, Vec3 light, int width, int height) {
+  DrawFaceIds(mesh, width, height);
+  TraceFaceIds(tracer, light, width, height);
+}
+
+void DrawFaceIds(const MeshObject& mesh, int width, int height) {
   SizeBuffers(width, height);
   if (PixelCount(width, height) == 0) return;
   // The depth pass's depth state and vertices, so the later GL_EQUAL passes
@@ -89,7 +99,10 @@ void FaceIdPass(const MeshObject& mesh, ShadowTracer& tracer, Vec3 light, int wi
   ReadClient(width, height, GL_RGBA, Traced.faceIds.data());
   // White again, alpha 1, as the depth pass leaves the colour.
   glClear(GL_COLOR_BUFFER_BIT);
+}
 
+void TraceFaceIds(ShadowTracer& tracer, Vec3 light, int width, int height) {
+  if (PixelCount(width, height) == 0 || Traced.mask.size() != PixelCount(width, height)) return;
   TraceView view;
   view.width = width;
   view.height = height;
@@ -103,17 +116,20 @@ void FaceIdPass(const MeshObject& mesh, ShadowTracer& tracer, Vec3 light, int wi
 
 void TracedShadowPass(int width, int height) {
   if (PixelCount(width, height) == 0) return;
+  WriteMaskToStencil(width, height);
+  DarkenWhereStencilled(static_cast<float>(width), static_cast<float>(height));
+}
+
+void WriteMaskToStencil(int width, int height) {
+  if (PixelCount(width, height) == 0 || Traced.mask.size() != PixelCount(width, height)) return;
   glDisable(GL_SCISSOR_TEST);
   glStencilMask(0xFF);
   glClearStencil(0);
   glClear(GL_STENCIL_BUFFER_BIT);
   // Only the shadow bit of each mask byte reaches the stencil.
   glStencilMask(kTraceShadowed);
-  AtClientCorner(width, height, [&] {
-    glDrawPixels(width, height, GL_STENCIL_INDEX, GL_UNSIGNED_BYTE, Traced.mask.data());
-  });
+  DrawClientPixels(width, height, GL_STENCIL_INDEX, Traced.mask.data());
   glStencilMask(0xFF);
-  DarkenWhereStencilled(static_cast<float>(width), static_cast<float>(height));
 }
 
 void ReadBlendShadow(int width, int height) {
@@ -180,8 +196,7 @@ TruthCount DrawTruthMarks(ShadowMode mode, int width, int height) {
   glDisable(GL_STENCIL_TEST);
   glEnable(GL_ALPHA_TEST);
   glAlphaFunc(GL_EQUAL, 1.0f);
-  AtClientCorner(width, height,
-                 [&] { glDrawPixels(width, height, GL_RGBA, GL_UNSIGNED_BYTE, marks); });
+  DrawClientPixels(width, height, GL_RGBA, marks);
   glDisable(GL_ALPHA_TEST);
   glEnable(GL_DEPTH_TEST);
   return count;

@@ -23,10 +23,19 @@ class ShadowTracer;
 // size `width` x `height`.
 void FaceIdPass(const MeshObject& mesh, ShadowTracer& tracer, Vec3 light, int width, int height);
 
+// FaceIdPass's two halves: the ids drawn and read back into Traced.faceIds
+// (the colour left white), then traced into Traced.mask.
+void DrawFaceIds(const MeshObject& mesh, int width, int height);
+void TraceFaceIds(ShadowTracer& tracer, Vec3 light, int width, int height);
+
 // The traced shadow step: Traced.mask's shadowed pixels into the stencil
 // buffer, then kShadowGrey where it is set (DarkenWhereStencilled). Leaves
 // the stencil test off.
 void TracedShadowPass(int width, int height);
+
+// TracedShadowPass's first half: the stencil cleared and the mask's shadow
+// bit written into it.
+void WriteMaskToStencil(int width, int height);
 
 // The drawn mode's own shadow into Traced.modeShadow: after the blended
 // passes, the pixels closer to the shadow grey than to white; after the
