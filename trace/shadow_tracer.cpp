@@ -219,6 +219,7 @@ struct ShadowTracer::State {
   int32_t vertexCount = 0;
   std::vector<Face> faces;
   std::vector<Plane> planes;  // per face
+  std::vector<uint8_t> wasUsable;  // per face, kept so that a refit allocates nothing
   int32_t usableFaces = 0;    // the geometry's triangles
   std::string problem;
 
@@ -324,12 +325,12 @@ const std::string& ShadowTracer::Problem() const {
 void ShadowTracer::UpdatePositions(const Vec3* vertices) {
   State& s = *state_;
   if (s.scene == nullptr) return;
-  std::vector<bool> before(s.faces.size());
-  for (size_t f = 0; f < s.faces.size(); ++f) before[f] = s.planes[f].usable;
+  s.wasUsable.resize(s.faces.size());
+  for (size_t f = 0; f < s.faces.size(); ++f) s.wasUsable[f] = s.planes[f].usable;
   s.DerivePlanes(vertices);
   bool sameFaces = s.geometry != nullptr;
   for (size_t f = 0; f < s.faces.size() && sameFaces; ++f)
-    sameFaces = before[f] == s.planes[f].usable;
+    sameFaces = (s.wasUsable[f] != 0) == s.planes[f].usable;
   if (sameFaces) {
     s.FillVertices(vertices);
     rtcUpdateGeometryBuffer(s.geometry, RTC_BUFFER_TYPE_VERTEX, 0);

@@ -54,7 +54,8 @@ class ShadowTracer {
 
   // The mesh's vertices moved (same count and faces as at construction):
   // refits the scene to them. Faces whose corners turn non-finite drop out,
-  // and come back when they are finite again.
+  // and come back when they are finite again (rebuilding the geometry); a
+  // refit with the same faces allocates nothing after the first.
   void UpdatePositions(const Vec3* vertices);
 
   // Fills `mask` (width x height bytes, rows bottom first) from `faceIds`
