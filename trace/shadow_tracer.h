@@ -25,7 +25,7 @@ constexpr uint8_t kTraceUnreached = 2;  // the point lies beyond the light's rea
 
 // The largest face count a face-id image can name: ids are face + 1 in 24
 // bits, and the all-ones value (a white clear colour) means no face.
-constexpr int32_t kMaxTracedFaces = 0xFFFFFE - 1;
+constexpr int32_t kMaxTracedFaces = 0xFFFFFE;
 
 // The camera and light a face-id image was drawn with.
 struct TraceView {
