@@ -185,7 +185,7 @@ void ReloadWatchedFiles(HWND window) {
   if (!Viewer.watching) {
     Viewer.watching = true;
     std::string error;
-    if (!WatchFiles({RequestedScene.modelPath, RequestedScene.texturePath}, &error))
+    if (!WatchFiles({RequestedScene.modelPath, RequestedScene.texturePath}, "--watch", &error))
       std::fprintf(stderr, "%s\n", error.c_str());
     return;
   }
