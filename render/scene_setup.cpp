@@ -4,10 +4,11 @@
 // LoadedScene scene_reload.cpp's). A texture that no reader decodes leaves an
 // image with no pixels, which is then not uploaded: one line on standard
 // error says why, and the model is drawn untextured; a texture read through
-// libtiff or libpng gets one line too. A context that cannot be made, or a model with
-// nothing the frames can draw, stops the program before its loop with a line
-// on standard error; a model cut off inside a chunk is drawn with a warning.
-// Every message starts with the path it is about, as the command line gave it.
+// libtiff or libpng gets one line too. A context that cannot be made, or a
+// model with nothing the frames can draw, stops the program before its loop
+// with a line on standard error; a model cut off inside a chunk is drawn with
+// a warning. Every message starts with the path it is about, as the command
+// line gave it.
 #include "render/scene_setup.h"
 
 #include <GL/gl.h>
