@@ -67,6 +67,7 @@ TiffLoadFailure FailureOfFile(FileFailure failure) {
       return TiffLoadFailure::kTooLarge;
     case FileFailure::kCannotRead:
     case FileFailure::kNoMemory:
+    case FileFailure::kChangedWhileRead:
       return TiffLoadFailure::kCannotRead;
   }
   return TiffLoadFailure::kCannotRead;

@@ -32,7 +32,7 @@ constexpr WholeFileLimits kTextureFileLimits{uint64_t{1} << 32, false};
 enum class TiffLoadFailure {
   kNone,
   kCannotOpen,       // the file cannot be opened
-  kCannotRead,       // a read error before the end of the file, or no memory for it
+  kCannotRead,       // a read error before the end, no memory for it, or a change during the read
   kNotLittleEndian,  // the first two bytes are not "II"
   kUnsupportedSize,  // a side of 0 or less, or more than kMaxPixelBytes of pixels
   kDirectory,        // the path names a directory
