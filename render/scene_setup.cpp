@@ -207,7 +207,9 @@ unsigned int MakeTextureObject(const TextureImage& image, const std::string& nam
 
 // The decoded image of a texture found for a material.
 TextureImage ReadMaterialTexture(const Scene& scene, const TextureSource& source) {
-  if (source.embedded < 0) return LoadTexture(source.path.c_str());
+  if (source.embedded < 0)
+    return LoadTextureFromFile(ReadWholeFile(source.path.c_str(), kTextureFileLimits),
+                               source.path.c_str());
   const EmbeddedTexture& embedded = scene.embeddedTextures[source.embedded];
   if (embedded.width == 0)
     return LoadTextureFromMemory(embedded.bytes.data(), embedded.bytes.size(),

@@ -304,7 +304,7 @@ bool TiffImage::LoadTiffFromBytes(const uint8_t* data, size_t size) {
   uint16_t byteOrderMark = 0;
   reader.ReadU16(&byteOrderMark);
   if (byteOrderMark != kTiffLittleEndianMark) {
-    std::printf("\n\n\t\tNot a tif_file!!!");
+    if (printsNotTiff) std::printf("\n\n\t\tNot a tif_file!!!");
     failure = TiffLoadFailure::kNotLittleEndian;
     return false;
   }

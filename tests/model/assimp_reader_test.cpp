@@ -166,6 +166,33 @@ TEST_F(ConfinedModelFolder, BadInputGetsOneLineAndNothingOutsideIsRead) {
                       "model's folder; the material shows its colour");
 }
 
+// "Not a tif_file!!!" belongs to the scene's own texture file read as a
+// TIFF: a material's PNG or JPEG, or an image embedded in the model, is read
+// without it, while --texture naming a PNG still gets it.
+TEST_F(ConfinedModelFolder, OnlyTheScenesOwnTexturePrintsTheTiffReadersMessage) {
+  if (const std::string why = AssimpModelsMissing(); !why.empty()) GTEST_SKIP() << why;
+  const std::string box = AssimpModelPath("glTF2/BoxTextured-glTF/");
+  Write("model/logo.png", Read(box + "CesiumLogoFlat.png"));
+  Write("model/ground.jpg", Read(AssimpModelPath("3DS/IMAGE1.jpg")));
+  Write("model/quads.mtl", "newmtl Png\nKd 1 1 1\nmap_Kd logo.png\n"
+                           "newmtl Jpeg\nKd 1 1 1\nmap_Kd ground.jpg\n");
+  Write("model/quads.obj", "mtllib quads.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\nvt 1 0\nvt 0 1\n"
+                           "usemtl Png\nf 1/1 2/2 3/3\nusemtl Jpeg\nf 1/1 3/3 2/2\n");
+  Write("model/embedded.glb", Read(AssimpModelPath("glTF2/BoxTextured-glTF-Binary/BoxTextured.glb")));
+  for (const char* model : {"model/quads.obj", "model/embedded.glb"}) {
+    const DemoRun run = Draw(model);
+    EXPECT_EQ(run.exitCode, 0) << model << "\n" << run.err;
+    EXPECT_EQ(run.out, "") << model;
+    EXPECT_EQ(run.err.find("shows its colour"), std::string::npos) << run.err;  // all were read
+  }
+  const DemoRun scene = RunProgram(SHADOW_VOLUME_PATH,
+                                   {"--headless", "--size", "80x60", "--fit", "--frames", "1",
+                                    "--model", "model/quads.obj", "--texture", "model/logo.png"},
+                                   root_);
+  EXPECT_EQ(scene.exitCode, 0) << scene.err;
+  EXPECT_EQ(scene.out, "\n\n\t\tNot a tif_file!!!");
+}
+
 TEST(AssimpReader, EveryInvalidFileOfThePackageGetsOneLineAndExit2OrIsDrawn) {
   if (const std::string why = AssimpModelsMissing(); !why.empty()) GTEST_SKIP() << why;
   const std::vector<std::string> files = AssimpModelFiles({"invalid"}, {""});
