@@ -208,7 +208,7 @@ unsigned int MakeTextureObject(const TextureImage& image, const std::string& nam
 // The decoded image of a texture found for a material.
 TextureImage ReadMaterialTexture(const Scene& scene, const TextureSource& source) {
   if (source.embedded < 0)
-    return LoadTextureFromFile(ReadWholeFile(source.path.c_str(), kTextureFileLimits),
+    return LoadTextureFromFile(ReadLocated(source.file, kTextureFileLimits, nullptr),
                                source.path.c_str());
   const EmbeddedTexture& embedded = scene.embeddedTextures[source.embedded];
   if (embedded.width == 0)

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "io/folder_lookup.h"
+#include "model/load3ds.h"
 #include "model/load_model.h"
 #include "model/merge.h"
 #include "tests/support/assimp_models.h"
@@ -108,6 +109,72 @@ TEST_F(ConfinedModelFolder, FindInFolderForgivesCaseAndRefusesEverythingOutside)
   EXPECT_EQ(FindInFolder(folder, "link.png", &why), "");  // resolves outside
   EXPECT_EQ(FindInFolder(folder, "none.png", &why), "");
   EXPECT_EQ(why, "is not in the model's folder");
+}
+
+// What is read is what was located: a link (or a FIFO) swapped in for the
+// file or for a folder on its way after the lookup is refused, not followed
+// out of the folder; a plain rewrite inside the folder is read as it is now.
+TEST_F(ConfinedModelFolder, ReadOpensWhatWasLocatedNotALinkSwappedInSince) {
+  Write("model/Tex.PNG", "inside");
+  Write("outside.png", "secret");
+  ASSERT_EQ(mkdir((root_ + "/model/maps").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((root_ + "/elsewhere").c_str(), 0755), 0);
+  Write("model/maps/Wood.jpg", "inside");
+  Write("elsewhere/Wood.jpg", "secret");
+  const std::string folder = root_ + "/model/";
+  const std::string tex = folder + "Tex.PNG", maps = folder + "maps";
+  struct Swap {
+    const char* name;     // what the model names
+    void (*swap)(const std::string& root);
+    const char* content;  // read after the swap; "" when refused
+  };
+  const Swap swaps[] = {
+      {"tex.png",
+       [](const std::string& root) {
+         ASSERT_EQ(unlink((root + "/model/Tex.PNG").c_str()), 0);
+         ASSERT_EQ(symlink((root + "/outside.png").c_str(), (root + "/model/Tex.PNG").c_str()), 0);
+       },
+       ""},
+      {"MAPS/wood.jpg",
+       [](const std::string& root) {
+         ASSERT_EQ(rename((root + "/model/maps").c_str(), (root + "/model/maps-old").c_str()), 0);
+         ASSERT_EQ(symlink((root + "/elsewhere").c_str(), (root + "/model/maps").c_str()), 0);
+       },
+       ""},
+      {"tex.png",
+       [](const std::string& root) {
+         ASSERT_EQ(unlink((root + "/model/Tex.PNG").c_str()), 0);
+         ASSERT_EQ(mkfifo((root + "/model/Tex.PNG").c_str(), 0600), 0);
+       },
+       ""},
+      {"tex.png",
+       [](const std::string& root) {
+         ASSERT_EQ(unlink((root + "/model/Tex.PNG").c_str()), 0);
+         std::ofstream(root + "/model/Tex.PNG", std::ios::binary) << "rewritten";
+       },
+       "rewritten"},
+  };
+  for (const Swap& s : swaps) {
+    SCOPED_TRACE(s.name);
+    unlink(tex.c_str());
+    Write("model/Tex.PNG", "inside");
+    if (access((folder + "maps-old").c_str(), F_OK) == 0) {
+      ASSERT_EQ(unlink(maps.c_str()), 0);
+      ASSERT_EQ(rename((folder + "maps-old").c_str(), maps.c_str()), 0);
+    }
+    FolderFile found;
+    std::string why;
+    ASSERT_TRUE(LocateInFolder(folder, s.name, &found, &why)) << why;
+    s.swap(root_);
+    const FileBytes bytes = ReadLocated(found, kModelFileLimits, &why);
+    if (*s.content == '\0') {
+      EXPECT_EQ(bytes.failure, FileFailure::kCannotOpen);
+      EXPECT_EQ(why.rfind("is not in the model's folder any more (", 0), 0u) << why;
+    } else {
+      ASSERT_EQ(bytes.failure, FileFailure::kNone) << why;
+      EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes.data), bytes.size), s.content);
+    }
+  }
 }
 
 TEST_F(ConfinedModelFolder, BadInputGetsOneLineAndNothingOutsideIsRead) {
