@@ -112,7 +112,7 @@ void OnMouseMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 bool OnViewerKey(HWND window, WPARAM virtualKey, LPARAM lParam) {
   switch (virtualKey) {
     case 'R':
-      if (HasContext()) PlaceStartView();
+      if (HasContext() && !IsRepeat(lParam)) PlaceStartView();
       return true;
     case 'P':
     case VK_F12:

@@ -61,7 +61,7 @@ class ByteStream : public Assimp::IOStream {
 };
 
 // Serves the model's own name from memory and every other name from the
-// model's folder, through FindInFolder; refuses the rest.
+// model's folder, through ReadInFolder; refuses the rest.
 class ConfinedIOSystem : public Assimp::IOSystem {
  public:
   ConfinedIOSystem(const uint8_t* data, size_t size, std::string folder, std::string modelName,
@@ -79,13 +79,11 @@ class ConfinedIOSystem : public Assimp::IOSystem {
       return nullptr;
     if (IsModel(name)) return new ByteStream(data_, size_);
     std::string why;
-    const std::string path = FindInFolder(folder_, name, &why);
-    if (path.empty()) {
+    FileBytes file = ReadInFolder(folder_, name, kModelFileLimits, &why);
+    if (file.failure != FileFailure::kNone) {
       if (refused_->empty() && why.find("outside") != std::string::npos) *refused_ = name;
       return nullptr;
     }
-    FileBytes file = ReadWholeFile(path.c_str(), kModelFileLimits);
-    if (file.failure != FileFailure::kNone) return nullptr;
     const uint8_t* bytes = file.data;
     const size_t size = file.size;
     return new ByteStream(bytes, size, std::move(file));

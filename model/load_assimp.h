@@ -1,7 +1,7 @@
 // The reader for every model format other than 3DS, through assimp. The
 // file's bytes, read by the caller, are handed to assimp from memory; any
 // second file the model names (an OBJ's .mtl, a glTF's buffers) is served
-// from the model's own folder through FindInFolder (io/folder_lookup.h), so
+// from the model's own folder through ReadInFolder (io/folder_lookup.h), so
 // nothing outside that folder is ever opened. No assimp type leaves the
 // reader's source file; a build without assimp leaves that file out.
 #pragma once

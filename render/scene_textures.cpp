@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "io/folder_lookup.h"
+#include "io/whole_file.h"
 #include "model/material_texture.h"
 #include "render/render_state.h"
 #include "texture/texture_loader.h"
@@ -113,7 +115,9 @@ unsigned int MakeTextureObject(const TextureImage& image, const std::string& nam
 
 // The decoded image of a texture found for a material.
 TextureImage ReadMaterialTexture(const Scene& scene, const TextureSource& source) {
-  if (source.embedded < 0) return LoadTexture(source.path.c_str());
+  if (source.embedded < 0)
+    return LoadTextureFromFile(ReadLocated(source.file, kTextureFileLimits, nullptr),
+                               source.path.c_str());
   const EmbeddedTexture& embedded = scene.embeddedTextures[source.embedded];
   if (embedded.width == 0)
     return LoadTextureFromMemory(embedded.bytes.data(), embedded.bytes.size(),
