@@ -73,7 +73,9 @@ bool WriteAll(int fd, const uint8_t* data, size_t size) {
     setrlimit(RLIMIT_AS, &memory);
   }
   std::set_new_handler(OutOfMemory);
-  signal(SIGPIPE, SIG_DFL);
+  // A fault ends the child with its signal, whatever handler the caller (or
+  // a sanitizer runtime) installed: the signal is the outcome reported.
+  for (const int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGPIPE}) signal(fault, SIG_DFL);
   // What the library prints (its assertion texts, parser chatter) is not the
   // program's to say; the caller reports the outcome in its own words. A
   // sanitizer build keeps standard error, where the sanitizers report.
