@@ -12,7 +12,6 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <utility>
 #include <vector>
 
 #include <assimp/IOStream.hpp>
@@ -127,9 +126,12 @@ int CountNodes(const aiNode* node, int depth) {
 // copy of each mesh it names, triangulated (a polygon of n corners gives
 // n - 2 triangles). Counted without allocating anything per occurrence, in
 // saturating 64-bit sums, so that a few kilobytes of nodes naming one large
-// mesh many times are refused before assimp builds the copies.
+// mesh many times are refused before assimp builds the copies. The walk
+// has no depth limit (assimp's own has none), and a hierarchy of more than
+// 2^26 node visits (only a damaged graph has that many) counts as saturated.
 void CountPlaced(const aiScene& scene, AssimpReport* report) {
   constexpr int64_t kSaturated = int64_t{1} << 60;
+  int64_t visitsLeft = int64_t{1} << 26;
   std::vector<int64_t> triangles(scene.mNumMeshes, 0);
   for (unsigned m = 0; m < scene.mNumMeshes; ++m) {
     const aiMesh* mesh = scene.mMeshes[m];
@@ -138,20 +140,24 @@ void CountPlaced(const aiScene& scene, AssimpReport* report) {
       triangles[m] += mesh->mFaces[f].mNumIndices >= 3 ? mesh->mFaces[f].mNumIndices - 2 : 0;
   }
   int64_t placedTriangles = 0, placedVertices = 0;
-  std::vector<std::pair<const aiNode*, int>> pending;
-  if (scene.mRootNode != nullptr) pending.emplace_back(scene.mRootNode, 0);
+  std::vector<const aiNode*> pending;
+  if (scene.mRootNode != nullptr) pending.push_back(scene.mRootNode);
   while (!pending.empty()) {
-    const auto [node, depth] = pending.back();
+    const aiNode* node = pending.back();
     pending.pop_back();
+    if (--visitsLeft < 0) {
+      placedTriangles = placedVertices = kSaturated;
+      break;
+    }
     for (unsigned i = 0; i < node->mNumMeshes && node->mMeshes != nullptr; ++i) {
       const unsigned m = node->mMeshes[i];
       if (m >= scene.mNumMeshes || scene.mMeshes[m] == nullptr) continue;
       placedTriangles = std::min(kSaturated, placedTriangles + triangles[m]);
       placedVertices = std::min<int64_t>(kSaturated, placedVertices + scene.mMeshes[m]->mNumVertices);
     }
-    if (depth >= 1000 || node->mChildren == nullptr) continue;
+    if (node->mChildren == nullptr) continue;
     for (unsigned i = 0; i < node->mNumChildren; ++i)
-      if (node->mChildren[i] != nullptr) pending.emplace_back(node->mChildren[i], depth + 1);
+      if (node->mChildren[i] != nullptr) pending.push_back(node->mChildren[i]);
   }
   report->placedTriangles = placedTriangles;
   report->placedVertices = placedVertices;
