@@ -144,7 +144,7 @@ IsolatedResult RunIsolated(const std::function<std::vector<uint8_t>()>& work,
     result.errorNumber = errno;
     return result;
   }
-  const int64_t deadline = NowMs() + int64_t{limits.seconds} * 1000;
+  const int64_t deadline = NowMs() + limits.milliseconds;
   const pid_t child = fork();
   if (child < 0) {
     result.errorNumber = errno;

@@ -24,7 +24,7 @@
 
 struct IsolationLimits {
   uint64_t memoryBytes;    // address space the child may add to what it has at fork
-  int seconds;             // wall-clock time from fork to the reply's end
+  int64_t milliseconds;    // wall-clock time from fork to the reply's end
   uint64_t maxReplyBytes;  // a longer reply ends the child
 };
 

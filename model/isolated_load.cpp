@@ -9,13 +9,14 @@
 #endif
 
 Scene* LoadAssimpSceneIsolated(const uint8_t* data, size_t size, const std::string& path,
-                               AssimpReport* report, std::string* error, std::string* failure) {
+                               AssimpReport* report, std::string* error, std::string* failure,
+                               int64_t timeLimitMs) {
   failure->clear();
 #ifdef __EMSCRIPTEN__
+  (void)timeLimitMs;
   return LoadAssimpSceneFromBytes(data, size, path, report, error);
 #else
-  const IsolationLimits limits{kAssimpMemoryLimitBytes, kAssimpTimeLimitSeconds,
-                               kAssimpMemoryLimitBytes};
+  const IsolationLimits limits{kAssimpMemoryLimitBytes, timeLimitMs, kAssimpMemoryLimitBytes};
   const IsolatedResult result = RunIsolated(
       [&] {
         AssimpReport seen;
@@ -42,7 +43,10 @@ Scene* LoadAssimpSceneIsolated(const uint8_t* data, size_t size, const std::stri
       *failure = "assimp crashed reading it (signal " + std::to_string(result.signal) + ")";
       break;
     case IsolatedOutcome::kTimedOut:
-      *failure = "assimp took longer than " + std::to_string(limits.seconds) + " s reading it";
+      *failure = "assimp took longer than " +
+                 (timeLimitMs % 1000 == 0 ? std::to_string(timeLimitMs / 1000) + " s"
+                                          : std::to_string(timeLimitMs) + " ms") +
+                 " reading it";
       break;
     case IsolatedOutcome::kOutOfMemory:
       *failure = "assimp needed more than " + std::to_string(limits.memoryBytes >> 20) +

@@ -17,10 +17,12 @@
 constexpr uint64_t kAssimpMemoryLimitBytes = uint64_t{4} << 30;
 constexpr int kAssimpTimeLimitSeconds = 30;
 
-// As LoadAssimpSceneFromBytes. When the child fails instead of answering,
+// As LoadAssimpSceneFromBytes; `timeLimitMs` replaces the time limit (the
+// fuzz harness, which must answer within a second, gives less). When the child fails instead of answering,
 // the result is null with `*failure` saying how, after "assimp": "assimp
 // crashed reading it (signal 11)", "assimp took longer than 30 s reading
 // it", "assimp needed more than 4096 MB reading it", ...; otherwise
 // `*failure` is "" and *error is the reader's own reason.
 Scene* LoadAssimpSceneIsolated(const uint8_t* data, size_t size, const std::string& path,
-                               AssimpReport* report, std::string* error, std::string* failure);
+                               AssimpReport* report, std::string* error, std::string* failure,
+                               int64_t timeLimitMs = int64_t{kAssimpTimeLimitSeconds} * 1000);

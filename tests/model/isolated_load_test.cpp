@@ -52,8 +52,8 @@ class IsolatedRun : public ::testing::TestWithParam<ChildCase> {};
 TEST_P(IsolatedRun, EveryEndOfTheChildIsOneOutcome) {
   const ChildCase& c = GetParam();
   // Only the sleeping child should meet the deadline, on however busy a machine.
-  const int seconds = c.outcome == IsolatedOutcome::kTimedOut ? 1 : 60;
-  const IsolationLimits limits{uint64_t{512} << 20, seconds, uint64_t{2} << 20};
+  const int64_t milliseconds = c.outcome == IsolatedOutcome::kTimedOut ? 200 : 60000;
+  const IsolationLimits limits{uint64_t{512} << 20, milliseconds, uint64_t{2} << 20};
   const IsolatedResult result = RunIsolated(c.work, limits);
   EXPECT_EQ(result.outcome, c.outcome);
   EXPECT_EQ(result.signal, c.signal);
