@@ -32,7 +32,8 @@ enum class IsolatedOutcome {
   kReplied,        // `work` returned and its bytes arrived in full
   kCrashed,        // the child ended by a signal (`signal`), not ours
   kTimedOut,       // it was still running at the deadline and was killed
-  kOutOfMemory,    // an allocation failed under the memory limit
+  kOutOfMemory,    // an allocation failed under the memory limit (under AddressSanitizer,
+                   // whose allocator reports and exits itself, this is kExited)
   kReplyTooLarge,  // it sent more than maxReplyBytes and was killed
   kExited,         // it exited without a reply (`exitCode`; `work` threw)
   kCannotStart,    // pipe or fork failed (`errorNumber`)
