@@ -12,6 +12,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include <assimp/IOStream.hpp>
 #include <assimp/IOSystem.hpp>
@@ -117,6 +118,47 @@ int CountNodes(const aiNode* node, int depth) {
   int count = 1;
   for (unsigned i = 0; i < node->mNumChildren; ++i) count += CountNodes(node->mChildren[i], depth + 1);
   return count;
+}
+
+// What pre-transforming `scene` would make: every node occurrence places a
+// copy of each mesh it names, triangulated (a polygon of n corners gives
+// n - 2 triangles). Counted without allocating anything per occurrence, in
+// saturating 64-bit sums, so that a few kilobytes of nodes naming one large
+// mesh many times are refused before assimp builds the copies. The walk
+// has no depth limit (assimp's own has none), and a hierarchy of more than
+// 2^26 node visits (only a damaged graph has that many) counts as saturated.
+void CountPlaced(const aiScene& scene, AssimpReport* report) {
+  constexpr int64_t kSaturated = int64_t{1} << 60;
+  int64_t visitsLeft = int64_t{1} << 26;
+  std::vector<int64_t> triangles(scene.mNumMeshes, 0);
+  for (unsigned m = 0; m < scene.mNumMeshes; ++m) {
+    const aiMesh* mesh = scene.mMeshes[m];
+    if (mesh == nullptr || mesh->mFaces == nullptr) continue;
+    for (unsigned f = 0; f < mesh->mNumFaces; ++f)
+      triangles[m] += mesh->mFaces[f].mNumIndices >= 3 ? mesh->mFaces[f].mNumIndices - 2 : 0;
+  }
+  int64_t placedTriangles = 0, placedVertices = 0;
+  std::vector<const aiNode*> pending;
+  if (scene.mRootNode != nullptr) pending.push_back(scene.mRootNode);
+  while (!pending.empty()) {
+    const aiNode* node = pending.back();
+    pending.pop_back();
+    if (--visitsLeft < 0) {
+      placedTriangles = placedVertices = kSaturated;
+      break;
+    }
+    for (unsigned i = 0; i < node->mNumMeshes && node->mMeshes != nullptr; ++i) {
+      const unsigned m = node->mMeshes[i];
+      if (m >= scene.mNumMeshes || scene.mMeshes[m] == nullptr) continue;
+      placedTriangles = std::min(kSaturated, placedTriangles + triangles[m]);
+      placedVertices = std::min<int64_t>(kSaturated, placedVertices + scene.mMeshes[m]->mNumVertices);
+    }
+    if (node->mChildren == nullptr) continue;
+    for (unsigned i = 0; i < node->mNumChildren; ++i)
+      if (node->mChildren[i] != nullptr) pending.push_back(node->mChildren[i]);
+  }
+  report->placedTriangles = placedTriangles;
+  report->placedVertices = placedVertices;
 }
 
 int32_t PackColour(const aiColor4D& colour) {
@@ -300,6 +342,12 @@ Scene* LoadAssimpSceneFromBytes(const uint8_t* data, size_t size, const std::str
             ? nullptr
             : importer.GetImporterInfo(importer.GetImporterIndex(name.substr(dot).c_str()));
     seen.format = format != nullptr ? format->mName : "assimp";
+    CountPlaced(*raw, &seen);
+    if (seen.placedTriangles > kMaxModelTriangles || seen.placedVertices > kMaxModelVertices) {
+      seen.overLimit = true;
+      *error = DescribeOverLimit(seen.placedTriangles, seen.placedVertices);
+      return nullptr;
+    }
     const aiScene* scene =
         importer.ApplyPostProcessing(aiProcess_Triangulate | aiProcess_PreTransformVertices);
     if (scene == nullptr) {
