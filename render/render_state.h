@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "model/scene.h"
-#include "platform/platform.h"
 #include "platform/win32.h"
+#include "render/scene_settings.h"
 
 class ExactShadowVolume;
 class ShadowTracer;
