@@ -72,6 +72,18 @@ def decode_png_rgb(data):
     return width, height, bytes(out)
 
 
+def encode_png_rgb(width, height, rgb):
+    """An 8-bit RGB PNG of `rgb` (rows top first), for files the tests give
+    the page; zlib compresses it."""
+    def chunk(kind, body):
+        return (struct.pack(">I", len(body)) + kind + body
+                + struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF))
+    stride = width * 3
+    raw = b"".join(b"\0" + bytes(rgb[y * stride:(y + 1) * stride]) for y in range(height))
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
+            + chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b""))
+
+
 def compare(a, b, threshold=8):
     """Pixels of two same-sized RGB images whose largest channel difference
     exceeds `threshold`, and the largest difference seen."""
