@@ -12,6 +12,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include <assimp/IOStream.hpp>
 #include <assimp/IOSystem.hpp>
@@ -61,7 +62,7 @@ class ByteStream : public Assimp::IOStream {
 };
 
 // Serves the model's own name from memory and every other name from the
-// model's folder, through FindInFolder; refuses the rest.
+// model's folder, through ReadInFolder; refuses the rest.
 class ConfinedIOSystem : public Assimp::IOSystem {
  public:
   ConfinedIOSystem(const uint8_t* data, size_t size, std::string folder, std::string modelName,
@@ -79,13 +80,11 @@ class ConfinedIOSystem : public Assimp::IOSystem {
       return nullptr;
     if (IsModel(name)) return new ByteStream(data_, size_);
     std::string why;
-    const std::string path = FindInFolder(folder_, name, &why);
-    if (path.empty()) {
+    FileBytes file = ReadInFolder(folder_, name, kModelFileLimits, &why);
+    if (file.failure != FileFailure::kNone) {
       if (refused_->empty() && why.find("outside") != std::string::npos) *refused_ = name;
       return nullptr;
     }
-    FileBytes file = ReadWholeFile(path.c_str(), kModelFileLimits);
-    if (file.failure != FileFailure::kNone) return nullptr;
     const uint8_t* bytes = file.data;
     const size_t size = file.size;
     return new ByteStream(bytes, size, std::move(file));
@@ -119,6 +118,47 @@ int CountNodes(const aiNode* node, int depth) {
   int count = 1;
   for (unsigned i = 0; i < node->mNumChildren; ++i) count += CountNodes(node->mChildren[i], depth + 1);
   return count;
+}
+
+// What pre-transforming `scene` would make: every node occurrence places a
+// copy of each mesh it names, triangulated (a polygon of n corners gives
+// n - 2 triangles). Counted without allocating anything per occurrence, in
+// saturating 64-bit sums, so that a few kilobytes of nodes naming one large
+// mesh many times are refused before assimp builds the copies. The walk
+// has no depth limit (assimp's own has none), and a hierarchy of more than
+// 2^26 node visits (only a damaged graph has that many) counts as saturated.
+void CountPlaced(const aiScene& scene, AssimpReport* report) {
+  constexpr int64_t kSaturated = int64_t{1} << 60;
+  int64_t visitsLeft = int64_t{1} << 26;
+  std::vector<int64_t> triangles(scene.mNumMeshes, 0);
+  for (unsigned m = 0; m < scene.mNumMeshes; ++m) {
+    const aiMesh* mesh = scene.mMeshes[m];
+    if (mesh == nullptr || mesh->mFaces == nullptr) continue;
+    for (unsigned f = 0; f < mesh->mNumFaces; ++f)
+      triangles[m] += mesh->mFaces[f].mNumIndices >= 3 ? mesh->mFaces[f].mNumIndices - 2 : 0;
+  }
+  int64_t placedTriangles = 0, placedVertices = 0;
+  std::vector<const aiNode*> pending;
+  if (scene.mRootNode != nullptr) pending.push_back(scene.mRootNode);
+  while (!pending.empty()) {
+    const aiNode* node = pending.back();
+    pending.pop_back();
+    if (--visitsLeft < 0) {
+      placedTriangles = placedVertices = kSaturated;
+      break;
+    }
+    for (unsigned i = 0; i < node->mNumMeshes && node->mMeshes != nullptr; ++i) {
+      const unsigned m = node->mMeshes[i];
+      if (m >= scene.mNumMeshes || scene.mMeshes[m] == nullptr) continue;
+      placedTriangles = std::min(kSaturated, placedTriangles + triangles[m]);
+      placedVertices = std::min<int64_t>(kSaturated, placedVertices + scene.mMeshes[m]->mNumVertices);
+    }
+    if (node->mChildren == nullptr) continue;
+    for (unsigned i = 0; i < node->mNumChildren; ++i)
+      if (node->mChildren[i] != nullptr) pending.push_back(node->mChildren[i]);
+  }
+  report->placedTriangles = placedTriangles;
+  report->placedVertices = placedVertices;
 }
 
 int32_t PackColour(const aiColor4D& colour) {
@@ -302,6 +342,12 @@ Scene* LoadAssimpSceneFromBytes(const uint8_t* data, size_t size, const std::str
             ? nullptr
             : importer.GetImporterInfo(importer.GetImporterIndex(name.substr(dot).c_str()));
     seen.format = format != nullptr ? format->mName : "assimp";
+    CountPlaced(*raw, &seen);
+    if (seen.placedTriangles > kMaxModelTriangles || seen.placedVertices > kMaxModelVertices) {
+      seen.overLimit = true;
+      *error = DescribeOverLimit(seen.placedTriangles, seen.placedVertices);
+      return nullptr;
+    }
     const aiScene* scene =
         importer.ApplyPostProcessing(aiProcess_Triangulate | aiProcess_PreTransformVertices);
     if (scene == nullptr) {
