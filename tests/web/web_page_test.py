@@ -12,6 +12,7 @@ from native by more than 8 levels in some channel."""
 
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -274,6 +275,68 @@ class WebPageTest(unittest.TestCase):
             after = browser.canvas_rgb()
             self.assertEqual(page_driver.compare(before[2], after[2])[0], 0,
                              "an unreadable file changed the picture")
+
+    def test_linked_model_and_texture_match_native(self):
+        # Files served beside the page, in a folder of the site: a GLB with
+        # its PNG inside, a JPEG (libjpeg-turbo's cjpeg) for ?texture=, and
+        # a glTF whose buffer and PNG lie in a subfolder of its own.
+        width, height = 96, 64
+        stripes, checks = bytearray(), bytearray()
+        for y in range(height):
+            for x in range(width):
+                stripes += bytes(((x * 255) // width, 200 if (x // 8) % 2 else 40,
+                                  (y * 255) // height))
+                checks += bytes((230, 60, 40) if (x // 16 + y // 16) % 2 else (40, 90, 230))
+        folder = tempfile.mkdtemp(prefix="linked-", dir=SITE)
+        self.addCleanup(shutil.rmtree, folder)
+        name = os.path.basename(folder)
+        png = page_driver.encode_png_rgb(width, height, stripes)
+        with open(os.path.join(folder, "box.glb"), "wb") as f:
+            f.write(page_driver.encode_glb(*page_driver.textured_box_gltf("image/png", png)))
+        ppm = os.path.join(folder, "checks.ppm")
+        with open(ppm, "wb") as f:
+            f.write(b"P6 %d %d 255\n" % (width, height) + checks)
+        jpeg = os.path.join(folder, "checks.jpg")
+        subprocess.run(["cjpeg", "-quality", "95", "-sample", "1x1", "-outfile", jpeg, ppm],
+                       check=True)
+        os.makedirs(os.path.join(folder, "parts", "maps"))
+        document, geometry = page_driver.textured_box_gltf(None, None, "box.bin", "maps/checks.png")
+        with open(os.path.join(folder, "parts", "box.gltf"), "w") as f:
+            f.write(document)
+        with open(os.path.join(folder, "parts", "box.bin"), "wb") as f:
+            f.write(geometry)
+        with open(os.path.join(folder, "parts", "maps", "checks.png"), "wb") as f:
+            f.write(page_driver.encode_png_rgb(width, height, checks))
+
+        glb, gltf = os.path.join(folder, "box.glb"), os.path.join(folder, "parts", "box.gltf")
+        shipped_texture = os.path.join(SCENE, "txt.tif")
+        # (what, query, the native run's options, options of a picture the
+        # page's must not be: the file's own texture is the one shown)
+        for what, query, native_args, other_args in (
+                ("GLB with its PNG", "&model=%s/box.glb" % name, ["--model", glb],
+                 ["--model", glb, "--texture", shipped_texture]),
+                ("GLB with a linked JPEG", "&model=%s/box.glb&texture=%s/checks.jpg" % (name, name),
+                 ["--model", glb, "--texture", jpeg], ["--model", glb]),
+                ("glTF with its buffer and PNG", "&model=%s/parts/box.gltf" % name,
+                 ["--model", gltf], ["--model", gltf, "--texture", shipped_texture])):
+            with self.subTest(what):
+                page = self.run_page(query + "&fit", 1)
+                native = page_driver.run_native(DEMO, SCENE, native_args + ["--fit"], 1)
+                self.assertMatchesNative(page, native, what + ", first frame")
+                other = page_driver.run_native(DEMO, SCENE, other_args + ["--fit"], 1)
+                self.assertGreater(page_driver.compare(page[2], other[2])[0],
+                                   0.02 * len(other[2]) / 3, what + ": not its own texture")
+
+    def test_links_outside_the_page_are_refused_and_the_demo_runs_on(self):
+        shipped = page_driver.run_native(DEMO, SCENE, [], 1)
+        for link in ("../x.glb", "http://elsewhere/x.glb", "/x.glb"):
+            with self.subTest(link):
+                page = self.run_page("&model=" + link, 1)
+                lines = [line for line in browser.evaluate("Module.errLines")
+                         if line.startswith(link + ": not opened")]
+                self.assertEqual(len(lines), 1, browser.evaluate("Module.errLines"))
+                self.assertIn(lines[0], browser.evaluate("document.getElementById('log').textContent"))
+                self.assertMatchesNative(page, shipped, "the shipped scene after refusing " + link)
 
 
 if __name__ == "__main__":
