@@ -3,7 +3,8 @@ native demo run headless on Mesa: the first frame in each shadow mode, a
 scripted key run, real key events sent through the DevTools protocol, the
 page's buttons and its screenshot download, a TIFF picked in the page's file
 input, an OBJ picked with its .mtl and PNG (assimp and stb_image in the page),
-and files the page cannot read.
+models and textures linked by ?model= and ?texture= (with the files a glTF
+names), links outside the page refused, and files the page cannot read.
 
 Environment: SV_WEB_SITE (the site folder), SV_DEMO (the native
 shadow_volume), SV_SCENE_DIR (the shipped scene it reads), SV_CHROMIUM
