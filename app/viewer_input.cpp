@@ -4,6 +4,7 @@
 #include <strings.h>
 
 #include <cstdio>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -36,14 +37,24 @@ bool IsRepeat(LPARAM lParam) {
   return (static_cast<uint32_t>(lParam) & (1u << 30)) != 0;
 }
 
-// Whether the name ends in one of the image suffixes, in any letter case.
-bool IsImageName(const std::string& path) {
+// Whether the name ends in one of `suffixes`, in any letter case.
+bool HasSuffix(const std::string& path, std::initializer_list<const char*> suffixes) {
   const size_t dot = path.rfind('.');
   if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return false;
   const std::string suffix = path.substr(dot + 1);
-  for (const char* image : {"tif", "tiff", "png", "jpg", "jpeg"})
-    if (strcasecmp(suffix.c_str(), image) == 0) return true;
+  for (const char* one : suffixes)
+    if (strcasecmp(suffix.c_str(), one) == 0) return true;
   return false;
+}
+
+bool IsImageName(const std::string& path) {
+  return HasSuffix(path, {"tif", "tiff", "png", "jpg", "jpeg", "bmp", "tga"});
+}
+
+// The files a model names that are neither a model nor an image: an OBJ's
+// material library, a glTF's buffers.
+bool IsSecondFileName(const std::string& path) {
+  return HasSuffix(path, {"mtl", "bin"});
 }
 
 // The lines of the help overlay: the controls, then what is loaded.
@@ -159,16 +170,27 @@ bool OpenSceneFile(HWND window, const std::string& path) {
   return false;
 }
 
+// A drop holding a model is that model with the files it names (the page
+// puts them all in one folder): only the model is opened, and it finds the
+// others beside it. A drop of images alone replaces the texture with each.
 void OnDropFiles(HWND window, HDROP drop) {
   const UINT count = DragQueryFileA(drop, 0xFFFFFFFFu, nullptr, 0);
+  std::vector<std::string> paths;
+  bool holdsModel = false;
   for (UINT i = 0; i < count; ++i) {
     const UINT length = DragQueryFileA(drop, i, nullptr, 0);
     std::string path(length + 1, '\0');
     DragQueryFileA(drop, i, path.data(), length + 1);
     path.resize(length);
-    if (!path.empty() && HasContext()) OpenSceneFile(window, path);
+    if (path.empty()) continue;
+    holdsModel = holdsModel || (!IsImageName(path) && !IsSecondFileName(path));
+    paths.push_back(std::move(path));
   }
   DragFinish(drop);
+  for (const std::string& path : paths) {
+    if (holdsModel && (IsImageName(path) || IsSecondFileName(path))) continue;
+    if (HasContext()) OpenSceneFile(window, path);
+  }
 }
 
 void ShowNotice(HWND window, const std::string& text) {

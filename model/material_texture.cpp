@@ -20,6 +20,26 @@ bool HasParentComponent(const std::string& name) {
   return false;
 }
 
+// assimp's MD2 reader names this when the file names no skin; such models
+// ship their skin beside them under the model's own name.
+const char kSkinPlaceholder[] = "$texture_dummy.bmp";
+
+TextureSource FindSkinBesideModel(const std::string& modelPath) {
+  TextureSource source;
+  std::string stem = LastComponent(modelPath);
+  const size_t dot = stem.rfind('.');
+  if (dot != std::string::npos && dot > 0) stem.resize(dot);
+  for (const char* extension : {".bmp", ".pcx"}) {
+    if (LocateInFolder(FolderOf(modelPath), stem + extension, &source.file, nullptr)) {
+      source.path = source.file.path;
+      return source;
+    }
+  }
+  source.why = "stands for a skin the file does not name, and neither " + stem + ".bmp nor " +
+               stem + ".pcx is beside the model";
+  return source;
+}
+
 }  // namespace
 
 TextureSource FindMaterialTexture(const Scene& scene, const Material& material,
@@ -27,6 +47,7 @@ TextureSource FindMaterialTexture(const Scene& scene, const Material& material,
   TextureSource source;
   const std::string name = MaterialTextureName(material);
   if (name.empty()) return source;
+  if (strcasecmp(name.c_str(), kSkinPlaceholder) == 0) return FindSkinBesideModel(modelPath);
   const std::vector<EmbeddedTexture>& embedded = scene.embeddedTextures;
   if (name[0] == '*' && name.size() > 1 && name.size() < 10 &&
       name.find_first_not_of("0123456789", 1) == std::string::npos) {

@@ -4,7 +4,9 @@
 // last component); the name relative to the model's folder; its last
 // component beside the model (".\\SpiderTex.jpg", "C:\\maps\\WOOD.JPG").
 // Letter case is forgiven (io/folder_lookup.h). A name with a ".." component
-// is refused outright: nothing outside the model's folder is read.
+// is refused outright: nothing outside the model's folder is read. assimp's
+// placeholder for an MD2 skin the file does not name ("$texture_dummy.bmp")
+// is the model's own name with .bmp, else .pcx, beside it.
 #pragma once
 
 #include <string>

@@ -19,6 +19,7 @@
 #ifdef SV_WITH_JPEG
 #include "texture/jpeg_reader.h"
 #endif
+#include "texture/stb_reader.h"
 
 namespace {
 
@@ -27,22 +28,22 @@ std::string SizeRefused(uint64_t maxPixelBytes) {
   return "an image size of 0 or more than " + std::to_string(maxPixelBytes >> 20) +
          " MiB of pixels";
 }
-#if defined(SV_WITH_JPEG) && defined(SV_WITH_LIBPNG)
-constexpr char kFormatsRead[] = "a TIFF, PNG or JPEG file";
+#if (defined(SV_WITH_JPEG) && defined(SV_WITH_LIBPNG)) || defined(SV_STB_PNG_JPEG)
+constexpr char kFormatsRead[] = "a TIFF, PNG, JPEG, BMP or TGA file";
 #elif defined(SV_WITH_LIBPNG)
-constexpr char kFormatsRead[] = "a TIFF or PNG file";
+constexpr char kFormatsRead[] = "a TIFF, PNG, BMP or TGA file";
 #else
-constexpr char kFormatsRead[] = "a TIFF file";
+constexpr char kFormatsRead[] = "a TIFF, BMP or TGA file";
 #endif
-#ifdef SV_WITH_LIBPNG
+#if defined(SV_WITH_LIBPNG) || defined(SV_STB_PNG_JPEG)
 constexpr char kSaveAs[] = "save it as 8-bit RGB TIFF or PNG";
 #else
 constexpr char kSaveAs[] = "save it as 8-bit RGB TIFF, uncompressed or LZW";
 #endif
-// What a build without the image libraries (the web page) says of a file
-// only they could read.
+// What a build without libtiff or libpng (the web page) says of a file only
+// they could read.
 [[maybe_unused]] constexpr char kOwnReaderOnly[] =
-    "this build reads textures with its own TIFF reader only (8-bit RGB or RGBA, uncompressed "
+    "this build reads TIFF textures with its own reader only (8-bit RGB or RGBA, uncompressed "
     "or LZW)";
 
 #ifdef SV_WITH_LIBTIFF
@@ -304,6 +305,8 @@ const char* TextureDecoderName(TextureDecoder decoder) {
       return "png";
     case TextureDecoder::kJpeg:
       return "jpeg";
+    case TextureDecoder::kStb:
+      return "stb";
   }
   return "none";
 }
@@ -369,18 +372,19 @@ TextureImage DecodeTexture(const uint8_t* data, size_t size, const char* name,
 
   std::string error;
   if (StartsWithPngSignature(data, size)) {
-    image.note = "a PNG file";
 #ifdef SV_WITH_LIBPNG
+    image.note = "a PNG file";
     if (DecodeWithLibpng(data, size, maxPixelBytes, &image, &error)) {
       image.decoder = TextureDecoder::kPng;
       image.pixels = image.decodedPixels.data();
     } else {
       image.note += " that libpng cannot read: " + error;
     }
-#else
-    image.note += std::string(", and ") + kOwnReaderOnly;
-#endif
     return image;
+#elif !defined(SV_STB_PNG_JPEG)
+    image.note = std::string("a PNG file, and ") + kOwnReaderOnly;
+    return image;
+#endif
   }
 #ifdef SV_WITH_JPEG
   if (StartsWithJpegSignature(data, size)) {
@@ -396,6 +400,17 @@ TextureImage DecodeTexture(const uint8_t* data, size_t size, const char* name,
     return image;
   }
 #endif
+  if (const char* format = StbImageFormat(data, size)) {
+    image.note = std::string("a ") + format + " file";
+    if (DecodeWithStb(data, size, maxPixelBytes, &image.decodedPixels, &image.width, &image.height,
+                      &image.samples, &error)) {
+      image.decoder = TextureDecoder::kStb;
+      image.pixels = image.decodedPixels.data();
+    } else {
+      image.note += " that stb_image cannot read: " + error;
+    }
+    return image;
+  }
 
   const bool bigEndian = size >= 2 && data[0] == 'M' && data[1] == 'M';
   switch (own.failure) {
@@ -445,6 +460,8 @@ std::string DescribeTextureLoad(const char* path, const TextureImage& image) {
       return name + ": " + image.note + "; read through libpng";
     case TextureDecoder::kJpeg:
       return name + ": " + image.note + "; read through libjpeg";
+    case TextureDecoder::kStb:
+      return name + ": " + image.note + "; read through stb_image";
     case TextureDecoder::kNone:
       break;
   }

@@ -7,7 +7,9 @@
 //   libpng, for a file that starts with the PNG signature (expanded to 8 bits,
 //     gray and palette to RGB, transparency to alpha),
 //   libjpeg-turbo, for a file that starts with a JPEG marker (RGB; gray to
-//     RGB), in a build with SV_WITH_JPEG.
+//     RGB), in a build with SV_WITH_JPEG,
+//   stb_image, for a BMP or TGA file, and in a build with neither libpng nor
+//     libjpeg-turbo (the web page) for PNG and JPEG files as well.
 // Every image is bounded like the own reader's: at most kMaxPixelBytes of
 // RGBA. Failures are values, never exceptions. The own reader's
 // "\n\n\t\tNot a tif_file!!!" goes to standard output when the scene's own
@@ -29,9 +31,10 @@ enum class TextureDecoder {
   kLibtiff,  // libtiff's RGBA interface
   kPng,      // libpng
   kJpeg,     // libjpeg-turbo
+  kStb,      // stb_image
 };
 
-// "none", "own", "libtiff", "png" or "jpeg", for reports.
+// "none", "own", "libtiff", "png", "jpeg" or "stb", for reports.
 const char* TextureDecoderName(TextureDecoder decoder);
 
 // The decoded texture and how it came about. It can be moved, not copied.
@@ -42,15 +45,16 @@ struct TextureImage {
   const uint8_t* pixels = nullptr;  // height rows of width x samples bytes, top row first, no
                                     // padding; null when no reader decoded the file
   TextureDecoder decoder = TextureDecoder::kNone;
-  // kLibtiff, kPng, kJpeg: why the own reader did not decode it ("16-bit samples",
-  // "a JPEG file").
+  // kLibtiff, kPng, kJpeg, kStb: why the own reader did not decode it ("16-bit samples",
+  // "a JPEG file", "a BMP file").
   // kNone: why nothing did (the file's problem, or the readers' reasons).
   std::string note;
   bool noFile = false;  // kNone because the path gave no bytes (missing, directory, FIFO, ...)
 
   std::unique_ptr<TiffImage> tiff;     // the own reader's record: the tags it read, and the
                                        // pixels when decoder is kOwn; never null
-  std::vector<uint8_t> decodedPixels;  // the pixels when libtiff, libpng or libjpeg decoded them
+  std::vector<uint8_t> decodedPixels;  // the pixels when libtiff, libpng, libjpeg or stb_image
+                                       // decoded them
 };
 
 // Reads and decodes the scene's texture file at path as described above.

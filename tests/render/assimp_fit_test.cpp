@@ -244,11 +244,13 @@ void ExpectTextureInPicture(const std::string& model, const std::string& texture
   if (!::testing::Test::HasFailure()) RemoveScratchFolder(folder);
 }
 
-TEST(ModelTextures, TheSpidersBodyAndBoxTexturedShowTheirTextures) {
+TEST(ModelTextures, TheSpidersBodyBoxTexturedAndSydneyShowTheirTextures) {
   if (const std::string why = AssimpModelsMissing(); !why.empty()) GTEST_SKIP() << why;
   ExpectTextureInPicture(AssimpModelPath("OBJ/spider.obj"), "SpiderTex.jpg");
   ExpectTextureInPicture(AssimpModelPath("glTF2/BoxTextured-glTF/BoxTextured.gltf"),
                          "CesiumLogoFlat.png");
+  // An MD2 naming no skin: its skin is the .bmp of its own name.
+  ExpectTextureInPicture(AssimpModelPath("MD2/sydney.md2"), "$texture_dummy.bmp");
 }
 
 }  // namespace

@@ -176,8 +176,8 @@ TEST(TextureLoader, PngIsReadThroughLibpngAndForeignBytesByNothing) {
   EXPECT_EQ(none.decoder, TextureDecoder::kNone);
   EXPECT_EQ(none.pixels, nullptr);
   EXPECT_EQ(DescribeTextureLoad("txt.tif", none),
-            "txt.tif: cannot decode the texture: not a TIFF, PNG or JPEG file (it starts with 68 65 6C "
-            "6C); save it as 8-bit RGB TIFF or PNG");
+            "txt.tif: cannot decode the texture: not a TIFF, PNG, JPEG, BMP or TGA file (it starts "
+            "with 68 65 6C 6C); save it as 8-bit RGB TIFF or PNG");
 }
 
 }  // namespace

@@ -72,6 +72,72 @@ def decode_png_rgb(data):
     return width, height, bytes(out)
 
 
+def encode_png_rgb(width, height, rgb):
+    """An 8-bit RGB PNG of `rgb` (rows top first), for files the tests give
+    the page; zlib compresses it."""
+    def chunk(kind, body):
+        return (struct.pack(">I", len(body)) + kind + body
+                + struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF))
+    stride = width * 3
+    raw = b"".join(b"\0" + bytes(rgb[y * stride:(y + 1) * stride]) for y in range(height))
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
+            + chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b""))
+
+
+def textured_box_gltf(image_mime, image, geometry_uri=None, image_uri=None):
+    """A glTF 2.0 box open at the bottom (the web tests' OBJ box), its one
+    material's base colour the given image. Returns (json text, binary
+    buffer): with no URIs the buffer holds the image too, for a GLB; with
+    them the buffer (geometry only) and the image are files of their own."""
+    corners = [(x, y, z) for x in (-1.5, 1.5) for y in (0.0, 3.0) for z in (-1.5, 1.5)]
+    faces = [(1, 5, 7, 3), (2, 4, 8, 6), (1, 2, 6, 5), (3, 7, 8, 4), (5, 6, 8, 7)]
+    uvs = [(0, 0), (1, 0), (1, 1), (0, 1)]
+    positions, texcoords, indices = b"", b"", b""
+    for face_number, face in enumerate(faces):
+        for corner, uv in zip(face, uvs):
+            positions += struct.pack("<3f", *corners[corner - 1])
+            texcoords += struct.pack("<2f", *uv)
+        first = 4 * face_number
+        indices += struct.pack("<6H", first, first + 1, first + 2, first, first + 2, first + 3)
+    geometry = positions + texcoords + indices
+    views = [{"buffer": 0, "byteOffset": 0, "byteLength": len(positions)},
+             {"buffer": 0, "byteOffset": len(positions), "byteLength": len(texcoords)},
+             {"buffer": 0, "byteOffset": len(positions) + len(texcoords),
+              "byteLength": len(indices)}]
+    document = {
+        "asset": {"version": "2.0"},
+        "scene": 0, "scenes": [{"nodes": [0]}], "nodes": [{"mesh": 0}],
+        "meshes": [{"primitives": [{"attributes": {"POSITION": 0, "TEXCOORD_0": 1},
+                                    "indices": 2, "material": 0}]}],
+        "materials": [{"pbrMetallicRoughness": {"baseColorTexture": {"index": 0}}}],
+        "textures": [{"source": 0}],
+        "accessors": [
+            {"bufferView": 0, "componentType": 5126, "count": 20, "type": "VEC3",
+             "min": [-1.5, 0.0, -1.5], "max": [1.5, 3.0, 1.5]},
+            {"bufferView": 1, "componentType": 5126, "count": 20, "type": "VEC2"},
+            {"bufferView": 2, "componentType": 5123, "count": 30, "type": "SCALAR"}],
+        "bufferViews": views,
+    }
+    if geometry_uri:
+        document["buffers"] = [{"uri": geometry_uri, "byteLength": len(geometry)}]
+        document["images"] = [{"uri": image_uri}]
+        return json.dumps(document), geometry
+    views.append({"buffer": 0, "byteOffset": len(geometry), "byteLength": len(image)})
+    document["buffers"] = [{"byteLength": len(geometry) + len(image)}]
+    document["images"] = [{"bufferView": 3, "mimeType": image_mime}]
+    return json.dumps(document), geometry + image
+
+
+def encode_glb(document, binary):
+    """A binary glTF of a JSON text and its buffer, each chunk padded to 4 bytes."""
+    text = document.encode()
+    text += b" " * (-len(text) % 4)
+    binary = binary + b"\0" * (-len(binary) % 4)
+    body = (struct.pack("<I4s", len(text), b"JSON") + text
+            + struct.pack("<I4s", len(binary), b"BIN\0") + binary)
+    return struct.pack("<4sII", b"glTF", 2, 12 + len(body)) + body
+
+
 def compare(a, b, threshold=8):
     """Pixels of two same-sized RGB images whose largest channel difference
     exceeds `threshold`, and the largest difference seen."""

@@ -1,7 +1,10 @@
 """The web page (built by scripts/build-web) in headless Chromium against the
 native demo run headless on Mesa: the first frame in each shadow mode, a
-scripted key run, real key events sent through the DevTools protocol, a TIFF
-picked in the page's file input, and files the page cannot read.
+scripted key run, real key events sent through the DevTools protocol, the
+page's buttons and its screenshot download, a TIFF picked in the page's file
+input, an OBJ picked with its .mtl and PNG (assimp and stb_image in the page),
+models and textures linked by ?model= and ?texture= (with the files a glTF
+names), links outside the page refused, and files the page cannot read.
 
 Environment: SV_WEB_SITE (the site folder), SV_DEMO (the native
 shadow_volume), SV_SCENE_DIR (the shipped scene it reads), SV_CHROMIUM
@@ -10,6 +13,7 @@ from native by more than 8 levels in some channel."""
 
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -134,15 +138,86 @@ class WebPageTest(unittest.TestCase):
         first = page_driver.run_native(DEMO, SCENE, [], 1)
         self.assertGreater(page_driver.compare(page[2], first[2])[0], 0.05 * len(first[2]) / 3)
 
-    def pick(self, path):
-        """Hands `path` to the page's file input as a person picking it would,
-        and waits until the page has passed it on to the demo."""
+    def test_buttons_send_the_keys_and_the_rate_line_says_fps(self):
+        browser.open(site.url)
+        browser.wait_for("Module.presentedFrames >= 12")
+        self.assertRegex(browser.evaluate("document.getElementById('rate').textContent"),
+                         r"^(\d+\.\d|inf) fps$")
+        self.pause()
+        # The shadow-mode button once: blend to exact, as S.
+        browser.evaluate("document.querySelector('#controls [data-key=KeyS]').click()")
+        self.run_frames(12)
+        page = browser.canvas_rgb()
+        native = page_driver.run_native(DEMO, SCENE, ["--shadows", "exact"], 1)
+        self.assertMatchesNative(page, native, "after the shadow-mode button")
+        self.assertRegex(browser.evaluate("document.getElementById('rate').textContent"),
+                         r" fps - exact shadows$")
+        # The screenshot button saves the frame, which the page offers as a
+        # download.
+        browser.evaluate("document.querySelector('#controls [data-key=KeyP]').click()")
+        self.run_frames(2)
+        self.assertEqual(browser.evaluate("Module.screenshots"), ["shadow-volume-0001.png"])
+        shot = browser.evaluate("Array.from(Module.FS.readFile('shadow-volume-0001.png'))")
+        width, height, rgb = page_driver.decode_png_rgb(bytes(shot))
+        self.assertEqual((width, height), native[:2])
+        self.assertLessEqual(page_driver.compare(rgb, native[2])[0], MAX_OFF * width * height)
+
+    def pick(self, *paths):
+        """Hands `paths` to the page's file input at once, as a person picking
+        them would, and waits until the page has passed them on to the demo."""
         handed = browser.evaluate("Module.filesHanded")
         document = browser.call("DOM.getDocument", session=True)
         node = browser.call("DOM.querySelector", session=True, nodeId=document["root"]["nodeId"],
                             selector="#pick")
-        browser.call("DOM.setFileInputFiles", session=True, files=[path], nodeId=node["nodeId"])
+        browser.call("DOM.setFileInputFiles", session=True, files=list(paths),
+                     nodeId=node["nodeId"])
         browser.wait_for("Module.filesHanded > %d" % handed)
+
+    def test_picked_obj_with_its_mtl_and_png_matches_native(self):
+        with tempfile.TemporaryDirectory() as scratch:
+            # The texture: stripes and gradients, as the picked TIFF's.
+            width, height = 96, 64
+            pixels = bytearray()
+            for y in range(height):
+                for x in range(width):
+                    pixels += bytes(((x * 255) // width, 200 if (x // 8) % 2 else 40,
+                                     (y * 255) // height))
+            png = os.path.join(scratch, "wall.png")
+            with open(png, "wb") as f:
+                f.write(page_driver.encode_png_rgb(width, height, pixels))
+            with open(os.path.join(scratch, "box.mtl"), "w") as f:
+                f.write("newmtl painted\nKd 1 1 1\nmap_Kd wall.png\n")
+            # A box open at the bottom, textured; framed to fill the view
+            # (--fit applies to a picked model as at start). No floor: seen
+            # at a grazing angle, its stripes sample differently on the two
+            # rasterizers.
+            corners = [(x, y, z) for x in (-1.5, 1.5) for y in (0, 3) for z in (-1.5, 1.5)]
+            faces = [(1, 5, 7, 3), (2, 4, 8, 6), (1, 2, 6, 5), (3, 7, 8, 4), (5, 6, 8, 7)]
+            lines = ["mtllib box.mtl", "usemtl painted"]
+            lines += ["v %g %g %g" % corner for corner in corners]
+            lines += ["vt 0 0", "vt 1 0", "vt 1 1", "vt 0 1"]
+            lines += ["f " + " ".join("%d/%d" % (v, i + 1) for i, v in enumerate(face))
+                      for face in faces]
+            model = os.path.join(scratch, "box.obj")
+            with open(model, "w") as f:
+                f.write("\n".join(lines) + "\n")
+            browser.open(site.url + "?fit")
+            frame = self.pause()
+            seen = browser.evaluate("Module.errLines.length")
+            self.pick(model, os.path.join(scratch, "box.mtl"), png)
+            self.run_frames(3)
+            # Only the model was opened: the .mtl and the PNG are its files,
+            # not a model and a texture of their own.
+            lines = browser.evaluate("Module.errLines.slice(%d)" % seen)
+            self.assertFalse([line for line in lines if "box.mtl" in line], lines)
+            page = browser.canvas_rgb()
+            self.assertEqual(browser.evaluate("Module.exitCode"), None)
+            native = page_driver.run_native(DEMO, SCENE, ["--model", model, "--fit"], 1)
+            self.assertMatchesNative(page, native, "picked OBJ, MTL and PNG after frame %d" % frame)
+            retextured = page_driver.run_native(
+                DEMO, SCENE, ["--model", model, "--fit", "--texture", "txt.tif"], 1)
+            self.assertGreater(page_driver.compare(page[2], retextured[2])[0],
+                               0.02 * len(retextured[2]) / 3, "the PNG is not on the box")
 
     def test_picked_tiff_replaces_the_texture(self):
         with tempfile.TemporaryDirectory() as scratch:
@@ -173,17 +248,19 @@ class WebPageTest(unittest.TestCase):
 
     def test_unreadable_files_are_named_and_the_demo_runs_on(self):
         with tempfile.TemporaryDirectory() as scratch:
+            # A PNG signature and then no PNG; an OBJ (read through the
+            # page's assimp) with nothing to draw.
             png = os.path.join(scratch, "photo.png")
-            subprocess.run([DEMO, "--headless", "--frames", "1", "--capture", "1:" + png],
-                           cwd=SCENE, check=True, capture_output=True)
+            with open(png, "wb") as f:
+                f.write(b"\x89PNG\r\n\x1a\nthis is not the rest of a PNG")
             model = os.path.join(scratch, "scene.obj")
             with open(model, "w") as f:
-                f.write("v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n")
+                f.write("this is not a model\n")
             browser.open(site.url)
             self.pause()
             before = browser.canvas_rgb()
-            for path, words in ((png, "photo.png: .*PNG.*own TIFF reader only"),
-                                (model, "scene.obj: .*3DS")):
+            for path, words in ((png, "photo.png: .*a PNG file that stb_image cannot read"),
+                                (model, "scene.obj: the file holds no triangles")):
                 with self.subTest(file=os.path.basename(path)):
                     seen = browser.evaluate("Module.errLines.length")
                     self.pick(path)
@@ -199,6 +276,68 @@ class WebPageTest(unittest.TestCase):
             after = browser.canvas_rgb()
             self.assertEqual(page_driver.compare(before[2], after[2])[0], 0,
                              "an unreadable file changed the picture")
+
+    def test_linked_model_and_texture_match_native(self):
+        # Files served beside the page, in a folder of the site: a GLB with
+        # its PNG inside, a JPEG (libjpeg-turbo's cjpeg) for ?texture=, and
+        # a glTF whose buffer and PNG lie in a subfolder of its own.
+        width, height = 96, 64
+        stripes, checks = bytearray(), bytearray()
+        for y in range(height):
+            for x in range(width):
+                stripes += bytes(((x * 255) // width, 200 if (x // 8) % 2 else 40,
+                                  (y * 255) // height))
+                checks += bytes((230, 60, 40) if (x // 16 + y // 16) % 2 else (40, 90, 230))
+        folder = tempfile.mkdtemp(prefix="linked-", dir=SITE)
+        self.addCleanup(shutil.rmtree, folder)
+        name = os.path.basename(folder)
+        png = page_driver.encode_png_rgb(width, height, stripes)
+        with open(os.path.join(folder, "box.glb"), "wb") as f:
+            f.write(page_driver.encode_glb(*page_driver.textured_box_gltf("image/png", png)))
+        ppm = os.path.join(folder, "checks.ppm")
+        with open(ppm, "wb") as f:
+            f.write(b"P6 %d %d 255\n" % (width, height) + checks)
+        jpeg = os.path.join(folder, "checks.jpg")
+        subprocess.run(["cjpeg", "-quality", "95", "-sample", "1x1", "-outfile", jpeg, ppm],
+                       check=True)
+        os.makedirs(os.path.join(folder, "parts", "maps"))
+        document, geometry = page_driver.textured_box_gltf(None, None, "box.bin", "maps/checks.png")
+        with open(os.path.join(folder, "parts", "box.gltf"), "w") as f:
+            f.write(document)
+        with open(os.path.join(folder, "parts", "box.bin"), "wb") as f:
+            f.write(geometry)
+        with open(os.path.join(folder, "parts", "maps", "checks.png"), "wb") as f:
+            f.write(page_driver.encode_png_rgb(width, height, checks))
+
+        glb, gltf = os.path.join(folder, "box.glb"), os.path.join(folder, "parts", "box.gltf")
+        shipped_texture = os.path.join(SCENE, "txt.tif")
+        # (what, query, the native run's options, options of a picture the
+        # page's must not be: the file's own texture is the one shown)
+        for what, query, native_args, other_args in (
+                ("GLB with its PNG", "&model=%s/box.glb" % name, ["--model", glb],
+                 ["--model", glb, "--texture", shipped_texture]),
+                ("GLB with a linked JPEG", "&model=%s/box.glb&texture=%s/checks.jpg" % (name, name),
+                 ["--model", glb, "--texture", jpeg], ["--model", glb]),
+                ("glTF with its buffer and PNG", "&model=%s/parts/box.gltf" % name,
+                 ["--model", gltf], ["--model", gltf, "--texture", shipped_texture])):
+            with self.subTest(what):
+                page = self.run_page(query + "&fit", 1)
+                native = page_driver.run_native(DEMO, SCENE, native_args + ["--fit"], 1)
+                self.assertMatchesNative(page, native, what + ", first frame")
+                other = page_driver.run_native(DEMO, SCENE, other_args + ["--fit"], 1)
+                self.assertGreater(page_driver.compare(page[2], other[2])[0],
+                                   0.02 * len(other[2]) / 3, what + ": not its own texture")
+
+    def test_links_outside_the_page_are_refused_and_the_demo_runs_on(self):
+        shipped = page_driver.run_native(DEMO, SCENE, [], 1)
+        for link in ("../x.glb", "http://elsewhere/x.glb", "/x.glb"):
+            with self.subTest(link):
+                page = self.run_page("&model=" + link, 1)
+                lines = [line for line in browser.evaluate("Module.errLines")
+                         if line.startswith(link + ": not opened")]
+                self.assertEqual(len(lines), 1, browser.evaluate("Module.errLines"))
+                self.assertIn(lines[0], browser.evaluate("document.getElementById('log').textContent"))
+                self.assertMatchesNative(page, shipped, "the shipped scene after refusing " + link)
 
 
 if __name__ == "__main__":
