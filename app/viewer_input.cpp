@@ -152,6 +152,7 @@ void OnDropFiles(HWND window, HDROP drop) {
     if (!path.empty() && HasContext()) OpenSceneFile(window, path);
   }
   DragFinish(drop);
+  ReleaseDroppedFiles({RequestedScene.modelPath, RequestedScene.texturePath});
 }
 
 void ShowNotice(HWND window, const std::string& text) {
