@@ -13,6 +13,7 @@ import re
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -200,6 +201,113 @@ class WebPageTest(unittest.TestCase):
             self.assertEqual(page_driver.compare(before[2], after[2])[0], 0,
                              "an unreadable file changed the picture")
 
+    def test_keys_reach_the_demo_only_from_the_canvas_and_p_downloads_the_frame(self):
+        with tempfile.TemporaryDirectory() as downloads:
+            browser.call("Browser.setDownloadBehavior", behavior="allow", downloadPath=downloads)
+            browser.open(site.url)
+            self.pause()
+            first = page_driver.run_native(DEMO, SCENE, [], 1)
+            # With the file picker focused, a held Left is the page's, not the demo's.
+            browser.evaluate("document.getElementById('pick').focus()")
+            browser.key("keyDown", "ArrowLeft", "ArrowLeft", 37)
+            self.run_frames(5)
+            browser.key("keyUp", "ArrowLeft", "ArrowLeft", 37)
+            self.run_frames(2)
+            self.assertMatchesNative(browser.canvas_rgb(), first, "keys off the canvas")
+            # A click gives the canvas the focus; F12 stays the browser's, P downloads.
+            box = browser.evaluate("(() => { const r = document.getElementById('canvas')"
+                                   ".getBoundingClientRect(); return [r.x, r.y]; })()")
+            browser.mouse("mousePressed", box[0] + 5, box[1] + 5, button="left", buttons=1)
+            browser.mouse("mouseReleased", box[0] + 5, box[1] + 5, button="left", buttons=0)
+            self.assertEqual(browser.evaluate("document.activeElement.id"), "canvas")
+            for key, code, vk in (("F12", "F12", 123), ("p", "KeyP", 80)):
+                browser.key("keyDown", key, code, vk)
+                browser.key("keyUp", key, code, vk)
+                self.run_frames(2)
+            browser.wait_for("Module.screenshotsOffered === 1")
+            path = os.path.join(downloads, "shadow-volume-0001.png")
+            for _ in range(200):  # the browser writes the download on its own time
+                if os.path.exists(path):
+                    break
+                time.sleep(0.1)
+            self.assertEqual(sorted(os.listdir(downloads)), ["shadow-volume-0001.png"])
+            with open(path, "rb") as f:
+                self.assertMatchesNative(page_driver.decode_png_rgb(f.read()), first,
+                                         "downloaded screenshot")
+
+    def test_large_model_in_exact_mode_draws_as_native(self):
+        # 73,000 triangles that share no edge: the exact volumes' sides send
+        # about 1.3 million vertices, past the GL emulation's buffer (16 MB)
+        # in one batch, which stops the page's frames.
+        with tempfile.TemporaryDirectory() as scratch:
+            model = os.path.join(scratch, "soup.3ds")
+            write_triangle_soup(model)
+            browser.open(site.url + "?shadows=exact")
+            self.pause()
+            self.pick(model)
+            self.run_frames(3)
+            self.assertEqual(browser.evaluate("Module.exitCode"), None)
+            native = page_driver.run_native(DEMO, SCENE, ["--shadows", "exact", "--model", model], 1)
+            self.assertMatchesNative(browser.canvas_rgb(), native, "73,000 faces, exact")
+
+    def test_dropped_copies_are_deleted_once_replaced_and_names_stay_whole(self):
+        with tempfile.TemporaryDirectory() as scratch:
+            tiff = os.path.join(scratch, "stripes.tif")
+            ppm = os.path.join(scratch, "stripes.ppm")
+            with open(ppm, "wb") as f:
+                f.write(b"P6 8 8 255\n" + bytes(range(192)))
+            subprocess.run(["ppm2tiff", "-c", "lzw", ppm, tiff], check=True)
+            split = os.path.join(scratch, "two\nlines.tif")
+            os.link(tiff, split)
+            browser.open(site.url)
+            self.pause()
+            seen = browser.evaluate("Module.errLines.length")
+            self.pick(tiff)
+            self.run_frames(2)
+            self.assertTrue(browser.evaluate("Module.FS.analyzePath('/picked/1').exists"))
+            self.pick(split)
+            self.run_frames(2)
+            self.assertEqual(browser.evaluate("Module.errLines.slice(%d)" % seen), [])
+            self.assertFalse(browser.evaluate("Module.FS.analyzePath('/picked/1').exists"))
+            self.assertEqual(browser.evaluate("Module.FS.readdir('/picked/2')"),
+                             [".", "..", "two_lines.tif"])
+
+
+def write_triangle_soup(path):
+    """A 3DS file of a textured floor at z = -20, a square caster above it
+    at z = 10, and, hidden under the floor at z = -25, 72,900 small
+    triangles that share no edge: each casts an exact volume with open
+    sides, about 1.3 million vertices in all, though the picture is that of
+    the floor and the caster alone (big triangles, the same on any
+    rasteriser)."""
+    import struct
+
+    def chunk(ident, body):
+        return struct.pack("<HI", ident, 6 + len(body)) + body
+
+    def square(half, z):
+        a, b, c, d = (-half, -half, z), (half, -half, z), (half, half, z), (-half, half, z)
+        return [(a, b, c), (a, c, d)]
+
+    soup = []
+    for i in range(270):
+        for j in range(270):
+            x, y = -54 + 0.4 * i, -54 + 0.4 * j
+            soup.append(((x, y, -25.0), (x + 0.3, y, -25.0), (x, y + 0.3, -25.0)))
+    parts = [square(90.0, -20.0), square(10.0, 10.0)]
+    parts += [soup[start:start + 20000] for start in range(0, len(soup), 20000)]
+    objects = b""
+    for number, part in enumerate(parts):
+        corners = [corner for t in part for corner in t]
+        vertices = b"".join(struct.pack("<3f", *corner) for corner in corners)
+        mapping = b"".join(struct.pack("<2f", x / 180 + 0.5, y / 180 + 0.5) for x, y, _ in corners)
+        faces = b"".join(struct.pack("<4H", 3 * i, 3 * i + 1, 3 * i + 2, 0) for i in range(len(part)))
+        mesh = (chunk(0x4110, struct.pack("<H", len(corners)) + vertices) +
+                chunk(0x4140, struct.pack("<H", len(corners)) + mapping) +
+                chunk(0x4120, struct.pack("<H", len(part)) + faces))
+        objects += chunk(0x4000, b"part%d\0" % number + chunk(0x4100, mesh))
+    with open(path, "wb") as f:
+        f.write(chunk(0x4D4D, chunk(0x3D3D, objects)))
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)
