@@ -250,7 +250,7 @@ class WebPageTest(unittest.TestCase):
             native = page_driver.run_native(DEMO, SCENE, ["--shadows", "exact", "--model", model], 1)
             self.assertMatchesNative(browser.canvas_rgb(), native, "73,000 faces, exact")
 
-    def test_dropped_copies_are_deleted_once_replaced_and_names_stay_whole(self):
+    def test_dropped_copies_are_deleted_once_replaced_and_names_and_folders_are_kept_apart(self):
         with tempfile.TemporaryDirectory() as scratch:
             tiff = os.path.join(scratch, "stripes.tif")
             ppm = os.path.join(scratch, "stripes.ppm")
@@ -271,6 +271,22 @@ class WebPageTest(unittest.TestCase):
             self.assertFalse(browser.evaluate("Module.FS.analyzePath('/picked/1').exists"))
             self.assertEqual(browser.evaluate("Module.FS.readdir('/picked/2')"),
                              [".", "..", "two_lines.tif"])
+            # A folder dropped with a file: one line names it, the file still goes in.
+            folder = os.path.join(scratch, "models")
+            os.mkdir(folder)
+            box = browser.evaluate("(() => { const r = document.getElementById('drop')"
+                                   ".getBoundingClientRect(); return [r.x + 20, r.y + 10]; })()")
+            data = {"items": [], "files": [folder, tiff], "dragOperationsMask": 1}
+            for kind in ("dragEnter", "dragOver", "drop"):
+                browser.call("Input.dispatchDragEvent", session=True, type=kind, x=box[0], y=box[1],
+                             data=data)
+            browser.wait_for("Module.filesHanded === 3")
+            self.run_frames(2)
+            self.assertEqual(browser.evaluate("Module.errLines.slice(%d)" % seen),
+                             ['"models": a folder; drop the files inside it instead'])
+            self.assertEqual(browser.evaluate("Module.FS.readdir('/picked/3')"),
+                             [".", "..", "stripes.tif"])
+            self.assertFalse(browser.evaluate("Module.FS.analyzePath('/picked/2').exists"))
 
 
 def write_triangle_soup(path):
