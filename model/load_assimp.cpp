@@ -92,9 +92,12 @@ class ConfinedIOSystem : public Assimp::IOSystem {
     std::string why;
     FolderFile located;
     FileBytes file;
-    if (LocateInFolder(folder_, name, &located, &why)) file = ReadLocated(located, kModelFileLimits, &why);
-    if (!located.path.empty()) NoteFileRead(located.path, seen_);
-    if (located.path.empty() || file.failure != FileFailure::kNone) {
+    const bool found = LocateInFolder(folder_, name, &located, &why);
+    if (found) {
+      NoteFileRead(located.path, seen_);  // even when unreadable now: a save may fix it
+      file = ReadLocated(located, kModelFileLimits, &why);
+    }
+    if (!found || file.failure != FileFailure::kNone) {
       if (seen_->refused.empty() && why.find("outside") != std::string::npos) seen_->refused = name;
       return nullptr;
     }
