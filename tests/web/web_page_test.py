@@ -1,7 +1,9 @@
 """The web page (built by scripts/build-web) in headless Chromium against the
 native demo run headless on Mesa: the first frame in each shadow mode, a
-scripted key run, real key events sent through the DevTools protocol, a TIFF
-picked in the page's file input, and files the page cannot read.
+scripted key run, real key events sent through the DevTools protocol (taken
+only from the focused canvas; P's download), a TIFF picked in the page's file
+input, files the page cannot read, dropped copies and folders, and a model
+whose exact volumes overflow one immediate-mode batch.
 
 Environment: SV_WEB_SITE (the site folder), SV_DEMO (the native
 shadow_volume), SV_SCENE_DIR (the shipped scene it reads), SV_CHROMIUM
