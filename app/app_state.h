@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/win32.h"
 #include "render/key_motion.h"
@@ -34,7 +35,7 @@ struct ViewerState {
   bool screenshotPending = false;  // P / F12: save the next frame drawn
   bool fullscreen = false;         // F11's state as the platform reported it
   bool watch = false;              // --watch, set by main
-  bool watching = false;           // the current files are being watched
+  std::vector<std::string> watchedFiles;  // what --watch watches now: the scene's files
   std::string notice;              // a message in the title, e.g. why a drop failed
   uint32_t noticeUntil = 0;        // timeGetTime() when the notice gives way to the rate
   TextPanel helpPanel;             // the overlay's laid-out quads, kept between frames

@@ -323,7 +323,7 @@ const char* RunUsage() {
          "  --texture FILE       lay this texture (TIFF, PNG or JPEG) over the whole model\n"
          "                       instead of txt.tif or the model's own textures\n"
          "  --fit                centre the model and scale it so its largest half-extent is 50\n"
-         "  --watch              reload the model and the texture when they change on disk\n"
+         "  --watch              reload the model, its second files and textures when saved\n"
          "  --shadows MODE       blend (blended volumes, the default), exact (volumes counted\n"
          "                       in the stencil buffer), traced (ray-traced) or off\n"
          "  --truth              mark the pixels where the mode's shadow differs from the\n"

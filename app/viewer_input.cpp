@@ -3,6 +3,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <initializer_list>
 #include <string>
@@ -160,10 +161,7 @@ bool OpenSceneFile(HWND window, const std::string& path) {
   std::string why;
   const bool image = IsImageName(path);
   const bool replaced = image ? ReplaceTexture(path, &why) : ReplaceModel(path, false, &why);
-  if (replaced) {
-    Viewer.watching = false;  // the watch follows the new file
-    return true;
-  }
+  if (replaced) return true;  // the watch follows the new files at the frame's end
   std::fprintf(stderr, "%s\n", why.c_str());
   std::fflush(stderr);
   ShowNotice(window, "Shadow Volume - " + why);
@@ -191,6 +189,7 @@ void OnDropFiles(HWND window, HDROP drop) {
     if (holdsModel && (IsImageName(path) || IsSecondFileName(path))) continue;
     if (HasContext()) OpenSceneFile(window, path);
   }
+  ReleaseDroppedFiles({RequestedScene.modelPath, RequestedScene.texturePath});
 }
 
 void ShowNotice(HWND window, const std::string& text) {
@@ -219,25 +218,37 @@ void SaveScreenshotIfAsked(HWND window) {
 
 void ReloadWatchedFiles(HWND window) {
   if (!Viewer.watch || !HasContext()) return;
-  if (!Viewer.watching) {
-    Viewer.watching = true;
+  const SceneFiles files = FilesOfScene();
+  std::vector<std::string> watched = files.model;
+  watched.insert(watched.end(), files.textures.begin(), files.textures.end());
+  // Watches are remade only when the scene's files change (a new model, a
+  // model that now names other files): a change in between would be lost.
+  if (watched != Viewer.watchedFiles) {
+    Viewer.watchedFiles = watched;
     std::string error;
-    if (!WatchFiles({RequestedScene.modelPath, RequestedScene.texturePath}, "--watch", &error))
-      std::fprintf(stderr, "%s\n", error.c_str());
+    if (!WatchFiles(watched, "--watch", &error)) std::fprintf(stderr, "%s\n", error.c_str());
+  }
+  const std::vector<std::string> changed = ChangedWatchedFiles();
+  auto reported = [window](bool reloaded, const std::string& line, const std::string& why) {
+    std::fprintf(stderr, "%s\n", reloaded ? line.c_str() : why.c_str());
+    if (!reloaded) ShowNotice(window, "Shadow Volume - " + why);
+    std::fflush(stderr);
+  };
+  // Any file the model was read from reads the whole model again, its
+  // textures with it; else each texture saved is read again alone.
+  for (const std::string& path : changed) {
+    if (std::find(files.model.begin(), files.model.end(), path) == files.model.end()) continue;
+    const std::string model = RequestedScene.modelPath;
+    std::string why;
+    const bool reloaded = ReplaceModel(model, true, &why);
+    reported(reloaded,
+             model + ": reloaded, " + std::to_string(LoadedScene.texturedFaceCount) + " faces" +
+                 (path == model ? "" : " (" + path + " changed)"),
+             why);
     return;
   }
-  for (const std::string& path : ChangedWatchedFiles()) {
+  for (const std::string& path : changed) {
     std::string why;
-    const bool model = path == RequestedScene.modelPath;
-    const bool reloaded = model ? ReplaceModel(path, true, &why) : ReplaceTexture(path, &why);
-    if (reloaded && model) {
-      std::fprintf(stderr, "%s: reloaded, %d faces\n", path.c_str(), LoadedScene.texturedFaceCount);
-    } else if (reloaded) {
-      std::fprintf(stderr, "%s: reloaded\n", path.c_str());
-    } else {
-      std::fprintf(stderr, "%s\n", why.c_str());
-      ShowNotice(window, "Shadow Volume - " + why);
-    }
-    std::fflush(stderr);
+    reported(ReloadTextureFile(path, &why), path + ": reloaded", why);
   }
 }

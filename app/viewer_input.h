@@ -34,8 +34,7 @@ bool OnViewerKey(HWND window, WPARAM virtualKey, LPARAM lParam);
 // Releases the drop.
 void OnDropFiles(HWND window, HDROP drop);
 
-// Opens one file as OnDropFiles does; the scripted and the watched reloads
-// use it too. True when it replaced the model or the texture.
+// Opens one file as OnDropFiles does; the scripted drops use it too. True when it replaced the model or the texture.
 bool OpenSceneFile(HWND window, const std::string& path);
 
 // Puts `text` in the title of `window` for kNoticeMilliseconds; the frame
@@ -43,11 +42,13 @@ bool OpenSceneFile(HWND window, const std::string& path);
 constexpr uint32_t kNoticeMilliseconds = 4000;
 void ShowNotice(HWND window, const std::string& text);
 
-// The end-of-frame step's last part with --watch: the first call starts
-// watching the model and texture files; each call then reloads those written
-// anew since the last (the view stays where it is). A file that cannot be
-// used keeps the last good one, with one line on standard error; a reload
-// says so in one line. Nothing without --watch.
+// The end-of-frame step's last part with --watch: watches the files the
+// scene was read from (render/scene_reload.h, FilesOfScene), following them
+// when the scene changes, and reloads what was written anew since the last
+// call (the view stays where it is): the model when it or a second file it
+// read changed, else each changed texture alone. A file that cannot be used
+// keeps the last good one, with one line on standard error; a reload says so
+// in one line. Nothing without --watch.
 void ReloadWatchedFiles(HWND window);
 
 // The end-of-frame step's viewer part before the swap: the help overlay

@@ -61,14 +61,24 @@ class ByteStream : public Assimp::IOStream {
   FileBytes owned_;
 };
 
+// Adds `path` to the files the read opened, once, up to kMaxFilesRead.
+void NoteFileRead(const std::string& path, AssimpReport* seen) {
+  std::vector<std::string>& files = seen->filesRead;
+  if (files.size() < kMaxFilesRead && path.size() <= kMaxFileReadPath &&
+      std::find(files.begin(), files.end(), path) == files.end())
+    files.push_back(path);
+}
+
 // Serves the model's own name from memory and every other name from the
-// model's folder, through ReadInFolder; refuses the rest.
+// model's folder, through LocateInFolder and ReadLocated; refuses the rest.
+// Notes in `seen` the first name refused as outside the folder and each
+// file it served, as located.
 class ConfinedIOSystem : public Assimp::IOSystem {
  public:
   ConfinedIOSystem(const uint8_t* data, size_t size, std::string folder, std::string modelName,
-                   std::string* refused)
+                   AssimpReport* seen)
       : data_(data), size_(size), folder_(std::move(folder)), modelName_(std::move(modelName)),
-        refused_(refused) {}
+        seen_(seen) {}
 
   bool Exists(const char* name) const override {
     return IsModel(name) || !FindInFolder(folder_, name, nullptr).empty();
@@ -80,9 +90,15 @@ class ConfinedIOSystem : public Assimp::IOSystem {
       return nullptr;
     if (IsModel(name)) return new ByteStream(data_, size_);
     std::string why;
-    FileBytes file = ReadInFolder(folder_, name, kModelFileLimits, &why);
-    if (file.failure != FileFailure::kNone) {
-      if (refused_->empty() && why.find("outside") != std::string::npos) *refused_ = name;
+    FolderFile located;
+    FileBytes file;
+    const bool found = LocateInFolder(folder_, name, &located, &why);
+    if (found) {
+      NoteFileRead(located.path, seen_);  // even when unreadable now: a save may fix it
+      file = ReadLocated(located, kModelFileLimits, &why);
+    }
+    if (!found || file.failure != FileFailure::kNone) {
+      if (seen_->refused.empty() && why.find("outside") != std::string::npos) seen_->refused = name;
       return nullptr;
     }
     const uint8_t* bytes = file.data;
@@ -103,7 +119,7 @@ class ConfinedIOSystem : public Assimp::IOSystem {
   size_t size_;
   std::string folder_;
   std::string modelName_;
-  std::string* refused_;
+  AssimpReport* seen_;
 };
 
 // Copies `text` into a name field, cut at kNameSize - 1 bytes.
@@ -327,7 +343,7 @@ Scene* LoadAssimpSceneFromBytes(const uint8_t* data, size_t size, const std::str
     Assimp::Importer importer;
     // The name assimp is given keeps the extension that chooses the importer.
     const std::string name = LastComponent(path).empty() ? "model" : LastComponent(path);
-    importer.SetIOHandler(new ConfinedIOSystem(data, size, FolderOf(path), name, &seen.refused));
+    importer.SetIOHandler(new ConfinedIOSystem(data, size, FolderOf(path), name, &seen));
     const aiScene* raw = importer.ReadFile(name, 0);
     if (raw == nullptr) {
       *error = importer.GetErrorString();

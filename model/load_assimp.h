@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "model/model_limits.h"
 #include "model/scene.h"
@@ -24,7 +25,16 @@ struct AssimpReport {
   int64_t placedTriangles = 0;  // what pre-transforming would make: triangles and vertices of
   int64_t placedVertices = 0;   // every mesh once per node naming it (model/model_limits.h)
   bool overLimit = false;       // those counts exceed the limits: no scene was made
+  // The second files the read opened (a glTF's buffers, an OBJ's material
+  // library), as located in the model's folder (io/folder_lookup.h), each
+  // once, in the order first opened; at most kMaxFilesRead of them.
+  std::vector<std::string> filesRead;
 };
+
+// The bounds of AssimpReport::filesRead: further files, or longer paths,
+// are not listed.
+constexpr size_t kMaxFilesRead = 256;
+constexpr size_t kMaxFileReadPath = 4096;
 
 // Reads the model whose `size` bytes are at `data`; `path` is the file they
 // came from (its folder is where second files are looked up, its name tells

@@ -188,6 +188,8 @@ void PutReport(Writer& w, const AssimpReport& report) {
   w.Put(report.placedTriangles);
   w.Put(report.placedVertices);
   w.Put(static_cast<uint8_t>(report.overLimit));
+  w.Put(static_cast<uint64_t>(report.filesRead.size()));
+  for (const std::string& file : report.filesRead) w.PutText(file);
 }
 
 bool GetReport(Reader& r, AssimpReport* report) {
@@ -197,7 +199,12 @@ bool GetReport(Reader& r, AssimpReport* report) {
                   r.GetText(&report->refused, kMaxText) && r.Get(&report->placedTriangles) &&
                   r.Get(&report->placedVertices) && r.Get(&overLimit);
   report->overLimit = overLimit != 0;
-  return ok;
+  uint64_t files = 0;
+  if (!ok || !r.Get(&files) || files > kMaxFilesRead) return false;
+  report->filesRead.resize(files);
+  for (std::string& file : report->filesRead)
+    if (!r.GetText(&file, kMaxFileReadPath)) return false;
+  return true;
 }
 
 void PutSceneFields(Writer& w, const Scene& scene) {

@@ -118,6 +118,17 @@ int BackendRunFrames(bool (*frame)(int* exitCode));
 // an offscreen surface cannot). The size change arrives as an event.
 bool BackendToggleFullscreen(BackendSurface* surface);
 
+// Hands a screenshot to the user the backend's own way, when it has one (the
+// page offers it as a download named `name`); false when it has none, and
+// the core writes the file. `rgb`: upright 8-bit RGB rows, top row first.
+bool BackendDeliverScreenshot(const std::string& name, int width, int height,
+                              const uint8_t* rgb);
+
+// Deletes the copies of dropped files the backend made (the page copies
+// each drop into its memory) that lie in no folder holding a path of
+// `inUse`. A backend that hands over the user's own files deletes nothing.
+void BackendReleaseDroppedFiles(const std::vector<std::string>& inUse);
+
 // ---- Supplied by the core, for a backend's event pump ----
 
 // Keeps `reason` for PlatformFailureReason.

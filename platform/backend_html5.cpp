@@ -7,11 +7,20 @@
 // becomes WM_SIZE, and the frames run on the browser's animation frames
 // (emscripten_set_main_loop). The only file that sees Emscripten.
 //
+// Keys are taken only while the canvas has the focus (it is focusable, and
+// the page focuses it on a click), so the page's own controls keep Tab,
+// Space and Enter; Shift+Tab and F12 (the developer tools) stay the
+// browser's, and keys held when the focus leaves are released. Screenshots
+// are offered as downloads; the copies of dropped files the page made are
+// deleted once the program no longer uses them.
+//
 // Limits: one window (a second one shares the canvas); WebGL2 is required
 // (with WebGL1, non-power-of-two textures with GL_REPEAT draw black); depth
 // is 24 bits at most; the swap is the browser's, after each frame returns.
 #include <GL/gl.h>
+#include <dirent.h>
 #include <emscripten.h>
+#include <unistd.h>
 #include <emscripten/html5.h>
 
 #include <algorithm>
@@ -45,6 +54,8 @@ struct WebState {
   int mouseX = 0;           // the cursor's last position on the canvas, pixels
   int mouseY = 0;
   bool (*frame)(int* exitCode) = nullptr;  // the step RunFrameLoop was given
+  std::vector<WPARAM> keysHeld;            // pressed on the canvas, not yet released
+  std::vector<std::string> dropFolders;    // folders of the page's copies of dropped files
 };
 
 WebState& Web() {
@@ -53,7 +64,9 @@ WebState& Web() {
 }
 
 // The one key table: KeyboardEvent.code of the non-character keys and their
-// virtual-key codes. Letters and digits are handled by VirtualKeyOf.
+// virtual-key codes. Letters and digits are handled by VirtualKeyOf. F12 is
+// not in it: it opens the browser's developer tools (the page's screenshot
+// key is P).
 struct KeyPair {
   const char* code;
   WPARAM virtualKey;
@@ -78,7 +91,7 @@ constexpr KeyPair kKeyTable[] = {
     {"F3", VK_F3},                {"F4", VK_F4},                  {"F5", VK_F5},
     {"F6", VK_F6},                {"F7", VK_F7},                  {"F8", VK_F8},
     {"F9", VK_F9},                {"F10", VK_F10},                {"F11", VK_F11},
-    {"F12", VK_F12},              {"NumLock", VK_NUMLOCK},        {"ScrollLock", VK_SCROLL},
+    {"NumLock", VK_NUMLOCK},      {"ScrollLock", VK_SCROLL},
     {"Semicolon", VK_OEM_1},      {"Equal", VK_OEM_PLUS},         {"Comma", VK_OEM_COMMA},
     {"Minus", VK_OEM_MINUS},      {"Period", VK_OEM_PERIOD},      {"Slash", VK_OEM_2},
     {"Backquote", VK_OEM_3},      {"BracketLeft", VK_OEM_4},      {"Backslash", VK_OEM_5},
@@ -115,16 +128,36 @@ WPARAM VirtualKeyOf(const EmscriptenKeyboardEvent& event) {
 // full screen, the developer tools and Ctrl shortcuts stay the browser's.
 bool KeepFromBrowser(WPARAM key, const EmscriptenKeyboardEvent& event) {
   if (event.ctrlKey || event.metaKey) return false;
-  return key != VK_F5 && key != VK_F11 && key != VK_F12;
+  return key != VK_F5 && key != VK_F11;
 }
 
+// Key events on the canvas, which has them only while it has the focus.
 EM_BOOL OnKey(int eventType, const EmscriptenKeyboardEvent* event, void*) {
+  WebState& state = Web();
   const WPARAM key = VirtualKeyOf(*event);
   HWND window = PlatformFocusWindow();
   if (key == 0 || window == nullptr) return EM_FALSE;
   const bool down = eventType == EMSCRIPTEN_EVENT_KEYDOWN;
+  // Shift+Tab moves the focus back out of the canvas, as on any page.
+  if (key == VK_TAB && event->shiftKey && down) return EM_FALSE;
+  std::vector<WPARAM>& held = state.keysHeld;
+  const auto at = std::find(held.begin(), held.end(), key);
+  if (down && at == held.end()) held.push_back(key);
+  if (!down && at != held.end()) held.erase(at);
   QueueKeyMessage(window, key, down, event->repeat != 0, event->altKey != 0);
   return KeepFromBrowser(key, *event) ? EM_TRUE : EM_FALSE;
+}
+
+// The canvas lost the focus: its key releases will not come, so every key
+// held is released now, as a window losing the focus sees it.
+EM_BOOL OnBlur(int, const EmscriptenFocusEvent*, void*) {
+  WebState& state = Web();
+  HWND window = PlatformFocusWindow();
+  if (window != nullptr) {
+    for (WPARAM key : state.keysHeld) QueueKeyMessage(window, key, false, false, false);
+  }
+  state.keysHeld.clear();
+  return EM_FALSE;
 }
 
 // The canvas's pixels per CSS pixel (its drawing buffer over its shown size).
@@ -238,8 +271,9 @@ void AnimationFrame() {
 bool BackendStart() {
   WebState& state = Web();
   if (state.started) return true;
-  emscripten_set_keydown_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_TRUE, OnKey);
-  emscripten_set_keyup_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_TRUE, OnKey);
+  emscripten_set_keydown_callback(kCanvas, nullptr, EM_TRUE, OnKey);
+  emscripten_set_keyup_callback(kCanvas, nullptr, EM_TRUE, OnKey);
+  emscripten_set_blur_callback(kCanvas, nullptr, EM_TRUE, OnBlur);
   void* const onCanvas = const_cast<char*>(kCanvas);
   emscripten_set_mousedown_callback(kCanvas, onCanvas, EM_TRUE, OnMouse);
   emscripten_set_mousemove_callback(kCanvas, onCanvas, EM_TRUE, OnMouse);
@@ -418,5 +452,73 @@ extern "C" EMSCRIPTEN_KEEPALIVE void WebDropFiles(const char* paths) {
     if (end > start) files.push_back(text.substr(start, end - start));
     start = end + 1;
   }
+  std::vector<std::string>& folders = Web().dropFolders;
+  for (const std::string& file : files) {
+    const size_t slash = file.rfind('/');
+    const std::string folder = slash == std::string::npos || slash == 0 ? "" : file.substr(0, slash);
+    if (!folder.empty() && std::find(folders.begin(), folders.end(), folder) == folders.end())
+      folders.push_back(folder);
+  }
   if (!files.empty()) QueueDroppedFiles(window, std::move(files));
+}
+
+// The page writes each drop into a folder of its own (/picked/N), flat.
+void BackendReleaseDroppedFiles(const std::vector<std::string>& inUse) {
+  std::vector<std::string>& folders = Web().dropFolders;
+  for (auto folder = folders.begin(); folder != folders.end();) {
+    const std::string prefix = *folder + "/";
+    const bool used = std::any_of(inUse.begin(), inUse.end(), [&](const std::string& path) {
+      return path.compare(0, prefix.size(), prefix) == 0;
+    });
+    if (used) {
+      ++folder;
+      continue;
+    }
+    if (DIR* dir = opendir(folder->c_str())) {
+      while (const dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") unlink((prefix + name).c_str());
+      }
+      closedir(dir);
+    }
+    rmdir(folder->c_str());
+    folder = folders.erase(folder);
+  }
+}
+
+// The frame is drawn into a canvas of its own and offered as a PNG download
+// (Module.screenshotsOffered counts them, for the page's tests). No comma
+// may stand outside parentheses in the script: EM_ASM is a macro.
+bool BackendDeliverScreenshot(const std::string& name, int width, int height, const uint8_t* rgb) {
+  EM_ASM(
+      {
+        let name = String();
+        for (let at = $0; HEAPU8[at] != 0; ++at) name += String.fromCharCode(HEAPU8[at]);
+        const width = $1;
+        const height = $2;
+        const canvas = document.createElement('canvas');
+        canvas.width = width;
+        canvas.height = height;
+        const context = canvas.getContext('2d');
+        const image = context.createImageData(width, height);
+        for (let i = 0, j = $3; i < width * height * 4; i += 4, j += 3) {
+          image.data[i] = HEAPU8[j];
+          image.data[i + 1] = HEAPU8[j + 1];
+          image.data[i + 2] = HEAPU8[j + 2];
+          image.data[i + 3] = 255;
+        }
+        context.putImageData(image, 0, 0);
+        canvas.toBlob((blob) => {
+          const link = document.createElement('a');
+          link.href = URL.createObjectURL(blob);
+          link.download = name;
+          document.body.appendChild(link);
+          link.click();
+          link.remove();
+          setTimeout(() => URL.revokeObjectURL(link.href), 60000);
+          Module.screenshotsOffered = (Module.screenshotsOffered || 0) + 1;
+        }, 'image/png');
+      },
+      name.c_str(), width, height, rgb);
+  return true;
 }

@@ -550,3 +550,11 @@ bool BackendToggleFullscreen(BackendSurface* surface) {
     return fullscreen;
   return !fullscreen;
 }
+
+// A window's screenshots are files in the current directory.
+bool BackendDeliverScreenshot(const std::string&, int, int, const uint8_t*) {
+  return false;
+}
+
+// Dropped files are the user's own.
+void BackendReleaseDroppedFiles(const std::vector<std::string>&) {}

@@ -115,6 +115,13 @@ int RunFrameLoop(bool (*frame)(int* exitCode));
 // either way.
 bool SaveScreenshot(HWND window, std::string* path);
 
+// Says which files the program still uses after a drop (the model and the
+// texture; a model's second files lie in its folder). Where the layer made
+// copies of dropped files (the web page keeps them in memory), the copies in
+// no folder of `inUse` are deleted; dropped files of the user's own are
+// never touched.
+void ReleaseDroppedFiles(const std::vector<std::string>& inUse);
+
 // Switches `window` between fullscreen (the desktop's size, no frame) and its
 // windowed size; the size change arrives as WM_SIZE. Returns whether the
 // window is fullscreen afterwards; a surface that cannot change (headless)

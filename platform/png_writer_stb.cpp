@@ -1,7 +1,7 @@
 // The PNG writer of a build without libpng (the web page): stb_image_write
 // (Debian's libstb-dev) encodes the image in memory, and the file is written
 // in one piece, so a failure leaves nothing behind. In the page the files go
-// into its own file system, where the page picks up screenshots to download.
+// into its own file system (captures; screenshots are offered as downloads).
 #include "platform/png_writer.h"
 
 #include <fcntl.h>

@@ -183,6 +183,18 @@ bool SaveScreenshot(HWND window, std::string* path) {
   const std::vector<uint8_t> rgb =
       surface != nullptr ? ReadFrameUpright(surface, &width, &height) : std::vector<uint8_t>{};
   std::string error = "the window has no pixels";
+  if (!rgb.empty() && NextScreenshotNumber <= kLastScreenshotNumber) {
+    char name[32];
+    std::snprintf(name, sizeof name, "shadow-volume-%04u.png", NextScreenshotNumber);
+    // The page has no folder of the user's to write into: it offers a download.
+    if (BackendDeliverScreenshot(name, width, height, rgb.data())) {
+      ++NextScreenshotNumber;
+      *path = name;
+      std::printf("%s\n", name);
+      std::fflush(stdout);
+      return true;
+    }
+  }
   while (!rgb.empty() && NextScreenshotNumber <= kLastScreenshotNumber) {
     char name[32];
     std::snprintf(name, sizeof name, "shadow-volume-%04u.png", NextScreenshotNumber);
@@ -204,4 +216,8 @@ bool SaveScreenshot(HWND window, std::string* path) {
     error = "shadow-volume-0001.png to shadow-volume-99999.png all exist";
   std::fprintf(stderr, "shadow_volume: screenshot not saved: %s\n", error.c_str());
   return false;
+}
+
+void ReleaseDroppedFiles(const std::vector<std::string>& inUse) {
+  BackendReleaseDroppedFiles(inUse);
 }

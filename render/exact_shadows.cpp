@@ -14,6 +14,8 @@ extern "C" void glStencilOpSeparate(GLenum face, GLenum fail, GLenum zfail, GLen
 #include <cstdio>
 #include <cstring>
 
+#include "render/immediate_batch.h"
+
 namespace {
 
 constexpr GLenum kIncrWrap = 0x8507;  // GL_INCR_WRAP (OpenGL 1.4, GL_EXT_stencil_wrap)
@@ -26,12 +28,12 @@ void DrawIndexed(const ExactShadowVolume& volume, const uint32_t* first, int32_t
                  const float* rgba, bool streamIndices) {
   if (streamIndices) {
     const float* vertices = volume.Vertices();
-    glBegin(GL_TRIANGLES);
+    ImmediateBatch batch(GL_TRIANGLES);
     for (int32_t i = 0; i < count; ++i) {
+      batch.Vertex();
       if (rgba != nullptr) glColor4fv(rgba);
       glVertex4fv(vertices + 4 * static_cast<size_t>(first[i]));
     }
-    glEnd();
     return;
   }
   if (rgba != nullptr) glColor4fv(rgba);
@@ -256,7 +258,7 @@ void DrawExactVolumes(const ExactShadowVolume& volume, bool streamIndices) {
 
 void DrawBlendVolumes(const ShadowVolume& volume, Vec3 light, Vec3 eye) {
   TranslucentVolumeState();
-  glBegin(GL_TRIANGLES);
+  ImmediateBatch batch(GL_TRIANGLES);
   for (QuadClass which : {QuadClass::kSeparating, QuadClass::kFacing}) {
     // Separating quads (first pass) red, facing quads (second pass) green.
     const float red = which == QuadClass::kSeparating ? 1.0f : 0.1f;
@@ -265,10 +267,10 @@ void DrawBlendVolumes(const ShadowVolume& volume, Vec3 light, Vec3 eye) {
         light, eye, which,
         [&](int32_t, const Vec3& v0, const Vec3& v1, const Vec3& v0x, const Vec3& v1x) {
           for (const Vec3* v : {&v0, &v1, &v0x, &v0x, &v1x, &v1}) {
+            batch.Vertex();
             glColor4f(red, green, 0.1f, 0.2f);
             glVertex3f(v->x, v->y, v->z);
           }
         });
   }
-  glEnd();
 }

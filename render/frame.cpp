@@ -10,6 +10,7 @@
 
 #include "render/camera.h"
 #include "render/exact_shadows.h"
+#include "render/immediate_batch.h"
 #include "render/lighting.h"
 #include "render/render_state.h"
 #include "render/traced_shadows.h"
@@ -18,10 +19,29 @@
 
 namespace {
 
-void SendPositions(const MeshObject& mesh, int32_t faceCount) {
+void SendPositions(const MeshObject& mesh, int32_t faceCount, ImmediateBatch& batch) {
   for (int f = 0; f < faceCount; ++f) {
-    for (int32_t v : mesh.faces[f].Corners()) glVertex3fv(&mesh.vertices[v].x);
+    for (int32_t v : mesh.faces[f].Corners()) {
+      batch.Vertex();
+      glVertex3fv(&mesh.vertices[v].x);
+    }
   }
+}
+
+// The quads of class `which` as pairs of triangles (V0, V1, V0') and
+// (V0', V1', V1), the grey with every vertex: an immediate mode that streams
+// attributes (WebGL's emulation) latches nothing between vertices.
+void SendShadowQuads(const ShadowVolume& volume, Vec3 light, Vec3 eye, QuadClass which) {
+  ImmediateBatch batch(GL_TRIANGLES);
+  volume.VisitShadowQuads(
+      light, eye, which,
+      [&batch](int32_t, const Vec3& v0, const Vec3& v1, const Vec3& v0x, const Vec3& v1x) {
+        for (const Vec3* v : {&v0, &v1, &v0x, &v0x, &v1x, &v1}) {
+          batch.Vertex();
+          glColor3f(kShadowGrey, kShadowGrey, kShadowGrey);
+          glVertex3f(v->x, v->y, v->z);
+        }
+      });
 }
 
 void DepthPass(const MeshObject& mesh) {
@@ -31,9 +51,8 @@ void DepthPass(const MeshObject& mesh) {
   glDisable(GL_TEXTURE_2D);
   glEnable(GL_CULL_FACE);
   glBlendFunc(GL_ZERO, GL_ONE);  // colour untouched: depth only
-  glBegin(GL_TRIANGLES);
-  SendPositions(mesh, mesh.faceCount);
-  glEnd();
+  ImmediateBatch batch(GL_TRIANGLES);
+  SendPositions(mesh, mesh.faceCount, batch);
 }
 
 void ShadowPasses(const ShadowVolume& volume, Vec3 light, Vec3 eye) {
@@ -42,15 +61,11 @@ void ShadowPasses(const ShadowVolume& volume, Vec3 light, Vec3 eye) {
   glDisable(GL_CULL_FACE);
   glEnable(GL_BLEND);
   glBlendFunc(GL_DST_ALPHA, GL_ZERO);
-  glBegin(GL_TRIANGLES);
-  volume.DrawShadowQuads(light, eye, QuadClass::kSeparating);
-  glEnd();
+  SendShadowQuads(volume, light, eye, QuadClass::kSeparating);
 
   glEnable(GL_BLEND);
   glBlendFunc(GL_DST_ALPHA, GL_SRC_ALPHA);
-  glBegin(GL_TRIANGLES);
-  volume.DrawShadowQuads(light, eye, QuadClass::kFacing);
-  glEnd();
+  SendShadowQuads(volume, light, eye, QuadClass::kFacing);
 }
 
 // The exact mode's shadow step: the volumes of this frame's light that reach
@@ -80,20 +95,20 @@ void LitPass(const MeshObject& mesh, Vec3 light) {
   glBlendFunc(GL_ZERO, GL_SRC_COLOR);
   glDisable(GL_TEXTURE_2D);
   glEnable(GL_CULL_FACE);
-  glBegin(GL_TRIANGLES);
+  ImmediateBatch batch(GL_TRIANGLES);
   SetLightPosition(light.x, light.y, light.z, kLightRadius);
   SetLightColour(kLightColour, kLightColour, kLightColour);
   SetLightAmbient(0.0f, 0.0f, 0.0f);
   for (int f = 0; f < mesh.faceCount; ++f) {
     // A vertex shared by several faces is lit again for each of them.
     for (int32_t v : mesh.faces[f].Corners()) {
+      batch.Vertex();
       float red, green, blue;
       LightVertex(mesh.vertexNormals[v], mesh.vertices[v], red, green, blue);
       glColor3f(red, green, blue);
       glVertex3fv(&mesh.vertices[v].x);
     }
   }
-  glEnd();
 }
 
 // Adds 0.12 grey to every pixel of the window through a quad spanning an
@@ -157,18 +172,18 @@ void TexturePass(const MeshObject& mesh, int32_t faceCount, bool textured) {
     glDisable(GL_TEXTURE_2D);
     glColor3f(1, 1, 1);
   }
-  glBegin(GL_TRIANGLES);
+  ImmediateBatch batch(GL_TRIANGLES);
   if (mesh.texCoords == nullptr) {
-    SendPositions(mesh, faceCount);
+    SendPositions(mesh, faceCount, batch);
   } else {
     for (int f = 0; f < faceCount; ++f) {
       for (int32_t v : mesh.faces[f].Corners()) {
+        batch.Vertex();
         glTexCoord2fv(&mesh.texCoords[v].u);
         glVertex3fv(&mesh.vertices[v].x);
       }
     }
   }
-  glEnd();
 }
 
 // The texture pass when the model's materials decide its look: the same
@@ -191,15 +206,15 @@ void MaterialTexturePass(const MeshObject& mesh, const std::vector<MaterialLook>
       glDisable(GL_TEXTURE_2D);
     }
     const float* colour = textured ? kWhite : look.colour;
-    glBegin(GL_TRIANGLES);
+    ImmediateBatch batch(GL_TRIANGLES);
     for (const int32_t f : look.faces) {
       for (int32_t v : mesh.faces[f].Corners()) {
+        batch.Vertex();
         glColor3fv(colour);
         glTexCoord2fv(mesh.texCoords != nullptr ? &mesh.texCoords[v].u : &kNoCoordinate.u);
         glVertex3fv(&mesh.vertices[v].x);
       }
     }
-    glEnd();
   }
   glBindTexture(GL_TEXTURE_2D, GlContext.sceneTexture);
 }

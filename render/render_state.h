@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "io/folder_lookup.h"
 #include "model/scene.h"
 #include "platform/win32.h"
 #include "render/scene_settings.h"
@@ -83,6 +84,15 @@ struct MaterialLook {
   std::vector<int32_t> faces;      // the merged mesh's faces of this material, in mesh order
 };
 
+// A material texture read from a file beside the model: where it was found,
+// its texture object and the looks that show it, so that a new save of the
+// file replaces the image alone.
+struct MaterialTextureFile {
+  FolderFile file;                // as located; file.path names it in messages
+  unsigned int texture = 0;       // OpenGL texture object; 0 while no save of it decodes
+  std::vector<size_t> looks;      // indices in SceneGlobals::materialLooks
+};
+
 // What SetupScene made, read by every frame.
 struct SceneGlobals {
   TextureImage* textureImage = nullptr;  // kept with its pixels after the upload
@@ -97,6 +107,10 @@ struct SceneGlobals {
   // names a texture); else one entry per material of the scene and a last one
   // for the faces with no material, drawn in that order.
   std::vector<MaterialLook> materialLooks;
+  std::vector<MaterialTextureFile> textureFiles;  // the looks' textures that come from files
+  // The files the model's reader opened besides the model (a glTF's buffers,
+  // an OBJ's material library), as located beside it.
+  std::vector<std::string> modelFiles;
 };
 
 // The point light of the per-vertex lighting.

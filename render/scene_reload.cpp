@@ -10,6 +10,7 @@
 #include "render/camera.h"
 #include "render/render_state.h"
 #include "render/scene_setup.h"
+#include "render/scene_textures.h"
 #include "shadow/exact_volume.h"
 #include "shadow/shadow_volume.h"
 #include "texture/texture_loader.h"
@@ -71,5 +72,46 @@ bool ReplaceTexture(const std::string& path, std::string* why) {
   }
   RequestedScene.texturePath = path;
   RequestedScene.textureGiven = true;
+  return true;
+}
+
+SceneFiles FilesOfScene() {
+  SceneFiles files;
+  files.model.push_back(RequestedScene.modelPath);
+  for (const std::string& path : LoadedScene.modelFiles)
+    if (path != RequestedScene.modelPath) files.model.push_back(path);
+  if (LoadedScene.materialLooks.empty()) {
+    files.textures.push_back(RequestedScene.texturePath);
+  } else {
+    for (const MaterialTextureFile& file : LoadedScene.textureFiles)
+      files.textures.push_back(file.file.path);
+  }
+  return files;
+}
+
+bool ReloadTextureFile(const std::string& path, std::string* why) {
+  for (size_t i = 0; i < LoadedScene.textureFiles.size(); ++i)
+    if (LoadedScene.textureFiles[i].file.path == path && !LoadedScene.materialLooks.empty())
+      return ReloadMaterialTexture(&LoadedScene, i, why);
+  if (path != RequestedScene.texturePath || !LoadedScene.materialLooks.empty()) {
+    *why = path + ": not a texture of the scene; nothing reloaded";
+    return false;
+  }
+  TextureImage* image = new TextureImage(LoadTexture(path.c_str()));
+  if (image->pixels == nullptr) {
+    const std::string note = DescribeTextureLoad(path.c_str(), *image);
+    *why = (note.empty() ? path + ": no pixels" : note) + "; keeping the current texture";
+    delete image;
+    return false;
+  }
+  glBindTexture(GL_TEXTURE_2D, GlContext.sceneTexture);
+  if (!UploadTexture(*image, path)) {
+    *why = path + ": keeping the current texture";  // the upload said why
+    delete image;
+    return false;
+  }
+  delete LoadedScene.textureImage;
+  LoadedScene.textureImage = image;
+  LoadedScene.textureUploaded = true;
   return true;
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "render/render_state.h"
 
@@ -34,3 +35,24 @@ bool ReplaceModel(const std::string& path, bool keepView, std::string* why);
 // RequestedScene.texturePath `path`; else keeps the current texture and
 // returns false with the reason, one line naming the path, in `why`.
 bool ReplaceTexture(const std::string& path, std::string* why);
+
+// The files the scene drawn now was read from, by what a new save of one
+// replaces.
+struct SceneFiles {
+  // The model and the second files its reader opened (a glTF's buffers, an
+  // OBJ's material library): a save reloads the model.
+  std::vector<std::string> model;
+  // The textures in use: RequestedScene.texturePath when one texture lies
+  // over the model, else the material textures read from files (never the
+  // default texture the materials left unread). A save reloads that texture
+  // alone.
+  std::vector<std::string> textures;
+};
+SceneFiles FilesOfScene();
+
+// Reads `path`, one of FilesOfScene().textures, again and shows the new image
+// where the old one was shown; the model is not read again and nothing else
+// changes (a texture file does not become the texture over every material).
+// A file that no longer decodes keeps the current image and returns false
+// with the reason, one line naming the path, in `why`.
+bool ReloadTextureFile(const std::string& path, std::string* why);

@@ -178,7 +178,9 @@ SetupResult LoadModelIntoScene(const SceneRequest& request, std::string* refusal
   if (request.fit) FitMesh(mesh, kFitHalfExtent);
   const int32_t modelFaceCount = mesh->faceCount;
   // The looks hold the model's faces only: the stage's stay white.
-  if (materialsDecide) loaded.materialLooks = MakeMaterialLooks(*loaded.scene, *mesh, modelPath);
+  if (materialsDecide)
+    loaded.materialLooks = MakeMaterialLooks(*loaded.scene, *mesh, modelPath, &loaded.textureFiles);
+  loaded.modelFiles = model.assimp.filesRead;
   if (request.stage) {
     if (MeshObject* staged = MeshWithStage(*mesh)) {
       FreeMeshObject(mesh);

@@ -138,9 +138,11 @@ TextureImage ReadMaterialTexture(const Scene& scene, const TextureSource& source
 }  // namespace
 
 std::vector<MaterialLook> MakeMaterialLooks(const Scene& scene, const MeshObject& mesh,
-                                            const std::string& modelPath) {
+                                            const std::string& modelPath,
+                                            std::vector<MaterialTextureFile>* files) {
   std::vector<MaterialLook> looks(static_cast<size_t>(scene.materialCount) + 1);
   std::map<std::string, unsigned int> made;  // by path or "*N"
+  std::map<std::string, size_t> fileOf;      // by path: its entry in *files
   for (int m = 0; m < scene.materialCount; ++m) {
     const Material& material = *scene.materials[m];
     MaterialLook& look = looks[m];
@@ -156,6 +158,11 @@ std::vector<MaterialLook> MakeMaterialLooks(const Scene& scene, const MeshObject
                    modelPath.c_str(), QuotedText(name).c_str(), QuotedName(material.name).c_str(),
                    source.why.c_str());
       continue;
+    }
+    if (source.embedded < 0) {
+      const auto entry = fileOf.emplace(key, files->size());
+      if (entry.second) files->push_back(MaterialTextureFile{source.file, 0, {}});
+      (*files)[entry.first->second].looks.push_back(static_cast<size_t>(m));
     }
     const auto known = made.find(key);
     if (known != made.end()) {
@@ -173,6 +180,7 @@ std::vector<MaterialLook> MakeMaterialLooks(const Scene& scene, const MeshObject
                    QuotedName(material.name).c_str());
     }
     made[key] = look.texture;
+    if (source.embedded < 0) (*files)[fileOf[key]].texture = look.texture;
   }
   for (int f = 0; f < mesh.faceCount; ++f) {
     const int32_t m = mesh.faceMaterials != nullptr ? mesh.faceMaterials[f] : -1;
@@ -181,3 +189,26 @@ std::vector<MaterialLook> MakeMaterialLooks(const Scene& scene, const MeshObject
   return looks;
 }
 
+
+bool ReloadMaterialTexture(SceneGlobals* scene, size_t index, std::string* why) {
+  MaterialTextureFile& entry = scene->textureFiles[index];
+  const std::string& path = entry.file.path;
+  const TextureImage image =
+      LoadTextureFromFile(ReadLocated(entry.file, kTextureFileLimits, nullptr), path.c_str());
+  if (image.pixels == nullptr) {
+    const std::string note = DescribeTextureLoad(path.c_str(), image);
+    *why = (note.empty() ? path + ": cannot decode the texture" : note) +
+           "; keeping the current texture";
+    return false;
+  }
+  const unsigned int texture = MakeTextureObject(image, path);
+  if (texture == 0) {
+    *why = path + ": keeping the current texture";  // the upload said why
+    return false;
+  }
+  GLuint old = entry.texture;
+  if (old != 0) glDeleteTextures(1, &old);
+  entry.texture = texture;
+  for (size_t look : entry.looks) scene->materialLooks[look].texture = texture;
+  return true;
+}

@@ -25,6 +25,14 @@ bool UploadTexture(const TextureImage& image, const std::string& path);
 // material's texture when it names one that can be read, its diffuse colour
 // otherwise. A texture that cannot be found or read gives one line naming it
 // beside `modelPath`. Textures named by several materials are read once and
-// share one texture object.
+// share one texture object. Each texture file found (decoded or not) is
+// added once to `files`, with the looks that show it.
 std::vector<MaterialLook> MakeMaterialLooks(const Scene& scene, const MeshObject& mesh,
-                                            const std::string& modelPath);
+                                            const std::string& modelPath,
+                                            std::vector<MaterialTextureFile>* files);
+
+// Reads `scene`'s texture file `index` again and, when it decodes and
+// OpenGL takes it, shows the new image in every look that showed the old
+// one, whose texture object is deleted. Otherwise everything stays as it was
+// and `why` says so in one line naming the file.
+bool ReloadMaterialTexture(SceneGlobals* scene, size_t index, std::string* why);

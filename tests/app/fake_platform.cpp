@@ -237,6 +237,7 @@ bool SaveScreenshot(HWND w, std::string* path) {
   *path = "shadow-volume-0001.png";
   return true;
 }
+void ReleaseDroppedFiles(const std::vector<std::string>&) {}
 bool ToggleFullscreen(HWND w) {
   Log("ToggleFullscreen(" + Name(w, &window, "window") + ")");
   return false;

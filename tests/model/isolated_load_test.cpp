@@ -17,6 +17,7 @@
 #include "io/whole_file.h"
 #include "model/load3ds.h"
 #include "model/load_assimp.h"
+#include "model/load_model.h"
 #include "model/scene_wire.h"
 #include "tests/support/assimp_models.h"
 
@@ -134,6 +135,31 @@ TEST(SceneWire, RoundTripKeepsEveryFieldTheReaderFills) {
   EXPECT_EQ(copy->embeddedTextures[0].bytes, original->embeddedTextures[0].bytes);
   FreeScene(copy);
   FreeScene(original);
+}
+
+// The second files the reader opened in the child come back with the
+// scene, as located beside the model, so that --watch can follow them; a
+// list longer than its bound is a malformed stream.
+TEST(SceneWire, FilesTheChildReadComeBackWithinTheirBound) {
+  if (const std::string why = AssimpModelsMissing(); !why.empty()) GTEST_SKIP() << why;
+  const std::string path = AssimpModelPath("glTF2/BoxTextured-glTF/BoxTextured.gltf");
+  const ModelLoad load = LoadModel(path);
+  ASSERT_NE(load.scene, nullptr) << load.problem;
+  FreeScene(load.scene);
+  EXPECT_EQ(load.assimp.filesRead,
+            std::vector<std::string>{AssimpModelPath("glTF2/BoxTextured-glTF/BoxTextured0.bin")});
+
+  AssimpReport report;
+  report.filesRead.assign(kMaxFilesRead + 1, "model.bin");
+  const std::vector<uint8_t> bytes = EncodeAssimpRead(nullptr, report, "no scene");
+  Scene* scene = nullptr;
+  std::string error, problem;
+  EXPECT_FALSE(DecodeAssimpRead(bytes.data(), bytes.size(), &scene, &report, &error, &problem));
+  report.filesRead.resize(kMaxFilesRead);
+  const std::vector<uint8_t> most = EncodeAssimpRead(nullptr, report, "no scene");
+  AssimpReport back;
+  EXPECT_TRUE(DecodeAssimpRead(most.data(), most.size(), &scene, &back, &error, &problem)) << problem;
+  EXPECT_EQ(back.filesRead, report.filesRead);
 }
 
 // The child parsed a hostile file, so its stream is untrusted: every cut-off

@@ -388,6 +388,88 @@ TEST(ViewerWatch, ModelRewrittenInPlaceWhileReloadingNeverKillsTheDemo) {
   RemoveScratchFolder(folder);
 }
 
+// A glTF whose vertices live in its .bin: a square of two triangles at
+// `size`, in the plane z = 0.
+std::string SquareBin(float size) {
+  const float positions[12] = {-size, -size, 0, size, -size, 0, size, size, 0, -size, size, 0};
+  const uint16_t indices[6] = {0, 1, 2, 0, 2, 3};
+  std::string bytes(reinterpret_cast<const char*>(positions), sizeof positions);
+  return bytes + std::string(reinterpret_cast<const char*>(indices), sizeof indices);
+}
+
+constexpr char kSquareGltf[] = R"({"asset": {"version": "2.0"}, "scene": 0,
+  "scenes": [{"nodes": [0]}], "nodes": [{"mesh": 0}],
+  "meshes": [{"primitives": [{"attributes": {"POSITION": 0}, "indices": 1}]}],
+  "buffers": [{"uri": "square.bin", "byteLength": 60}],
+  "bufferViews": [{"buffer": 0, "byteOffset": 0, "byteLength": 48},
+                  {"buffer": 0, "byteOffset": 48, "byteLength": 12}],
+  "accessors": [{"bufferView": 0, "componentType": 5126, "count": 4, "type": "VEC3",
+                 "min": [-30, -30, 0], "max": [30, 30, 0]},
+                {"bufferView": 1, "componentType": 5123, "count": 6, "type": "SCALAR"}]})";
+
+TEST(ViewerWatch, GltfBufferRewrittenByRenameAndInPlaceReloadsTheModel) {
+  const std::string folder = MakeScratchFolder();
+  WriteBytes(folder + "/square.gltf", kSquareGltf);
+  WriteBytes(folder + "/square.bin", SquareBin(20));
+  BackgroundDemo demo(folder, {"--model", "square.gltf", "--watch"});
+  ASSERT_TRUE(demo.WaitFor("title: ")) << demo.Err();
+  const std::string reloaded = "square.gltf: reloaded, 2 faces (square.bin changed)";
+  WriteBytes(folder + "/.square.bin.part", SquareBin(30));
+  ASSERT_EQ(rename((folder + "/.square.bin.part").c_str(), (folder + "/square.bin").c_str()), 0);
+  EXPECT_TRUE(demo.WaitFor(reloaded)) << demo.Err();
+  // A buffer cut short keeps the model; the whole one replaces it.
+  WriteBytes(folder + "/square.bin", SquareBin(20).substr(0, 30));
+  EXPECT_TRUE(demo.WaitFor("keeping the current model")) << demo.Err();
+  WriteBytes(folder + "/square.bin", SquareBin(20));
+  for (int i = 0; i < 600 && MessageLines(demo.Err()).size() < 3; ++i) usleep(100000);
+  EXPECT_EQ(demo.Stop(), 0);
+  const std::vector<std::string> lines = MessageLines(demo.Err());
+  ASSERT_EQ(lines.size(), 3u) << demo.Err();
+  EXPECT_EQ(lines[0], reloaded);
+  EXPECT_EQ(lines[1].rfind("square.gltf: ", 0), 0u) << lines[1];
+  EXPECT_EQ(lines[2], reloaded);
+  RemoveScratchFolder(folder);
+}
+
+// An OBJ whose material library names its texture. Every read of the model
+// says once that its one point is left out, so those lines count the model's
+// reads: a texture save must not read the model again. The default txt.tif,
+// which the materials leave unread, is not watched: a save of it changes
+// nothing.
+TEST(ViewerWatch, MaterialTextureSaveReloadsTheTextureAloneAndTheMaterialLibraryTheModel) {
+  const std::string folder = MakeScratchFolder();
+  WriteBytes(folder + "/wall.obj",
+             "mtllib wall.mtl\nv -20 -20 0\nv 20 -20 0\nv 20 20 0\nv -20 20 0\nv 0 0 5\n"
+             "vt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\nusemtl brick\nf 1/1 2/2 3/3\nf 1/1 3/3 4/4\np 5\n");
+  WriteBytes(folder + "/wall.mtl", "newmtl brick\nKd 1 1 1\nmap_Kd brick.tif\n");
+  WriteWhiteTexture(folder + "/brick.tif");
+  BackgroundDemo demo(folder, {"--model", "wall.obj", "--watch"});
+  ASSERT_TRUE(demo.WaitFor("title: ")) << demo.Err();
+  const std::string pointLine = "wall.obj: 1 points and 0 lines are left out: only triangles are drawn";
+  WriteWhiteTexture(folder + "/txt.tif");
+  TiffLayout layout;
+  layout.width = layout.height = 8;
+  layout.samples = 3;
+  ASSERT_TRUE(WriteTiffWithLibtiff(folder + "/.brick.part", layout, VariedPixels(8, 8, 3, 5)));
+  ASSERT_EQ(rename((folder + "/.brick.part").c_str(), (folder + "/brick.tif").c_str()), 0);
+  EXPECT_TRUE(demo.WaitFor("brick.tif: reloaded")) << demo.Err();
+  WriteBytes(folder + "/brick.tif", "not an image any more");
+  EXPECT_TRUE(demo.WaitFor("keeping the current texture")) << demo.Err();
+  WriteBytes(folder + "/wall.mtl", "newmtl brick\nKd 1 0 0\nmap_Kd brick.tif\n");
+  EXPECT_TRUE(demo.WaitFor("wall.obj: reloaded, 2 faces (wall.mtl changed)")) << demo.Err();
+  EXPECT_EQ(demo.Stop(), 0);
+  std::vector<std::string> lines = MessageLines(demo.Err());
+  ASSERT_EQ(lines.size(), 6u) << demo.Err();
+  EXPECT_EQ(lines[0], pointLine);
+  EXPECT_EQ(lines[1], "brick.tif: reloaded");
+  EXPECT_EQ(lines[2].rfind("brick.tif: ", 0), 0u) << lines[2];
+  // The model's read: its point, the texture that no longer decodes, the reload.
+  EXPECT_EQ(lines[3], pointLine);
+  EXPECT_EQ(lines[4].rfind("brick.tif: ", 0), 0u) << lines[4];
+  EXPECT_EQ(lines[5], "wall.obj: reloaded, 2 faces (wall.mtl changed)");
+  RemoveScratchFolder(folder);
+}
+
 TEST(ViewerFuzz, TenThousandRandomMouseAndKeyEventsRunClean) {
   // Drags, pans, wheel turns and every key of the program in a random
   // script over 400 frames; the run must end normally with nothing but the
