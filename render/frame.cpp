@@ -8,6 +8,8 @@
 
 #include <GL/gl.h>
 
+#include <cmath>
+
 #include "render/camera.h"
 #include "render/exact_shadows.h"
 #include "render/lighting.h"
@@ -54,17 +56,20 @@ void ShadowPasses(const ShadowVolume& volume, Vec3 light, Vec3 eye) {
 // The exact mode's shadow step: the volumes of this frame's light that reach
 // the view, counted within the screen rectangle of the light's reach; beyond
 // the reach the lit colour is zero, so the darkening could change nothing
-// there.
+// there. The reach is what the lit pass really lights, which for a large
+// face with one corner near the light lies well beyond the light's radius.
 void ExactShadows(ExactShadowVolume& volume, Vec3 light, const RECT& client, float clientWidth,
                   float clientHeight) {
   float projection[16], modelview[16], planes[5][4];
   glGetFloatv(GL_PROJECTION_MATRIX, projection);
   glGetFloatv(GL_MODELVIEW_MATRIX, modelview);
   ViewPlanes(projection, modelview, planes);
-  volume.Update(light, kLightRadius, planes, 5);
-  int scissor[4];
-  if (!SphereScreenRect(projection, modelview, light, kLightRadius, client.right - client.left,
-                        client.bottom - client.top, scissor))
+  const float reach = volume.LitReach(light, kLightRadius);
+  volume.Update(light, reach, planes, 5);
+  const int width = client.right - client.left, height = client.bottom - client.top;
+  int scissor[4] = {0, 0, width, height};
+  if (reach < INFINITY &&
+      !SphereScreenRect(projection, modelview, light, reach, width, height, scissor))
     return;
   ExactShadowPass(volume, Shadows.stencilWraps, Shadows.stencilTwoSided, Shadows.streamIndices,
                   scissor, clientWidth, clientHeight);

@@ -49,7 +49,15 @@ class ExactShadowVolume {
   // With `planeCount` planes (a, b, c, d: a x + b y + c z + d >= 0 inside,
   // (a, b, c) of unit length; the view's sides and near plane), faces whose volume within the reach
   // lies wholly outside one of them are left out too.
+  // A reach that is not finite counts as none.
   void Update(Vec3 light, float reach, const float (*planes)[4] = nullptr, int planeCount = 0);
+
+  // The reach that keeps every point a vertex-lit pass lights with a light
+  // of `radius` at `light`: such a pass interpolates the colours of a face's
+  // corners, so a face with one corner nearer than `radius` is lit all over,
+  // out to its farthest corner. At least `radius`; infinity when a distance
+  // overflows. Reads the kept faces only, allocates nothing.
+  float LitReach(Vec3 light, float radius) const;
 
   // x, y, z, w of every vertex: the merged positions (w = 1) followed by
   // their extrusions, PositionCount() apart.

@@ -113,6 +113,27 @@ void AddTorus(TestMesh& m, float x, float y, float z) {
   FreeMeshObject(torus);
 }
 
+// A coarse receiver: a floor 40 below the light of four large triangles
+// fanned from the point under the light, so that every face has one corner
+// well inside the light's radius and the rest far outside it, and a box on
+// it behind the light and to its left, its top just below the light, whose
+// long shadow runs past the eye's side of the box towards the horizon, lit
+// there by interpolation far beyond the light's radius.
+Scene CoarseFloorScene() {
+  Scene s;
+  s.Part([](TestMesh& m) {
+    const float y = -40, cx = kLight.x, cz = kLight.z, half = 1000;
+    const int centre = static_cast<int>(m.vertices.size());
+    m.vertices.push_back(Vec3{cx, y, cz});
+    const float corners[4][2] = {{-1, 1}, {1, 1}, {1, -1}, {-1, -1}};
+    for (const auto& c : corners) m.vertices.push_back(Vec3{cx + half * c[0], y, cz + half * c[1]});
+    for (int k = 0; k < 4; ++k)  // counter-clockwise seen from above
+      m.faces.push_back(Face{centre, centre + 1 + k, centre + 1 + (k + 1) % 4});
+  });
+  s.Part([](TestMesh& m) { AddBox(m, Vec3{5, -40, 40}, Vec3{15, 18, 50}); });
+  return s;
+}
+
 struct SceneCase {
   const char* name;
   Scene (*build)();
@@ -155,6 +176,7 @@ const SceneCase kScenes[] = {
      },
      "", 1, 200, 95.73},
     {"MixedWindingCaster", [] { return WallScene().Part(Cube, 2); }, "", 1, 200, 99.99},
+    {"CoarseReceiver", CoarseFloorScene, "", 1, 200, 100.00},
 };
 
 void PrintTo(const SceneCase& c, std::ostream* out) {
