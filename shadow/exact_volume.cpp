@@ -4,6 +4,7 @@
 #include "shadow/exact_volume.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <cstring>
 
@@ -220,6 +221,8 @@ void ExactShadowVolume::Update(Vec3 light, float reach, const float (*planes)[4]
       out[3] = 0.0f;
     }
   }
+  // Build refuses more faces than keep these within int32.
+  assert(side - indices_.data() <= INT32_MAX - 6 * static_cast<int64_t>(cast));
   sideCount_ = static_cast<int32_t>(side - indices_.data());
   capCount_ = 6 * cast;
   // Back cap, then the front cap, right after the sides.

@@ -30,14 +30,21 @@
 #pragma once
 
 #include <cstdint>
+#include <climits>
 #include <vector>
 
 #include "model/scene.h"
 
 class ExactShadowVolume {
  public:
+  // The most faces a volume is built for: every index count the update
+  // makes (at most 36 per face) then fits int32, as OpenGL's counts need.
+  static constexpr int32_t kMaxFaces = INT32_MAX / 36;
+
   // Builds the adjacency of `faceCount` faces over `vertexCount` vertices;
-  // copies what it needs, so the arrays need not outlive the call.
+  // copies what it needs, so the arrays need not outlive the call. Throws
+  // std::length_error for more than kMaxFaces faces and std::bad_alloc when
+  // memory runs out, leaving an empty volume.
   void Build(const Vec3* vertices, int32_t vertexCount, const Face* faces, int32_t faceCount);
 
   // Makes the volumes of a point light at `light`. With `reach` > 0, faces

@@ -9,6 +9,8 @@
 #include <cmath>
 #include <cstring>
 #include <numeric>
+#include <stdexcept>
+#include <string>
 #include <unordered_map>
 
 #include "shadow/exact_geometry.h"
@@ -70,6 +72,8 @@ int32_t Root(std::vector<int32_t>& parent, int32_t i) {
 void ExactShadowVolume::Build(const Vec3* vertices, int32_t vertexCount, const Face* faces,
                               int32_t faceCount) {
   *this = ExactShadowVolume();
+  if (faceCount > kMaxFaces)
+    throw std::length_error("more than " + std::to_string(kMaxFaces) + " faces");
   if (vertices == nullptr || faces == nullptr || vertexCount <= 0 || faceCount <= 0) {
     Update(Vec3{0, 0, 0}, 0.0f);
     return;

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <map>
 #include <random>
+#include <stdexcept>
 #include <utility>
 #include <vector>
 
@@ -223,6 +224,18 @@ TEST(ExactShadowVolume, ClosedForMessyMeshesAndLeavesOutWhatCannotReachTheLightO
   EXPECT_GT(volume.IndexCount(), 0);
   EXPECT_EQ(volume.Vertices()[4 * volume.PositionCount() + 3], 0.0f);
   FreeMeshObject(torus);
+}
+
+// More faces than int32 index counts allow are refused before any is read.
+TEST(ExactShadowVolume, RefusesMoreFacesThanItsIndexCountsHold) {
+  const Vec3 vertices[3] = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
+  const Face face{0, 1, 2};
+  ExactShadowVolume volume;
+  EXPECT_THROW(volume.Build(vertices, 3, &face, ExactShadowVolume::kMaxFaces + 1),
+               std::length_error);
+  EXPECT_EQ(volume.TriangleCount(), 0);
+  volume.Build(vertices, 3, &face, 1);
+  EXPECT_EQ(volume.TriangleCount(), 1);
 }
 
 // A floor a million units from the origin, 12000 wide, whose four inner
