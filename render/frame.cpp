@@ -14,6 +14,7 @@
 #include "render/exact_shadows.h"
 #include "render/lighting.h"
 #include "render/render_state.h"
+#include "render/shadow_structures.h"
 #include "shadow/shadow_volume.h"
 
 namespace {
@@ -248,17 +249,27 @@ void RenderFrame(HWND window) {
   glDepthMask(GL_TRUE);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 
-  if (LoadedScene.mesh != nullptr && LoadedScene.shadowVolume != nullptr) {
+  if (LoadedScene.mesh != nullptr) {
     const MeshObject& mesh = *LoadedScene.mesh;
     // The light and the eye as they stand at the start of the frame; only
     // the motion step after the swap changes them.
     const Vec3 light = LightPosition;
     const Vec3 eye = EyePosition();
     // Exact mode needs the stencil buffer and its volume; without them the
-    // blended passes stand in.
+    // blended passes stand in. Each mode's structures are made when it is
+    // first drawn.
     ShadowMode mode = Shadows.mode;
-    if (mode == ShadowMode::kExact && (!Shadows.stencilAvailable || !LoadedScene.exactVolume))
-      mode = ShadowMode::kBlend;
+    ExactShadowVolume* exactVolume = nullptr;
+    ShadowVolume* blendVolume = nullptr;
+    if (mode == ShadowMode::kExact) {
+      if (Shadows.stencilAvailable)
+        exactVolume = ExactVolumeOf(LoadedScene, RequestedScene.modelPath);
+      if (exactVolume == nullptr) mode = ShadowMode::kBlend;
+    }
+    if (mode == ShadowMode::kBlend) {
+      blendVolume = BlendVolumeOf(LoadedScene, RequestedScene.modelPath);
+      if (blendVolume == nullptr) mode = ShadowMode::kOff;
+    }
     if (mode == ShadowMode::kExact) {
       // Every pass of the frame uses the same matrix, so the later passes'
       // GL_EQUAL still admits what the depth pass stored.
@@ -272,9 +283,9 @@ void RenderFrame(HWND window) {
     }
     DepthPass(mesh);
     if (mode == ShadowMode::kBlend) {
-      ShadowPasses(*LoadedScene.shadowVolume, light, eye);
+      ShadowPasses(*blendVolume, light, eye);
     } else if (mode == ShadowMode::kExact) {
-      ExactShadows(*LoadedScene.exactVolume, light, client, clientWidth, clientHeight);
+      ExactShadows(*exactVolume, light, client, clientWidth, clientHeight);
     }
     LitPass(mesh, light);
     AmbientPass(clientWidth, clientHeight);
@@ -286,9 +297,9 @@ void RenderFrame(HWND window) {
     LightMarker(light);
     if (Shadows.showVolumes) {
       if (mode == ShadowMode::kExact) {
-        DrawExactVolumes(*LoadedScene.exactVolume, Shadows.streamIndices);
+        DrawExactVolumes(*exactVolume, Shadows.streamIndices);
       } else if (mode == ShadowMode::kBlend) {
-        DrawBlendVolumes(*LoadedScene.shadowVolume, light, eye);
+        DrawBlendVolumes(*blendVolume, light, eye);
       }
     }
     if (mode == ShadowMode::kExact) {
