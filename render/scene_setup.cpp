@@ -1,5 +1,5 @@
 // Scene set-up: the OpenGL state at start and the model read into the scene
-// (merged, fitted, staged, with its normals, edges and shadow volumes; the
+// (merged, fitted, staged, with its normals; the
 // looks and the texture upload are scene_textures.cpp's, the swap into
 // LoadedScene scene_reload.cpp's). A texture that no reader decodes leaves an
 // image with no pixels, which is then not uploaded: one line on standard
