@@ -43,6 +43,24 @@ void operator delete(void* block) noexcept {
 
 void operator delete(void* block, std::size_t) noexcept { operator delete(block); }
 
+// Every other form goes through the two above, whichever runtime (a
+// sanitizer's, say) would otherwise supply it.
+void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return operator new(size);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
+  return operator new(size, tag);
+}
+void operator delete[](void* block) noexcept { operator delete(block); }
+void operator delete[](void* block, std::size_t) noexcept { operator delete(block); }
+void operator delete(void* block, const std::nothrow_t&) noexcept { operator delete(block); }
+void operator delete[](void* block, const std::nothrow_t&) noexcept { operator delete(block); }
+
 namespace {
 
 // Runs `step` with allocation `n` failing; true when it failed (the step
