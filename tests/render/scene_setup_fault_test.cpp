@@ -27,7 +27,9 @@ long long FailAt = 0;  // the allocation that throws, counted from 1; 0: none
 
 }  // namespace
 
-void* operator new(std::size_t size) {
+// Out of line: the compiler must not pair a call it inlines with the
+// library's own allocator.
+__attribute__((noinline)) void* operator new(std::size_t size) {
   if (FailAt > 0 && ++Allocations == FailAt) throw std::bad_alloc();
   void* block = std::malloc(size == 0 ? 1 : size);
   if (block == nullptr) throw std::bad_alloc();
@@ -35,7 +37,7 @@ void* operator new(std::size_t size) {
   return block;
 }
 
-void operator delete(void* block) noexcept {
+__attribute__((noinline)) void operator delete(void* block) noexcept {
   if (block == nullptr) return;
   --LiveBlocks;
   std::free(block);
