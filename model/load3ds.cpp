@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "io/byte_reader.h"
 #include "model/chunk_ids.h"
@@ -341,7 +342,13 @@ Scene* Load3dsSceneFromBytes(const uint8_t* data, size_t size, bool readTexCoord
   if (!reader.ReadU16(&mainId) || mainId != kChunkMain) return nullptr;
   reader.ReadU32(&mainLength);
 
-  Scene* scene = new Scene();
+  // Owned here until it is returned: memory running out on the way, which
+  // throws std::bad_alloc, loses nothing (FreeScene takes a partial scene).
+  struct Free {
+    void operator()(Scene* s) const { FreeScene(s); }
+  };
+  std::unique_ptr<Scene, Free> owner(new Scene());
+  Scene* scene = owner.get();
   std::strcpy(scene->name, "Untitled");
   scene->objects = new MeshObject*[kMaxObjects]();
   scene->materials = new Material*[kMaxMaterials]();
@@ -355,7 +362,7 @@ Scene* Load3dsSceneFromBytes(const uint8_t* data, size_t size, bool readTexCoord
   if (reader.failed) {  // the main chunk's own header is cut off
     scene->endsInsideChunk = true;
     scene->endChunkId = kChunkMain;
-    return scene;
+    return owner.release();
   }
   WalkChunks(state, reader, mainLength);
   PlaceObjects(&state.keyframer, scene);
@@ -366,7 +373,7 @@ Scene* Load3dsSceneFromBytes(const uint8_t* data, size_t size, bool readTexCoord
     std::snprintf(scene->keyframerProblem, sizeof scene->keyframerProblem, "%s",
                   keyframer.problem.c_str());
   }
-  return scene;
+  return owner.release();
 }
 
 Scene* Load3dsScene(const char* path, bool readTexCoords, int* fileError,

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 #include "model/keyframer.h"
 #include "model/load3ds.h"
@@ -43,7 +44,12 @@ MeshObject* MergeMeshObjects(const Scene& scene, std::vector<LeftOutObject>* lef
   }
   if (drawable.empty() || vertexTotal > INT32_MAX || faceTotal > INT32_MAX) return nullptr;
 
-  MeshObject* merged = new MeshObject();
+  // Owned here until it is whole, so that memory running out loses nothing.
+  struct Free {
+    void operator()(MeshObject* m) const { FreeMeshObject(m); }
+  };
+  std::unique_ptr<MeshObject, Free> owner(new MeshObject());
+  MeshObject* merged = owner.get();
   std::snprintf(merged->name, sizeof merged->name, "%s",
                 drawable.size() == 1 ? drawable[0]->name : "Merged");
   merged->materialIndex = -1;
@@ -69,7 +75,7 @@ MeshObject* MergeMeshObjects(const Scene& scene, std::vector<LeftOutObject>* lef
     vertexBase += object->vertexCount;
     faceBase += object->faceCount;
   }
-  return merged;
+  return owner.release();
 }
 
 void FitMesh(MeshObject* mesh, float halfExtent) {

@@ -310,6 +310,10 @@ void BackendShowSurface(BackendSurface*, bool, bool) {
   // The canvas is part of the page and always shown.
 }
 
+uint32_t MostHeadlessFramesInFlight() {
+  return 0;  // the page is never headless: the browser presents every frame
+}
+
 // WebGL gives 24-bit depth with stencil and at least 16 without; a 32-bit
 // request falls back to 24 in ChoosePixelFormat.
 bool BackendFormatAvailable(BackendSurface*, const GlFormat& format) {

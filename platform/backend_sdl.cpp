@@ -47,6 +47,12 @@ struct SdlState {
   WPARAM mouseButtons = 0;        // MK_ bits of the buttons held, from SDL's events
   GLsync frameInFlight = nullptr;                // fence after the last headless frame
   SDL_GLContext frameInFlightContext = nullptr;  // the context that fence belongs to
+  // Headless frames submitted and frames known finished (the fence waited
+  // for, or glFinish), and the most submitted and unfinished at the return
+  // of any headless swap.
+  uint32_t framesSubmitted = 0;
+  uint32_t framesFinished = 0;
+  uint32_t mostFramesInFlight = 0;
   // Every context record made and not deleted. The program never deletes its
   // one context; held here, the record goes with the process's own state.
   std::vector<std::unique_ptr<BackendContext>> contexts;
@@ -305,11 +311,24 @@ void KeepOneFrameInFlight() {
   SdlState& state = Sdl();
   const FenceCalls& calls = Fences();
   SDL_GLContext context = SDL_GL_GetCurrentContext();
+  ++state.framesSubmitted;
+  // Counted on every way out.
+  struct Note {
+    SdlState& state;
+    ~Note() {
+      const uint32_t inFlight = state.framesSubmitted - state.framesFinished;
+      if (inFlight > state.mostFramesInFlight) state.mostFramesInFlight = inFlight;
+    }
+  } note{state};
   if (calls.fenceSync == nullptr) {
     glFinish();
+    state.framesFinished = state.framesSubmitted;
     return;
   }
   GLsync previous = state.frameInFlightContext == context ? state.frameInFlight : nullptr;
+  // A fence of another context went with that context's frames: none of
+  // them is waited for any more.
+  if (previous == nullptr) state.framesFinished = state.framesSubmitted - 1;
   state.frameInFlight = calls.fenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
   state.frameInFlightContext = context;
   glFlush();
@@ -319,6 +338,7 @@ void KeepOneFrameInFlight() {
          GL_TIMEOUT_EXPIRED) {
   }
   calls.deleteSync(previous);
+  ++state.framesFinished;
 }
 
 }  // namespace
@@ -492,6 +512,10 @@ void BackendSwap(BackendSurface* surface) {
   // queueing every frame's commands, unrendered, and the process would grow
   // by about a megabyte per frame.
   if (Headless()) KeepOneFrameInFlight();
+}
+
+uint32_t MostHeadlessFramesInFlight() {
+  return Sdl().mostFramesInFlight;
 }
 
 void BackendDrawableSize(BackendSurface* surface, int* width, int* height) {

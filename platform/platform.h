@@ -76,6 +76,12 @@ HINSTANCE PlatformInstance();
 // Frames presented with SwapBuffers since ConfigurePlatform (or start).
 uint32_t PresentedFrameCount();
 
+// A headless swap waits until the frame before it has finished drawing, as a
+// window's swap waits for its free buffer: the most frames submitted and not
+// yet finished when any headless swap of the process returned (1 when every
+// swap waited; 0 before the first, in a window and in the page).
+uint32_t MostHeadlessFramesInFlight();
+
 // ---- The run's steps around SwapBuffers, in the order a frame calls them ----
 
 // Before the swap: writes every capture asked for the frame about to be

@@ -8,12 +8,15 @@
 
 #include <GL/gl.h>
 
+#include <cmath>
+
 #include "render/camera.h"
 #include "render/exact_shadows.h"
 #include "render/immediate_batch.h"
 #include "render/lighting.h"
 #include "render/render_state.h"
 #include "render/traced_shadows.h"
+#include "render/shadow_structures.h"
 #include "shadow/shadow_volume.h"
 #include "trace/shadow_tracer.h"
 
@@ -71,7 +74,9 @@ void ShadowPasses(const ShadowVolume& volume, Vec3 light, Vec3 eye) {
 // The exact mode's shadow step: the volumes of this frame's light that reach
 // the view, counted within the screen rectangle of the light's reach; beyond
 // the reach the lit colour is zero, so the darkening could change nothing
-// there. False when the rectangle is empty and nothing was counted; else
+// there. The reach is what the lit pass really lights, which for a large
+// face with one corner near the light lies well beyond the light's radius.
+// False when the rectangle is empty and nothing was counted; else
 // `scissor` holds the rectangle.
 bool ExactShadows(ExactShadowVolume& volume, Vec3 light, const RECT& client, float clientWidth,
                   float clientHeight, int scissor[4]) {
@@ -79,9 +84,15 @@ bool ExactShadows(ExactShadowVolume& volume, Vec3 light, const RECT& client, flo
   glGetFloatv(GL_PROJECTION_MATRIX, projection);
   glGetFloatv(GL_MODELVIEW_MATRIX, modelview);
   ViewPlanes(projection, modelview, planes);
-  volume.Update(light, kLightRadius, planes, 5);
-  if (!SphereScreenRect(projection, modelview, light, kLightRadius, client.right - client.left,
-                        client.bottom - client.top, scissor))
+  const float reach = volume.LitReach(light, kLightRadius);
+  volume.Update(light, reach, planes, 5);
+  const int width = client.right - client.left, height = client.bottom - client.top;
+  scissor[0] = 0;
+  scissor[1] = 0;
+  scissor[2] = width;
+  scissor[3] = height;
+  if (reach < INFINITY &&
+      !SphereScreenRect(projection, modelview, light, reach, width, height, scissor))
     return false;
   ExactShadowPass(volume, Shadows.stencilWraps, Shadows.stencilTwoSided, Shadows.streamIndices,
                   scissor, clientWidth, clientHeight);
@@ -262,23 +273,36 @@ void RenderFrame(HWND window) {
   glDepthMask(GL_TRUE);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 
-  if (LoadedScene.mesh != nullptr && LoadedScene.shadowVolume != nullptr) {
+  if (LoadedScene.mesh != nullptr) {
     const MeshObject& mesh = *LoadedScene.mesh;
     // The light and the eye as they stand at the start of the frame; only
     // the motion step after the swap changes them.
     const Vec3 light = LightPosition;
     const Vec3 eye = EyePosition();
     // Exact mode needs the stencil buffer and its volume; without them the
-    // blended passes stand in.
+    // blended passes stand in. Each mode's structures are made when it is
+    // first drawn.
     ShadowMode mode = Shadows.mode;
-    if (mode == ShadowMode::kExact && (!Shadows.stencilAvailable || !LoadedScene.exactVolume))
-      mode = ShadowMode::kBlend;
+    ExactShadowVolume* exactVolume = nullptr;
+    ShadowVolume* blendVolume = nullptr;
+    if (mode == ShadowMode::kExact) {
+      if (Shadows.stencilAvailable)
+        exactVolume = ExactVolumeOf(LoadedScene, RequestedScene.modelPath);
+      if (exactVolume == nullptr) mode = ShadowMode::kBlend;
+    }
+    if (mode == ShadowMode::kBlend) {
+      blendVolume = BlendVolumeOf(LoadedScene, RequestedScene.modelPath);
+      if (blendVolume == nullptr) mode = ShadowMode::kOff;
+    }
     // Traced mode and the truth view need the model's tracer.
-    ShadowTracer* tracer =
-        Shadows.traceAvailable && LoadedScene.tracer != nullptr && LoadedScene.tracer->Ready()
-            ? LoadedScene.tracer
-            : nullptr;
-    if (mode == ShadowMode::kTraced && tracer == nullptr) mode = ShadowMode::kBlend;
+    ShadowTracer* tracer = mode == ShadowMode::kTraced || Shadows.truth
+                               ? TracerOf(LoadedScene, RequestedScene.modelPath)
+                               : nullptr;
+    if (mode == ShadowMode::kTraced && tracer == nullptr) {
+      mode = ShadowMode::kBlend;
+      blendVolume = BlendVolumeOf(LoadedScene, RequestedScene.modelPath);
+      if (blendVolume == nullptr) mode = ShadowMode::kOff;
+    }
     const bool truth = Shadows.truth && tracer != nullptr;
     const int width = client.right - client.left, height = client.bottom - client.top;
     if (mode == ShadowMode::kExact) {
@@ -298,12 +322,12 @@ void RenderFrame(HWND window) {
       DepthPass(mesh);
     }
     if (mode == ShadowMode::kBlend) {
-      ShadowPasses(*LoadedScene.shadowVolume, light, eye);
+      ShadowPasses(*blendVolume, light, eye);
       if (truth) ReadBlendShadow(width, height);
     } else if (mode == ShadowMode::kExact) {
       int scissor[4];
       const bool counted =
-          ExactShadows(*LoadedScene.exactVolume, light, client, clientWidth, clientHeight, scissor);
+          ExactShadows(*exactVolume, light, client, clientWidth, clientHeight, scissor);
       if (truth) ReadStencilShadow(width, height, counted ? scissor : nullptr);
     } else if (mode == ShadowMode::kTraced) {
       TracedShadowPass(width, height);
@@ -321,9 +345,9 @@ void RenderFrame(HWND window) {
     LightMarker(light);
     if (Shadows.showVolumes) {
       if (mode == ShadowMode::kExact) {
-        DrawExactVolumes(*LoadedScene.exactVolume, Shadows.streamIndices);
+        DrawExactVolumes(*exactVolume, Shadows.streamIndices);
       } else if (mode == ShadowMode::kBlend) {
-        DrawBlendVolumes(*LoadedScene.shadowVolume, light, eye);
+        DrawBlendVolumes(*blendVolume, light, eye);
       }
     }
     if (truth) LastTruth = DrawTruthMarks(mode, width, height);

@@ -98,9 +98,14 @@ struct SceneGlobals {
   TextureImage* textureImage = nullptr;  // kept with its pixels after the upload
   Scene* scene = nullptr;                // the model as read, every object kept
   MeshObject* mesh = nullptr;            // the scene's drawable objects merged: the mesh drawn
-  ShadowVolume* shadowVolume = nullptr;  // bound to the merged mesh's arrays
+  // Each mode's structures, made when the mode is first drawn
+  // (shadow_structures.h); null before, or when they could not be made.
+  ShadowVolume* shadowVolume = nullptr;  // bound to the merged mesh's arrays and edge list
   ExactShadowVolume* exactVolume = nullptr;  // the stencil-counted volumes of the same mesh
   ShadowTracer* tracer = nullptr;            // the same mesh's triangles for tracing
+  bool blendUnavailable = false;  // building the blend volume failed: no shadows drawn
+  bool exactUnavailable = false;  // building the exact volume failed: blend stands in
+  bool tracerUnavailable = false;  // the tracer could not be made: blend stands in
   int32_t texturedFaceCount = 0;  // faces [0, this) are the model's; the rest, the stage, stay white
   bool textureUploaded = false;          // false: no usable texture, the mesh is drawn untextured
   // Empty when one texture lies over everything (--texture, or no material

@@ -7,6 +7,8 @@
 
 #include <GL/gl.h>
 
+#include <utility>
+
 #include "render/camera.h"
 #include "render/render_state.h"
 #include "render/scene_setup.h"
@@ -31,13 +33,14 @@ void ReleaseSceneGlobals(SceneGlobals* scene) {
   *scene = SceneGlobals();
 }
 
-void ReplaceLoadedScene(const SceneGlobals& loaded) {
+void ReplaceLoadedScene(SceneGlobals* loaded) {
   // The default texture keeps the last image defined for it: an empty one
   // makes it incomplete again, so the new model shows untextured.
-  if (!loaded.textureUploaded && LoadedScene.textureUploaded)
+  if (!loaded->textureUploaded && LoadedScene.textureUploaded)
     glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, 0, 0, 0, GL_RGB, GL_UNSIGNED_BYTE, nullptr);
   ReleaseSceneGlobals(&LoadedScene);
-  LoadedScene = loaded;
+  LoadedScene = std::move(*loaded);  // moves never throw: nothing is owned twice
+  *loaded = SceneGlobals();
 }
 
 bool ReplaceModel(const std::string& path, bool keepView, std::string* why) {

@@ -14,10 +14,11 @@
 // OpenGL context current when it holds texture objects.
 void ReleaseSceneGlobals(SceneGlobals* scene);
 
-// Makes `loaded`, built aside, the scene every frame draws: what LoadedScene
-// held is released, and when `loaded` has no texture of its own the default
-// texture is emptied so the new model shows untextured.
-void ReplaceLoadedScene(const SceneGlobals& loaded);
+// Makes `loaded`, built aside, the scene every frame draws, taking what it
+// holds and leaving it empty: what LoadedScene held is released, and when
+// `loaded` has no texture of its own the default texture is emptied so the
+// new model shows untextured.
+void ReplaceLoadedScene(SceneGlobals* loaded);
 
 // Reads `path` as the model (any format the program reads) and, when it can
 // be drawn whole, puts it in place of the current one through

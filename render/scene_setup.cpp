@@ -1,5 +1,5 @@
 // Scene set-up: the OpenGL state at start and the model read into the scene
-// (merged, fitted, staged, with its normals, edges and shadow volumes; the
+// (merged, fitted, staged, with its normals; the
 // looks and the texture upload are scene_textures.cpp's, the swap into
 // LoadedScene scene_reload.cpp's). A texture that no reader decodes leaves an
 // image with no pixels, which is then not uploaded: one line on standard
@@ -19,6 +19,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -36,16 +38,8 @@
 #include "render/scene_reload.h"
 #include "render/scene_textures.h"
 #include "render/stage.h"
-#include "shadow/edges.h"
-#include "shadow/exact_volume.h"
 #include "shadow/normals.h"
-#include "shadow/shadow_volume.h"
 #include "texture/texture_loader.h"
-#include "trace/shadow_tracer.h"
-
-// Extruded silhouette points lie this many times as far from the light as
-// the points they come from: far beyond the far plane at 1000.
-constexpr float kSceneExtrusion = 3000.0f;
 
 namespace {
 
@@ -108,18 +102,31 @@ std::string DescribeUnusableModel(const std::string& path, const ModelLoad& mode
 
 }  // namespace
 
-SetupResult LoadModelIntoScene(const SceneRequest& request, std::string* refusal) {
-  // Why the model is not used: on stderr, or handed back for a replacement.
-  auto refuse = [refusal](const std::string& line) {
-    if (refusal != nullptr) {
-      *refusal = line;
-    } else {
-      std::fprintf(stderr, "%s\n", line.c_str());
-    }
-  };
+namespace {
+
+// Owns a scene being built until it is swapped in: however set-up ends, by
+// a refusal or by an exception, what it made is released.
+struct OwnedScene {
+  SceneGlobals scene;
+  OwnedScene() = default;
+  OwnedScene(const OwnedScene&) = delete;
+  OwnedScene& operator=(const OwnedScene&) = delete;
+  ~OwnedScene() { ReleaseSceneGlobals(&scene); }
+};
+
+struct MeshFree {
+  void operator()(MeshObject* mesh) const { FreeMeshObject(mesh); }
+};
+using OwnedMesh = std::unique_ptr<MeshObject, MeshFree>;
+
+// LoadModelIntoScene without the last resort: memory running out throws
+// std::bad_alloc, and whatever was built by then is released on the way out.
+template <typename Refuse>
+SetupResult BuildScene(const SceneRequest& request, std::string* refusal, const Refuse& refuse) {
   const std::string& modelPath = request.modelPath;
   const std::string& texturePath = request.texturePath;
-  SceneGlobals loaded;
+  OwnedScene owned;
+  SceneGlobals& loaded = owned.scene;
   ModelLoad model = LoadModel(modelPath);
   loaded.scene = model.scene;
   // The model's materials decide its look when one of them names a texture
@@ -140,7 +147,6 @@ SetupResult LoadModelIntoScene(const SceneRequest& request, std::string* refusal
   const std::string problem = DescribeUnusableModel(modelPath, model);
   if (!problem.empty()) {
     refuse(problem);
-    ReleaseSceneGlobals(&loaded);
     return SetupResult::kModelUnusable;
   }
   if (model.assimp.points > 0 || model.assimp.lines > 0)
@@ -150,14 +156,12 @@ SetupResult LoadModelIntoScene(const SceneRequest& request, std::string* refusal
   // Every drawable object, in file order, becomes the one mesh drawn. A file
   // cut off inside a chunk is said first, as it explains what follows.
   std::vector<LeftOutObject> leftOut;
-  MeshObject* mesh = MergeMeshObjects(*loaded.scene, &leftOut);
+  OwnedMesh mesh(MergeMeshObjects(*loaded.scene, &leftOut));
   const std::string cutOff = DescribeCutOff(*loaded.scene);
   // A replacement cut off inside a chunk is most likely a save still being
   // written: the model drawn now stays.
   if (!cutOff.empty() && refusal != nullptr) {
     refuse(modelPath + ": " + cutOff);
-    FreeMeshObject(mesh);
-    ReleaseSceneGlobals(&loaded);
     return SetupResult::kModelUnusable;
   }
   if (!cutOff.empty())
@@ -172,48 +176,50 @@ SetupResult LoadModelIntoScene(const SceneRequest& request, std::string* refusal
   if (mesh == nullptr) {
     refuse(modelPath + ": nothing to draw: none of its " +
            std::to_string(loaded.scene->objectCount) + " mesh objects can be drawn");
-    ReleaseSceneGlobals(&loaded);
     return SetupResult::kModelUnusable;
   }
-  if (request.fit) FitMesh(mesh, kFitHalfExtent);
+  if (request.fit) FitMesh(mesh.get(), kFitHalfExtent);
   const int32_t modelFaceCount = mesh->faceCount;
   // The looks hold the model's faces only: the stage's stay white.
   if (materialsDecide)
     loaded.materialLooks = MakeMaterialLooks(*loaded.scene, *mesh, modelPath, &loaded.textureFiles);
   loaded.modelFiles = model.assimp.filesRead;
   if (request.stage) {
-    if (MeshObject* staged = MeshWithStage(*mesh)) {
-      FreeMeshObject(mesh);
-      mesh = staged;
-    }
+    if (MeshObject* staged = MeshWithStage(*mesh)) mesh.reset(staged);
   }
-  loaded.mesh = mesh;
+  loaded.mesh = mesh.release();
   // Vertex normals are averaged from the face normals, so those come first.
-  ComputeFaceNormals(mesh);
-  ComputeVertexNormals(mesh);
-  BuildEdgeList(mesh);
-
-  loaded.shadowVolume = new ShadowVolume();
-  loaded.shadowVolume->BindVertexArray(mesh->vertices, mesh->vertexCount, sizeof(Vec3), 0);
-  loaded.shadowVolume->BindEdgeArray(mesh->edges, mesh->edgeCount, sizeof(EdgeRecord), 0);
-  loaded.shadowVolume->SetExtrusion(kSceneExtrusion);
+  ComputeFaceNormals(loaded.mesh);
+  ComputeVertexNormals(loaded.mesh);
+  // The shadow modes' structures are made when each mode is first drawn
+  // (shadow_structures.h).
   loaded.texturedFaceCount = modelFaceCount;
-  if (Shadows.stencilAvailable) {
-    loaded.exactVolume = new ExactShadowVolume();
-    loaded.exactVolume->Build(mesh->vertices, mesh->vertexCount, mesh->faces, mesh->faceCount);
-  }
-  if (Shadows.traceAvailable) {
-    loaded.tracer = new ShadowTracer(mesh->vertices, mesh->vertexCount, mesh->faces, mesh->faceCount);
-    if (!loaded.tracer->Ready())
-      std::fprintf(stderr, "%s: no traced shadows: %s\n", modelPath.c_str(),
-                   loaded.tracer->Problem().c_str());
-  }
 
   if (!materialsDecide) {
     loaded.textureUploaded = UploadTexture(*loaded.textureImage, texturePath);
   }
-  ReplaceLoadedScene(loaded);
+  ReplaceLoadedScene(&loaded);
   return SetupResult::kReady;
+}
+
+}  // namespace
+
+SetupResult LoadModelIntoScene(const SceneRequest& request, std::string* refusal) {
+  // Why the model is not used: on stderr, or handed back for a replacement.
+  auto refuse = [refusal](const std::string& line) {
+    if (refusal != nullptr) {
+      *refusal = line;
+    } else {
+      std::fprintf(stderr, "%s\n", line.c_str());
+    }
+  };
+  try {
+    return BuildScene(request, refusal, refuse);
+  } catch (const std::bad_alloc&) {
+    // What was built is released by now; the scene drawn, if any, stays.
+    refuse(request.modelPath + ": not enough memory to set the model up");
+    return SetupResult::kModelUnusable;
+  }
 }
 
 SetupResult SetupScene(HWND window) {

@@ -1,9 +1,10 @@
 // The one-time scene set-up between showing the window and the message loop:
 // reads the texture, makes the OpenGL context, reads the model, merges its
 // drawable objects into one mesh (fitted into view with --fit, with a stage
-// around it with --stage), derives that mesh's normals, edge list and exact
-// shadow volume, binds the shadow volume, sets the fixed texture state,
-// uploads the texture upright and places the camera.
+// around it with --stage), derives that mesh's normals, sets the fixed
+// texture state, uploads the texture upright and places the camera. The
+// shadow modes' structures come later, when each mode is first drawn
+// (shadow_structures.h).
 // What it reads lives in LoadedScene (render_state.h) until LoadModelIntoScene
 // replaces it. The files come from RequestedScene.
 #pragma once
@@ -34,12 +35,13 @@ enum class SetupResult {
 SetupResult SetupScene(HWND window);
 
 // Reads the model and the texture `request` names and makes them the scene
-// every frame draws: the merged mesh (fitted with request.fit), its normals,
-// edges and shadow volume, and the uploaded texture, all in place of what
+// every frame draws: the merged mesh (fitted with request.fit), its normals
+// and the uploaded texture, all in place of what
 // LoadedScene held, which is released. Needs the OpenGL context SetupScene
 // made; the camera and the light are left where they are. Reports as
 // SetupScene does; on kModelUnusable LoadedScene is left as it was, so the
 // previous model stays drawn. With `refusal` (a replacement during the run)
 // a file cut off inside a chunk is refused too, and the one line saying why
-// the model is not used goes there instead of to standard error.
+// the model is not used goes there instead of to standard error. Memory
+// running out is such a refusal: what was built by then is released.
 SetupResult LoadModelIntoScene(const SceneRequest& request, std::string* refusal = nullptr);

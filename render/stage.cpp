@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -54,7 +55,12 @@ MeshObject* MeshWithStage(const MeshObject& model) {
   const float wallZ = low.z - 0.5f * half;
   const float left = centreX - 2.0f * half, width = 4.0f * half;
 
-  MeshObject* mesh = new MeshObject();
+  // Owned here until it is whole, so that memory running out loses nothing.
+  struct Free {
+    void operator()(MeshObject* m) const { FreeMeshObject(m); }
+  };
+  std::unique_ptr<MeshObject, Free> owner(new MeshObject());
+  MeshObject* mesh = owner.get();
   std::memcpy(mesh->name, model.name, sizeof mesh->name);
   mesh->materialIndex = model.materialIndex;
   mesh->material = model.material;
@@ -78,5 +84,5 @@ MeshObject* MeshWithStage(const MeshObject& model) {
   WriteGrid(Vec3{left, floorY, wallZ}, Vec3{width, 0, 0}, Vec3{0, top - floorY, 0},
             model.vertexCount + kGridVertices, mesh->vertices,
             mesh->faces + model.faceCount + kGridFaces);
-  return mesh;
+  return owner.release();
 }

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -293,7 +294,9 @@ void BuildEdgeList(MeshObject* object) {
   object->edgeCount = 0;
   const int32_t faceCount = object->faceCount > 0 ? object->faceCount : 0;
   const size_t total = 3 * static_cast<size_t>(faceCount);
-  EdgeRecord* edges = new EdgeRecord[total];
+  // Owned here until done, so that memory running out on the way loses nothing.
+  std::unique_ptr<EdgeRecord[]> owner(new EdgeRecord[total]);
+  EdgeRecord* edges = owner.get();
 
   for (int32_t f = 0; f < faceCount; ++f) {
     const std::array<int32_t, 3> c = object->faces[f].Corners();
@@ -308,6 +311,6 @@ void BuildEdgeList(MeshObject* object) {
   const size_t removedCount = RemoveDuplicates(edges, removed);
   FillHolesFromTheBack(edges, removed, removedCount);
 
-  object->edges = edges;
+  object->edges = owner.release();
   object->edgeCount = static_cast<int32_t>(total - removedCount);
 }

@@ -4,6 +4,7 @@
 #include "shadow/exact_volume.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <cstring>
 
@@ -53,8 +54,30 @@ static bool ShadeOutsidePlanes(const float* bound, Vec3 light, float reach, cons
   return false;
 }
 
+float ExactShadowVolume::LitReach(Vec3 light, float radius) const {
+  // Squared distances in double (a difference that overflows float makes the
+  // reach infinite), with a small margin over LightVertex's float rounding of
+  // "nearer than the radius".
+  const double lit = static_cast<double>(radius) * radius * (1.0 + 1e-5);
+  double farthest = static_cast<double>(radius) * radius;
+  const size_t corners = corners_.size();
+  for (size_t c = 0; c < corners; c += 3) {
+    double nearest = INFINITY, largest = 0.0;
+    for (size_t k = 0; k < 3; ++k) {
+      const Vec3 d = Sub(positions_[corners_[c + k]], light);
+      const double squared = Dot(d, d);
+      nearest = std::fmin(nearest, squared);
+      largest = std::fmax(largest, squared);
+    }
+    if (nearest < lit) farthest = std::fmax(farthest, largest);
+  }
+  const float reach = static_cast<float>(std::sqrt(farthest) * (1.0 + 1e-5));
+  return std::isfinite(reach) ? reach : INFINITY;
+}
+
 void ExactShadowVolume::Update(Vec3 light, float reach, const float (*planes)[4],
                                int planeCount) {
+  if (!(reach < INFINITY)) reach = 0.0f;
   sideCount_ = 0;
   capCount_ = 0;
   const int32_t positions = PositionCount();
@@ -198,6 +221,8 @@ void ExactShadowVolume::Update(Vec3 light, float reach, const float (*planes)[4]
       out[3] = 0.0f;
     }
   }
+  // Build refuses more faces than keep these within int32.
+  assert(side - indices_.data() <= INT32_MAX - 6 * static_cast<int64_t>(cast));
   sideCount_ = static_cast<int32_t>(side - indices_.data());
   capCount_ = 6 * cast;
   // Back cap, then the front cap, right after the sides.

@@ -30,14 +30,21 @@
 #pragma once
 
 #include <cstdint>
+#include <climits>
 #include <vector>
 
 #include "model/scene.h"
 
 class ExactShadowVolume {
  public:
+  // The most faces a volume is built for: every index count the update
+  // makes (at most 36 per face) then fits int32, as OpenGL's counts need.
+  static constexpr int32_t kMaxFaces = INT32_MAX / 36;
+
   // Builds the adjacency of `faceCount` faces over `vertexCount` vertices;
-  // copies what it needs, so the arrays need not outlive the call.
+  // copies what it needs, so the arrays need not outlive the call. Throws
+  // std::length_error for more than kMaxFaces faces and std::bad_alloc when
+  // memory runs out, leaving an empty volume.
   void Build(const Vec3* vertices, int32_t vertexCount, const Face* faces, int32_t faceCount);
 
   // Makes the volumes of a point light at `light`. With `reach` > 0, faces
@@ -49,7 +56,15 @@ class ExactShadowVolume {
   // With `planeCount` planes (a, b, c, d: a x + b y + c z + d >= 0 inside,
   // (a, b, c) of unit length; the view's sides and near plane), faces whose volume within the reach
   // lies wholly outside one of them are left out too.
+  // A reach that is not finite counts as none.
   void Update(Vec3 light, float reach, const float (*planes)[4] = nullptr, int planeCount = 0);
+
+  // The reach that keeps every point a vertex-lit pass lights with a light
+  // of `radius` at `light`: such a pass interpolates the colours of a face's
+  // corners, so a face with one corner nearer than `radius` is lit all over,
+  // out to its farthest corner. At least `radius`; infinity when a distance
+  // overflows. Reads the kept faces only, allocates nothing.
+  float LitReach(Vec3 light, float radius) const;
 
   // x, y, z, w of every vertex: the merged positions (w = 1) followed by
   // their extrusions, PositionCount() apart.

@@ -5,9 +5,12 @@
 #include "shadow/exact_volume.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <numeric>
+#include <stdexcept>
+#include <string>
 #include <unordered_map>
 
 #include "shadow/exact_geometry.h"
@@ -69,6 +72,8 @@ int32_t Root(std::vector<int32_t>& parent, int32_t i) {
 void ExactShadowVolume::Build(const Vec3* vertices, int32_t vertexCount, const Face* faces,
                               int32_t faceCount) {
   *this = ExactShadowVolume();
+  if (faceCount > kMaxFaces)
+    throw std::length_error("more than " + std::to_string(kMaxFaces) + " faces");
   if (vertices == nullptr || faces == nullptr || vertexCount <= 0 || faceCount <= 0) {
     Update(Vec3{0, 0, 0}, 0.0f);
     return;
@@ -200,6 +205,22 @@ void ExactShadowVolume::FindFlatPatches(std::vector<int32_t>& parent,
     if (uses[e] > 2 || (uses[e] == 2 && runSum[e] != 0))
       candidate[Root(parent, static_cast<int32_t>(c / 3))] = 0;
   }
+  // Per root: the largest side of its box, and the largest coordinate
+  // magnitude, which bounds the rounding its float positions carry.
+  std::vector<float> rootLow(static_cast<size_t>(triangles) * 3, INFINITY);
+  std::vector<float> rootHigh(static_cast<size_t>(triangles) * 3, -INFINITY);
+  std::vector<float> magnitude(static_cast<size_t>(triangles), 0.0f);
+  for (size_t c = 0; c < corners_.size(); ++c) {
+    const size_t root = static_cast<size_t>(Root(parent, static_cast<int32_t>(c / 3)));
+    if (!candidate[root]) continue;
+    const Vec3& v = positions_[corners_[c]];
+    const float xyz[3] = {v.x, v.y, v.z};
+    for (size_t k = 0; k < 3; ++k) {
+      rootLow[3 * root + k] = std::fmin(rootLow[3 * root + k], xyz[k]);
+      rootHigh[3 * root + k] = std::fmax(rootHigh[3 * root + k], xyz[k]);
+      magnitude[root] = std::fmax(magnitude[root], std::fabs(xyz[k]));
+    }
+  }
   for (int32_t f = 0; f < triangles; ++f) {
     const int32_t root = Root(parent, f);
     if (solidSign_[f] != 0) candidate[root] = 0;
@@ -216,11 +237,17 @@ void ExactShadowVolume::FindFlatPatches(std::vector<int32_t>& parent,
       pl[3] = n.x * a.x + n.y * a.y + n.z * a.z;
     }
     ++faceCount[root];
-    // The same orientation and plane, to a few float roundings.
-    const double scale = 1.0 + std::fmax(std::fabs(pl[3]), 1.0);
+    // The same orientation and plane: off it by no more than a small part
+    // of the patch's size, or than a few roundings of its coordinates. A
+    // patch far from the origin is held to its own size, not its distance.
+    const double extent = std::fmax(
+        static_cast<double>(rootHigh[3 * root]) - rootLow[3 * root],
+        std::fmax(static_cast<double>(rootHigh[3 * root + 1]) - rootLow[3 * root + 1],
+                  static_cast<double>(rootHigh[3 * root + 2]) - rootLow[3 * root + 2]));
+    const double tolerance = 1e-5 * extent + 4.0 * FLT_EPSILON * magnitude[root];
     bool flat = n.x * pl[0] + n.y * pl[1] + n.z * pl[2] > 1.0 - 1e-6;
     for (const Vec3* v : {&a, &b, &c})
-      flat = flat && std::fabs(pl[0] * v->x + pl[1] * v->y + pl[2] * v->z - pl[3]) <= 1e-5 * scale;
+      flat = flat && std::fabs(pl[0] * v->x + pl[1] * v->y + pl[2] * v->z - pl[3]) <= tolerance;
     if (!flat) candidate[root] = 0;
   }
   // A patch of a few faces gains nothing.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <memory>
 
 namespace {
 
@@ -47,8 +48,11 @@ void ComputeVertexNormals(MeshObject* object) {
   delete[] object->vertexNormals;
   object->vertexNormals = nullptr;
   const int32_t vertexCount = object->vertexCount > 0 ? object->vertexCount : 0;
-  Vec3* normals = new Vec3[vertexCount];
-  int32_t* counters = new int32_t[vertexCount];
+  // Owned here until done, so that memory running out loses nothing.
+  std::unique_ptr<Vec3[]> owner(new Vec3[vertexCount]);
+  std::unique_ptr<int32_t[]> counterOwner(new int32_t[vertexCount]);
+  Vec3* normals = owner.get();
+  int32_t* counters = counterOwner.get();
   for (int32_t v = 0; v < vertexCount; ++v) {
     normals[v] = Vec3{0.0f, 0.0f, 0.0f};
     counters[v] = 0;
@@ -72,6 +76,5 @@ void ComputeVertexNormals(MeshObject* object) {
     if (normals[v].y != 0.0f) normals[v].y /= static_cast<float>(k);
     if (normals[v].z != 0.0f) normals[v].z /= static_cast<float>(k);
   }
-  delete[] counters;
-  object->vertexNormals = normals;
+  object->vertexNormals = owner.release();
 }

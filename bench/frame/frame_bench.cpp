@@ -18,6 +18,7 @@
 #include "render/frame.h"
 #include "render/lighting.h"
 #include "render/render_state.h"
+#include "render/shadow_structures.h"
 #include "render/scene_setup.h"
 #include "shadow/shadow_volume.h"
 
@@ -81,7 +82,7 @@ void BM_Lighting(benchmark::State& state) {
 
 // The two silhouette walks of the shadow passes, without OpenGL.
 void BM_Silhouettes(benchmark::State& state) {
-  const ShadowVolume& volume = *LoadedScene.shadowVolume;
+  const ShadowVolume& volume = *BlendVolumeOf(LoadedScene, RequestedScene.modelPath);
   const Vec3 light = LightPosition, eye = EyePosition();
   int quads = 0;
   for (auto _ : state) {

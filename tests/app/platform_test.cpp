@@ -385,6 +385,29 @@ TEST(Platform, VirtualClockStartsAtOneAndStepsPerPresentedFrame) {
   EXPECT_LT(second - first, 1000u);  // the real clock does not run backwards
 }
 
+// Frames that each take real drawing, swapped headless: no swap may return
+// with more than the frame just submitted still drawing, or the frames run
+// ahead of what is drawn and a frame-rate title reads too fast.
+TEST(Platform, HeadlessSwapsKeepOneFrameInFlight) {
+  ConfigurePlatform(Headless());
+  MakeMainCurrent();
+  const uint32_t presented = PresentedFrameCount();
+  for (int frame = 0; frame < 12; ++frame) {
+    glClearColor(frame % 2, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glBegin(GL_TRIANGLES);
+    for (int k = 0; k < 3000; ++k) {
+      glVertex2f(-1, -1);
+      glVertex2f(1, -1);
+      glVertex2f(0, 1);
+    }
+    glEnd();
+    ASSERT_TRUE(SwapBuffers(GlContext.deviceContext));
+  }
+  EXPECT_EQ(PresentedFrameCount(), presented + 12);
+  EXPECT_EQ(MostHeadlessFramesInFlight(), 1u);
+}
+
 TEST(Platform, ClassesAndStockResources) {
   ConfigurePlatform(Headless());
   WNDCLASSEXA c{};

@@ -71,6 +71,26 @@ void AddTorus(TestMesh& m, float x, float y, float z) {
   FreeMeshObject(torus);
 }
 
+// A coarse receiver the light's radius cuts: a floor 40 below the light of
+// four large triangles fanned from the point under it, so every face has one
+// corner well inside the radius and the rest far outside, and a box on it
+// behind and left of the light whose long shadow runs towards the horizon,
+// lit there by interpolation far beyond the radius.
+TruthScene CoarseFanFloorScene() {
+  TruthScene s;
+  s.Part([](TestMesh& m) {
+    const float y = -40, cx = 20, cz = 70, half = 1000;  // under the light at (20, 20, 70)
+    const int centre = static_cast<int>(m.vertices.size());
+    m.vertices.push_back(Vec3{cx, y, cz});
+    const float corners[4][2] = {{-1, 1}, {1, 1}, {1, -1}, {-1, -1}};
+    for (const auto& c : corners) m.vertices.push_back(Vec3{cx + half * c[0], y, cz + half * c[1]});
+    for (int k = 0; k < 4; ++k)  // counter-clockwise seen from above
+      m.faces.push_back(Face{centre, centre + 1 + k, centre + 1 + (k + 1) % 4});
+  });
+  s.Part([](TestMesh& m) { AddBox(m, Vec3{5, -40, 40}, Vec3{15, 18, 50}); });
+  return s;
+}
+
 }  // namespace
 
 const std::vector<SceneCase> kTruthScenes = {
@@ -116,6 +136,7 @@ const std::vector<SceneCase> kTruthScenes = {
        return s.Part(Cube);
      },
      "", 1, 200, 100.00},
+    {"CoarseFanFloor", CoarseFanFloorScene, "", 1, 200, 100.00},
 };
 
 

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <map>
 #include <random>
+#include <stdexcept>
 #include <utility>
 #include <vector>
 
@@ -223,6 +224,58 @@ TEST(ExactShadowVolume, ClosedForMessyMeshesAndLeavesOutWhatCannotReachTheLightO
   EXPECT_GT(volume.IndexCount(), 0);
   EXPECT_EQ(volume.Vertices()[4 * volume.PositionCount() + 3], 0.0f);
   FreeMeshObject(torus);
+}
+
+// More faces than int32 index counts allow are refused before any is read.
+TEST(ExactShadowVolume, RefusesMoreFacesThanItsIndexCountsHold) {
+  const Vec3 vertices[3] = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
+  const Face face{0, 1, 2};
+  ExactShadowVolume volume;
+  EXPECT_THROW(volume.Build(vertices, 3, &face, ExactShadowVolume::kMaxFaces + 1),
+               std::length_error);
+  EXPECT_EQ(volume.TriangleCount(), 0);
+  volume.Build(vertices, 3, &face, 1);
+  EXPECT_EQ(volume.TriangleCount(), 1);
+}
+
+// A floor a million units from the origin, 12000 wide, whose four inner
+// vertices sag by 2: a slope far too small for the orientation test to
+// tell, a bend far beyond rounding. Taken for a flat patch, its fan caps
+// would cut through it. Just before and just behind every face's centre,
+// along the ray from the light, the count must be 0 and 1.
+TEST(ExactShadowVolume, SaggingFloorFarFromTheOriginIsCountedAsItIs) {
+  MeshObject* floor = Plate(3, 4000.0f, false);
+  const double z = 1e6;
+  for (int v = 0; v < floor->vertexCount; ++v) {
+    Vec3& p = floor->vertices[v];
+    const bool inner = std::fabs(p.x) < 3000 && std::fabs(p.y) < 3000;
+    p.z = static_cast<float>(inner ? z - 2 : z);
+  }
+  const Vec3 light{1500.0f, 2000.0f, static_cast<float>(z + 6000)};
+  ExactShadowVolume volume;
+  volume.Build(floor->vertices, floor->vertexCount, floor->faces, floor->faceCount);
+  volume.Update(light, 40000.0f);
+  EXPECT_EQ(OpenEdges(volume), 0);
+  const D3 l = Of(light);
+  int checked = 0;
+  for (int f = 0; f < floor->faceCount; ++f) {
+    const Face& face = floor->faces[f];
+    const D3 a = Of(floor->vertices[face.index0]), b = Of(floor->vertices[face.index1]),
+             c = Of(floor->vertices[face.index2]);
+    const D3 centre{(a.x + b.x + c.x) / 3, (a.y + b.y + c.y) / 3, (a.z + b.z + c.z) / 3};
+    const D3 ray = Sub(centre, l);
+    // A height field lit from above: a point just behind a face, as seen
+    // from the light, is behind that face only.
+    for (double offset : {-1e-5, 1e-5}) {
+      const double t = 1 + offset;
+      const D3 p{l.x + t * ray.x, l.y + t * ray.y, l.z + t * ray.z};
+      EXPECT_NEAR(Winding(volume, l, p), offset > 0 ? 1 : 0, 1e-3) << "face " << f << " offset "
+                                                                   << offset;
+      ++checked;
+    }
+  }
+  EXPECT_EQ(checked, 2 * floor->faceCount);
+  FreeMeshObject(floor);
 }
 
 }  // namespace
