@@ -40,6 +40,7 @@
 #include "render/stage.h"
 #include "shadow/normals.h"
 #include "texture/texture_loader.h"
+#include "trace/shadow_tracer.h"
 
 namespace {
 
