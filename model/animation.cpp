@@ -38,24 +38,26 @@ Vec3 TransformPoint(const Matrix34& a, const Vec3& v) {
               m[8] * v.x + m[9] * v.y + m[10] * v.z + m[11]};
 }
 
+// In double: in float, acos near 1 loses most of the small angle it returns.
 Quaternion Slerp(const Quaternion& a, Quaternion b, float f) {
-  float cosine = a.w * b.w + a.x * b.x + a.y * b.y + a.z * b.z;
+  double cosine = double{a.w} * b.w + double{a.x} * b.x + double{a.y} * b.y + double{a.z} * b.z;
   if (cosine < 0) {  // the other sign of b is the same rotation, the shorter way
     cosine = -cosine;
     b = Quaternion{-b.w, -b.x, -b.y, -b.z};
   }
-  float wa = 1 - f, wb = f;
-  if (cosine < 0.9999f) {
-    const float angle = std::acos(cosine);
-    const float sine = std::sin(angle);
-    wa = std::sin((1 - f) * angle) / sine;
+  double wa = 1.0 - f, wb = f;
+  if (cosine < 1 - 1e-12) {
+    const double angle = std::acos(cosine);
+    const double sine = std::sin(angle);
+    wa = std::sin((1.0 - f) * angle) / sine;
     wb = std::sin(f * angle) / sine;
   }
-  Quaternion out{wa * a.w + wb * b.w, wa * a.x + wb * b.x, wa * a.y + wb * b.y,
-                 wa * a.z + wb * b.z};
-  const float length = std::sqrt(out.w * out.w + out.x * out.x + out.y * out.y + out.z * out.z);
-  if (length > 0) out = Quaternion{out.w / length, out.x / length, out.y / length, out.z / length};
-  return out;
+  const double w = wa * a.w + wb * b.w, x = wa * a.x + wb * b.x, y = wa * a.y + wb * b.y,
+               z = wa * a.z + wb * b.z;
+  const double length = std::sqrt(w * w + x * x + y * y + z * z);
+  if (!(length > 0)) return a;
+  return Quaternion{static_cast<float>(w / length), static_cast<float>(x / length),
+                    static_cast<float>(y / length), static_cast<float>(z / length)};
 }
 
 namespace {

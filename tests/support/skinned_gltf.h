@@ -1,0 +1,23 @@
+// A small skinned glTF the tests write themselves: a strip of 10 vertices
+// up the y axis, skinned to a chain of three joints (Hip, Knee, Toe) under
+// the mesh's own node, with weights that do not total 1 (0.9, 1.3, and one
+// vertex with none), and one clip of 2 s that moves the Hip (translation
+// keys from 0.5 s to 1.5 s, held outside them), turns the Knee about z
+// (its last key the far sign of its rotation, so only the shorter arc is
+// right), and scales the Toe. Variants break it in one way each.
+#pragma once
+
+#include <string>
+
+enum class SkinnedGltfFlaw {
+  kNone,
+  kHeavyWeights,     // a vertex's weights total 2.5
+  kKeysOutOfOrder,   // the Knee's second and third key times swapped
+  kEqualKeyTimes,    // the Knee's second key at the first key's time
+  kNanInverseBind,   // the Knee's inverse bind matrix holds a NaN
+};
+
+// Writes NAME.gltf and NAME.bin into `folder`; returns the .gltf's path, ""
+// when the files cannot be written.
+std::string WriteSkinnedGltf(const std::string& folder, const std::string& name,
+                             SkinnedGltfFlaw flaw = SkinnedGltfFlaw::kNone);
