@@ -106,9 +106,9 @@ Q Slerp(const aiQuatKey* keys, unsigned count, double t) {
 }
 
 void Walk(const aiNode* node, const M4& parent, const std::map<std::string, const aiNodeAnim*>& moved,
-          double ticks, std::map<std::string, M4>* globals, std::vector<const aiNode*>* order,
-          std::map<const aiNode*, M4>* byNode) {
-  M4 local = FromAssimp(node->mTransformation);
+          double ticks, bool undoRoot, std::map<std::string, M4>* globals,
+          std::vector<const aiNode*>* order, std::map<const aiNode*, M4>* byNode) {
+  M4 local = undoRoot && node->mParent == nullptr ? M4() : FromAssimp(node->mTransformation);
   const auto channel = moved.find(node->mName.C_Str());
   if (channel != moved.end()) {
     const aiNodeAnim& c = *channel->second;
@@ -126,7 +126,7 @@ void Walk(const aiNode* node, const M4& parent, const std::map<std::string, cons
   (*byNode)[node] = global;
   order->push_back(node);
   for (unsigned c = 0; c < node->mNumChildren; ++c)
-    Walk(node->mChildren[c], global, moved, ticks, globals, order, byNode);
+    Walk(node->mChildren[c], global, moved, ticks, false, globals, order, byNode);
 }
 
 Vec3 Apply(const M4& m, const aiVector3D& v) {
@@ -137,8 +137,15 @@ Vec3 Apply(const M4& m, const aiVector3D& v) {
 
 }  // namespace
 
-bool AssimpPosedVertices(const std::string& path, int clip, double seconds, std::vector<Vec3>* out,
-                         std::string* error) {
+namespace {
+
+struct PosedMesh {
+  std::vector<Vec3> vertices;
+  std::vector<std::array<unsigned, 3>> triangles;
+};
+
+bool PoseFile(const std::string& path, int clip, double seconds, bool undoRoot,
+              std::vector<PosedMesh>* meshes, std::string* error) {
   Assimp::Importer importer;
   const aiScene* scene = importer.ReadFile(path, aiProcess_Triangulate);
   if (scene == nullptr || scene->mRootNode == nullptr) {
@@ -162,17 +169,22 @@ bool AssimpPosedVertices(const std::string& path, int clip, double seconds, std:
   std::map<std::string, M4> globals;
   std::vector<const aiNode*> order;
   std::map<const aiNode*, M4> byNode;
-  Walk(scene->mRootNode, M4(), moved, ticks, &globals, &order, &byNode);
-  out->clear();
+  Walk(scene->mRootNode, M4(), moved, ticks, undoRoot, &globals, &order, &byNode);
+  meshes->clear();
   for (const aiNode* node : order) {
     for (unsigned k = 0; k < node->mNumMeshes; ++k) {
       const aiMesh& mesh = *scene->mMeshes[node->mMeshes[k]];
-      bool triangles = false;
-      for (unsigned f = 0; f < mesh.mNumFaces; ++f) triangles = triangles || mesh.mFaces[f].mNumIndices == 3;
-      if (!triangles) continue;
+      PosedMesh posed;
+      for (unsigned f = 0; f < mesh.mNumFaces; ++f)
+        if (mesh.mFaces[f].mNumIndices == 3)
+          posed.triangles.push_back({mesh.mFaces[f].mIndices[0], mesh.mFaces[f].mIndices[1],
+                                     mesh.mFaces[f].mIndices[2]});
+      if (posed.triangles.empty()) continue;
+      std::vector<Vec3>* out = &posed.vertices;
       const M4& own = byNode[node];
       if (mesh.mNumBones == 0) {
         for (unsigned v = 0; v < mesh.mNumVertices; ++v) out->push_back(Apply(own, mesh.mVertices[v]));
+        meshes->push_back(std::move(posed));
         continue;
       }
       std::vector<double> total(mesh.mNumVertices, 0);
@@ -199,9 +211,40 @@ bool AssimpPosedVertices(const std::string& path, int clip, double seconds, std:
                               static_cast<float>(sum[v][2] / total[v])});
         }
       }
+      meshes->push_back(std::move(posed));
     }
   }
   return true;
+}
+
+}  // namespace
+
+bool AssimpPosedVertices(const std::string& path, int clip, double seconds, std::vector<Vec3>* out,
+                         std::string* error) {
+  std::vector<PosedMesh> meshes;
+  if (!PoseFile(path, clip, seconds, false, &meshes, error)) return false;
+  out->clear();
+  for (const PosedMesh& mesh : meshes) out->insert(out->end(), mesh.vertices.begin(), mesh.vertices.end());
+  return true;
+}
+
+std::vector<WorldTriangle> AssimpPosedTriangles(const std::string& path, int clip, double seconds,
+                                                bool undoRoot, std::string* error) {
+  std::vector<PosedMesh> meshes;
+  std::vector<WorldTriangle> out;
+  if (!PoseFile(path, clip, seconds, undoRoot, &meshes, error)) return out;
+  for (const PosedMesh& mesh : meshes)
+    for (const auto& corners : mesh.triangles) {
+      WorldTriangle triangle;
+      for (int k = 0; k < 3; ++k) {
+        const Vec3& v = mesh.vertices[corners[k]];
+        triangle[3 * k] = v.x;
+        triangle[3 * k + 1] = v.y;
+        triangle[3 * k + 2] = v.z;
+      }
+      out.push_back(triangle);
+    }
+  return out;
 }
 
 std::vector<AssimpClipInfo> AssimpClips(const std::string& path) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "model/scene.h"
+#include "tests/support/assimp_oracle.h"
 
 // What the file's clips are, as assimp gives them.
 struct AssimpClipInfo {
@@ -25,6 +26,14 @@ struct AssimpClipInfo {
 // it has no clip `clip`.
 bool AssimpPosedVertices(const std::string& path, int clip, double seconds, std::vector<Vec3>* out,
                          std::string* error);
+
+// The triangles of the same pose (indices out of range are the caller's
+// file's fault: only files whose faces are sound are posed here). With
+// `undoRoot` the root node's own transform is left out: for a 3DS file,
+// assimp's turn from z-up to y-up, so the triangles are in the file's axes.
+// Empty, with *error, when the file cannot be posed.
+std::vector<WorldTriangle> AssimpPosedTriangles(const std::string& path, int clip, double seconds,
+                                                bool undoRoot, std::string* error);
 
 // The file's clips; empty when assimp cannot read it.
 std::vector<AssimpClipInfo> AssimpClips(const std::string& path);
