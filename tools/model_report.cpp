@@ -166,7 +166,6 @@ int InspectModel(int argc, char** argv) {
   for (int i = 0; i < scene->objectCount; ++i) PrintObject(i, *scene->objects[i]);
   for (int i = 0; i < scene->materialCount; ++i) PrintMaterial(i, *scene, path);
   const Rig* rig = scene->rig.get();
-  if (rig != nullptr) PrintClips(*rig);
   if (posed && rig != nullptr && HasAnimation(*rig)) {
     if (clip >= static_cast<double>(rig->clips.size())) {
       std::fprintf(stderr, "sv-inspect: %s: no animation %d: the model has %zu\n", path,
@@ -181,6 +180,7 @@ int InspectModel(int argc, char** argv) {
     ApplyPose(player, *rig, scene);
   }
   if (merged) PrintMerged(*scene);
+  if (rig != nullptr) PrintClips(*rig);
   if (scene->endsInsideChunk) std::printf("warning %s\n", DescribeCutOff(*scene).c_str());
   const std::string keyframer = DescribeKeyframerProblem(*scene);
   if (!keyframer.empty()) std::printf("warning %s\n", keyframer.c_str());
