@@ -1,4 +1,5 @@
-// Posing animated models: the player's pose of assimp-testmodels' animated
+// Posing animated models: unposed, they stand as assimp's pre-transformed
+// import puts them; the player's pose of assimp-testmodels' animated
 // files, and of a skinned glTF written here, equals a plain-matrix
 // evaluation of what assimp imports (tests/support/assimp_pose.h) at times
 // before, inside, at the end of and past each clip; the clips are listed as
@@ -17,6 +18,7 @@
 #include "model/load_model.h"
 #include "model/merge.h"
 #include "tests/support/assimp_models.h"
+#include "tests/support/assimp_oracle.h"
 #include "tests/support/assimp_pose.h"
 #include "tests/support/scratch.h"
 #include "tests/support/skinned_gltf.h"
@@ -45,6 +47,23 @@ TEST_P(PosedModel, EqualsAPlainMatrixEvaluationOfAssimpsImport) {
   ASSERT_NE(scene, nullptr);
   ASSERT_NE(scene->rig, nullptr);
   const Rig& rig = *scene->rig;
+
+  // Before any pose the objects stand where assimp's pre-transformed import
+  // puts them (order aside): the static pose the model has always had.
+  AssimpMergedMesh still;
+  std::string error;
+  ASSERT_TRUE(AssimpPreTransformed(path, &still, &error)) << error;
+  MeshObject view{};
+  view.vertexCount = static_cast<int32_t>(still.vertices.size());
+  view.faceCount = static_cast<int32_t>(still.faces.size());
+  view.vertices = still.vertices.data();
+  view.faces = still.faces.data();
+  MeshObject* unposed = MergeMeshObjects(*scene, nullptr);
+  ASSERT_NE(unposed, nullptr);
+  const std::vector<WorldTriangle> theirs = MeshTriangles(view);
+  EXPECT_EQ(UnmatchedTriangles(MeshTriangles(*unposed), theirs, 1e-6f * (1 + LargestCoordinate(theirs))), 0);
+  FreeMeshObject(unposed);
+
   const std::vector<AssimpClipInfo> clips = AssimpClips(path);
   ASSERT_EQ(rig.clips.size(), clips.size());
   AnimationPlayer player(rig);
@@ -56,7 +75,6 @@ TEST_P(PosedModel, EqualsAPlainMatrixEvaluationOfAssimpsImport) {
       const double seconds = fraction * (duration > 0 ? duration : 1);
       SCOPED_TRACE("clip " + std::to_string(c) + " at " + std::to_string(seconds) + " s");
       std::vector<Vec3> expected;
-      std::string error;
       ASSERT_TRUE(AssimpPosedVertices(path, static_cast<int>(c), seconds, &expected, &error)) << error;
       player.SelectClip(static_cast<int>(c));
       player.SetTimeSeconds(seconds);
