@@ -113,7 +113,10 @@ std::string Name(const ::testing::TestParamInfo<std::string>& info) {
 INSTANTIATE_TEST_SUITE_P(AnimatedFiles, PosedModel,
                          ::testing::Values("X/Testwuson.X", "FBX/animation_with_skeleton.fbx",
                                            "X/anim_test.x", "glTF2/simple_skin/simple_skin.gltf",
-                                           "Collada/box_nested_animation.dae", ""),
+                                           "Collada/box_nested_animation.dae",
+                                           "glTF2/glTF-Sample-Models/AnimatedMorphCube-glTF/"
+                                           "AnimatedMorphCube.gltf",
+                                           ""),
                          Name);
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <array>
 #include <map>
+#include <string>
 
 namespace {
 
@@ -182,8 +183,29 @@ bool PoseFile(const std::string& path, int clip, double seconds, bool undoRoot,
       if (posed.triangles.empty()) continue;
       std::vector<Vec3>* out = &posed.vertices;
       const M4& own = byNode[node];
+      // Morph targets first: base + sum of weight x (target - base), the
+      // weights interpolated between the keys of the node's morph channel.
+      std::vector<aiVector3D> base(mesh.mVertices, mesh.mVertices + mesh.mNumVertices);
+      for (unsigned c = 0; c < animation.mNumMorphMeshChannels; ++c) {
+        const aiMeshMorphAnim& morph = *animation.mMorphMeshChannels[c];
+        if (std::string(morph.mName.C_Str()) != node->mName.C_Str() || morph.mNumKeys == 0) continue;
+        unsigned i, j;
+        double f;
+        Around(morph.mKeys, morph.mNumKeys, ticks, &i, &j, &f);
+        std::vector<double> weights(mesh.mNumAnimMeshes, 0.0);
+        for (unsigned w = 0; w < morph.mKeys[i].mNumValuesAndWeights; ++w)
+          if (morph.mKeys[i].mValues[w] < weights.size()) weights[morph.mKeys[i].mValues[w]] += (1 - f) * morph.mKeys[i].mWeights[w];
+        for (unsigned w = 0; w < morph.mKeys[j].mNumValuesAndWeights; ++w)
+          if (morph.mKeys[j].mValues[w] < weights.size()) weights[morph.mKeys[j].mValues[w]] += f * morph.mKeys[j].mWeights[w];
+        for (unsigned t = 0; t < mesh.mNumAnimMeshes; ++t)
+          for (unsigned v = 0; v < mesh.mNumVertices; ++v) {
+            const aiVector3D moved = mesh.mAnimMeshes[t]->mVertices[v] - mesh.mVertices[v];
+            base[v] += aiVector3D(static_cast<float>(weights[t] * moved.x), static_cast<float>(weights[t] * moved.y),
+                                  static_cast<float>(weights[t] * moved.z));
+          }
+      }
       if (mesh.mNumBones == 0) {
-        for (unsigned v = 0; v < mesh.mNumVertices; ++v) out->push_back(Apply(own, mesh.mVertices[v]));
+        for (unsigned v = 0; v < mesh.mNumVertices; ++v) out->push_back(Apply(own, base[v]));
         meshes->push_back(std::move(posed));
         continue;
       }
@@ -195,7 +217,7 @@ bool PoseFile(const std::string& path, int clip, double seconds, bool undoRoot,
         const M4 matrix = found != globals.end() ? Mul(found->second, FromAssimp(bone.mOffsetMatrix)) : own;
         for (unsigned w = 0; w < bone.mNumWeights; ++w) {
           const aiVertexWeight& weight = bone.mWeights[w];
-          const Vec3 p = Apply(matrix, mesh.mVertices[weight.mVertexId]);
+          const Vec3 p = Apply(matrix, base[weight.mVertexId]);
           total[weight.mVertexId] += weight.mWeight;
           sum[weight.mVertexId][0] += weight.mWeight * p.x;
           sum[weight.mVertexId][1] += weight.mWeight * p.y;
@@ -204,7 +226,7 @@ bool PoseFile(const std::string& path, int clip, double seconds, bool undoRoot,
       }
       for (unsigned v = 0; v < mesh.mNumVertices; ++v) {
         if (total[v] == 0) {
-          out->push_back(Apply(own, mesh.mVertices[v]));
+          out->push_back(Apply(own, base[v]));
         } else {
           out->push_back(Vec3{static_cast<float>(sum[v][0] / total[v]),
                               static_cast<float>(sum[v][1] / total[v]),

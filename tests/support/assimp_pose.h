@@ -19,7 +19,9 @@ struct AssimpClipInfo {
 // The vertices of every mesh that has a triangle, mesh by mesh in the order
 // the nodes come depth first (a node before its children, children in file
 // order), posed by clip `clip` at `seconds` (looped over the clip's
-// duration; ticks per second 25 where the file says 0): each vertex the sum
+// duration; ticks per second 25 where the file says 0): morphed first
+// (base + sum of weight x (target - base), weights from the morph channel
+// named after the mesh's node), then each vertex the sum
 // of (weight / total) x global(bone node) x offset x v, or global(mesh node)
 // x v without weights or bones (rotation keys taken as unit quaternions); a bone naming no node counts as the mesh's
 // node without its offset. False, with *error, when assimp cannot read it or
