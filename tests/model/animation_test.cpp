@@ -224,6 +224,42 @@ TEST(RigCheck, BadRigsLoseTheClipOrTheWholeAnimationAndSayWhy) {
   }
 }
 
+// The player's clock: ticks loop over the clip (25 a second here), pause
+// holds them unless stepped, and a clip of no duration stays at its start.
+TEST(AnimationPlayerClock, LoopsPausesAndSteps) {
+  SmallRig small;
+  AnimClip still = small.rig.clips[0];
+  still.name = "Still";
+  still.duration = 0;
+  small.rig.clips.push_back(still);
+  CheckRig(*small.scene, RigLimits{4096, 256, 2048}, &small.rig);
+  AnimationPlayer player(small.rig);
+  player.SetTimeSeconds(0.5);  // 12.5 ticks into a clip of 10
+  EXPECT_NEAR(player.TimeTicks(), 2.5, 1e-9);
+  player.SetTimeSeconds(-0.1);  // 2.5 ticks before the start
+  EXPECT_NEAR(player.TimeTicks(), 7.5, 1e-9);
+  player.SetPaused(true);
+  player.Advance(0.2);
+  EXPECT_NEAR(player.TimeTicks(), 7.5, 1e-9);
+  player.StepSeconds(1.0 / 25);
+  EXPECT_NEAR(player.TimeTicks(), 8.5, 1e-9);
+  player.SetPaused(false);
+  player.Advance(0.1);
+  EXPECT_NEAR(player.TimeTicks(), 1.0, 1e-9);
+  player.SelectClip(-1);  // the last clip, at its start
+  EXPECT_EQ(player.Clip(), 1);
+  player.SetTimeSeconds(3);
+  EXPECT_EQ(player.TimeTicks(), 0);
+  // At 2.5 ticks Arm has moved a half unit in x and turned 45 degrees about
+  // z: vertex 1 (weight 0.5 of its total 0.5) follows Arm in full.
+  player.SelectClip(0);
+  player.SetTimeSeconds(0.1);
+  player.Pose();
+  const Vec3 moved = player.Positions(0)[1];
+  EXPECT_NEAR(moved.x, 0.5 + std::sqrt(0.5), 1e-5);
+  EXPECT_NEAR(moved.y, std::sqrt(0.5), 1e-5);
+}
+
 // The written glTF broken in one way each: assimp reads it, the model loads
 // in its static pose or without its clip, and the note says why.
 TEST(SkinnedGltfFlaws, LoadWithANoteInsteadOfTheBadPart) {
