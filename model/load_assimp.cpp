@@ -4,7 +4,10 @@
 // triangulate, then pre-transform the vertices (each node's transform applied
 // to its meshes, meshes sharing a material and vertex layout joined). Faces
 // are kept as assimp gives them: the merge leaves out an object with a face
-// naming a vertex it does not have.
+// naming a vertex it does not have. A file that moves (clips, bones, morph
+// targets) is not pre-transformed: its node tree, clips and bones are kept
+// in a rig (model/animation.h), and its objects are placed at the static
+// pose by the same node transforms pre-transforming would apply.
 #include "model/load_assimp.h"
 
 #include <algorithm>

@@ -28,7 +28,10 @@ struct AssimpReport {
 // file's own axes kept, as assimp gives them) and gives one object per
 // resulting mesh with its triangles and texture coordinate set 0, one
 // material per assimp material (name, diffuse colour, diffuse texture), and
-// the embedded textures. Points and lines are counted in *report, not kept;
+// the embedded textures. A file with clips, bones or morph targets gives one
+// object per mesh each node places, in node order, at that static pose, and
+// the scene's rig (model/animation.h, checked by CheckRig against the bytes
+// of the model and its second files). Points and lines are counted in *report, not kept;
 // a mesh of nothing else gives no object. Returns a new Scene (FreeScene), or
 // null with assimp's own reason in *error. Prints nothing, never throws.
 Scene* LoadAssimpSceneFromBytes(const uint8_t* data, size_t size, const std::string& path,
