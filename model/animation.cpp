@@ -166,9 +166,20 @@ AnimationPlayer::AnimationPlayer(const Rig& rig) : rig_(&rig) {
   boneMatrices_.resize(bones);
   morphed_.resize(rig.meshes.size());
   positions_.resize(rig.meshes.size());
+  inverseTotals_.resize(rig.meshes.size());
   for (size_t i = 0; i < rig.meshes.size(); ++i) {
-    positions_[i] = rig.meshes[i].bindPositions;
-    if (!rig.meshes[i].morphTargets.empty()) morphed_[i] = rig.meshes[i].bindPositions;
+    const RigMesh& mesh = rig.meshes[i];
+    positions_[i] = mesh.bindPositions;
+    if (!mesh.morphTargets.empty()) morphed_[i] = mesh.bindPositions;
+    if (mesh.bones.empty()) continue;
+    std::vector<float>& inverse = inverseTotals_[i];
+    inverse.assign(mesh.bindPositions.size(), 0.0f);
+    for (size_t v = 0; v < inverse.size(); ++v) {
+      float total = 0;
+      for (uint32_t k = mesh.influenceStart[v]; k < mesh.influenceStart[v + 1]; ++k)
+        total += mesh.influences[k].weight;
+      inverse[v] = total > 0 ? 1 / total : 0;
+    }
   }
 }
 
@@ -270,12 +281,10 @@ void AnimationPlayer::Pose() {
                      ? MultiplyMatrix(global_[mesh.bones[b].node], mesh.bones[b].offset)
                      : rigid;
     boneBase += mesh.bones.size();
+    const std::vector<float>& inverseTotal = inverseTotals_[i];
     for (size_t v = 0; v < out.size(); ++v) {
       const Vec3& p = (*source)[v];
-      float total = 0;
-      for (uint32_t k = mesh.influenceStart[v]; k < mesh.influenceStart[v + 1]; ++k)
-        total += mesh.influences[k].weight;
-      if (!(total > 0)) {
+      if (inverseTotal[v] == 0) {  // no weight: where the mesh's node puts it
         out[v] = TransformPoint(rigid, p);
         continue;
       }
@@ -283,7 +292,7 @@ void AnimationPlayer::Pose() {
       for (uint32_t k = mesh.influenceStart[v]; k < mesh.influenceStart[v + 1]; ++k) {
         const Influence& influence = mesh.influences[k];
         const Vec3 moved = TransformPoint(bones[influence.bone], p);
-        const float share = influence.weight / total;
+        const float share = influence.weight * inverseTotal[v];
         sum.x += share * moved.x;
         sum.y += share * moved.y;
         sum.z += share * moved.z;

@@ -195,6 +195,8 @@ class AnimationPlayer {
   std::vector<uint32_t> morphWeightStart_;       // [nodes + 1] into morphWeights_
   std::vector<Matrix34> boneMatrices_;           // all meshes' bones, one after another
   std::vector<std::vector<Vec3>> morphed_;       // per mesh with morph targets
+  std::vector<std::vector<float>> inverseTotals_;  // per skinned mesh and vertex: 1 / weight
+                                                   // total, 0 for a vertex without weight
   std::vector<std::vector<Vec3>> positions_;
 };
 
