@@ -38,11 +38,12 @@ bool* FlagOfKey(uintptr_t virtualKey) {
 
 }  // namespace
 
-void OnKeyDown(uintptr_t virtualKey) {
+void OnKeyDown(uintptr_t virtualKey, bool repeat) {
   if (virtualKey == VK_TAB) {
     Keyboard.lightMode = !Keyboard.lightMode;
     return;
   }
+  if ((virtualKey == 'S' || virtualKey == 'V') && repeat) return;
   if (virtualKey == 'S') {
     // blend -> exact -> off -> blend; exact is passed over without a stencil buffer.
     const ShadowMode mode = Shadows.mode;

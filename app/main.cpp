@@ -6,13 +6,13 @@
 
 #include "app/app_state.h"
 #include "app/controls.h"
+#include "app/run_options.h"
 #include "app/win_main.h"
 #include "platform/platform.h"
-#include "platform/run_options.h"
 #include "render/render_state.h"
 
 int main(int argc, char** argv) {
-  PlatformOptions options;
+  RunOptions options;
   std::string error;
   switch (ParseRunOptions(argc, argv, &options, &error)) {
     case RunAction::kHelp:
@@ -29,15 +29,16 @@ int main(int argc, char** argv) {
     case RunAction::kRun:
       break;
   }
-  ConfigurePlatform(options);
-  if (!options.modelPath.empty()) RequestedScene.modelPath = options.modelPath;
-  if (!options.texturePath.empty()) RequestedScene.texturePath = options.texturePath;
-  RequestedScene.textureGiven = !options.texturePath.empty();
-  RequestedScene.fit = options.fit;
-  Viewer.watch = options.watch;
-  RequestedScene.stage = options.stage;
-  Shadows.mode = options.shadows;
-  Shadows.showVolumes = options.showVolumes;
+  ConfigurePlatform(options.platform);
+  const SceneSettings& scene = options.scene;
+  if (!scene.modelPath.empty()) RequestedScene.modelPath = scene.modelPath;
+  if (!scene.texturePath.empty()) RequestedScene.texturePath = scene.texturePath;
+  RequestedScene.textureGiven = !scene.texturePath.empty();
+  RequestedScene.fit = scene.fit;
+  Viewer.watch = scene.watch;
+  RequestedScene.stage = scene.stage;
+  Shadows.mode = scene.shadows;
+  Shadows.showVolumes = scene.showVolumes;
   std::string commandLine;
   for (int i = 1; i < argc; ++i) commandLine += std::string(i > 1 ? " " : "") + argv[i];
   const int code = WinMain(PlatformInstance(), nullptr, commandLine.data(), SW_SHOWDEFAULT);

@@ -112,7 +112,7 @@ void OnMouseMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 bool OnViewerKey(HWND window, WPARAM virtualKey, LPARAM lParam) {
   switch (virtualKey) {
     case 'R':
-      if (HasContext()) PlaceStartView();
+      if (HasContext() && !IsRepeat(lParam)) PlaceStartView();
       return true;
     case 'P':
     case VK_F12:
@@ -185,7 +185,7 @@ void ReloadWatchedFiles(HWND window) {
   if (!Viewer.watching) {
     Viewer.watching = true;
     std::string error;
-    if (!WatchFiles({RequestedScene.modelPath, RequestedScene.texturePath}, &error))
+    if (!WatchFiles({RequestedScene.modelPath, RequestedScene.texturePath}, "--watch", &error))
       std::fprintf(stderr, "%s\n", error.c_str());
     return;
   }

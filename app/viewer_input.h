@@ -23,8 +23,8 @@ constexpr float kOrbitDegreesPerPixel = 0.5f;
 void OnMouseMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // WM_KEYDOWN of a viewer key: true when `virtualKey` is one (then handled),
-// false for every other key. A key repeat (bit 30 of lParam) of a toggle or
-// of the screenshot key does nothing more.
+// false for every other key. A key repeat (bit 30 of lParam) does nothing
+// more: every viewer key acts on the press only.
 bool OnViewerKey(HWND window, WPARAM virtualKey, LPARAM lParam);
 
 // WM_DROPFILES: each dropped path in turn is opened as a texture when its

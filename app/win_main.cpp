@@ -23,7 +23,8 @@ LRESULT WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
         WindowProcedure(window, WM_CLOSE, 0, 0);
         return 0;
       }
-      if (!OnViewerKey(window, wParam, lParam)) OnKeyDown(wParam);
+      if (!OnViewerKey(window, wParam, lParam))
+        OnKeyDown(wParam, (static_cast<uint32_t>(lParam) & (1u << 30)) != 0);
       return 0;
     case WM_MOUSEMOVE:
     case WM_LBUTTONDOWN:

@@ -12,7 +12,8 @@
 // when the class or the window cannot be made.
 int WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLine, int showCommand);
 
-// Key messages go to OnKeyDown/OnKeyUp and return 0, except Escape's
+// Key messages go to OnKeyDown (with lParam's previous-state bit as its
+// repeat flag) and OnKeyUp and return 0, except Escape's
 // WM_KEYDOWN, which is handled as WM_CLOSE, and the viewer's keys (R, P, H,
 // F1, F11, F12), which go to OnViewerKey; mouse messages go to
 // OnMouseMessage and WM_DROPFILES to OnDropFiles; WM_SIZE makes the viewport and

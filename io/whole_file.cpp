@@ -1,10 +1,11 @@
-// The whole-file reader: stat and type checks first, then a read-only mapping
-// of a regular file, or a read loop for what cannot be mapped (a FIFO the
-// caller takes, a file whose size stat does not tell, as in /proc).
+// The whole-file reader: stat and type checks first, then one read of a
+// regular file into a buffer sized from fstat (with one byte more, to see
+// the file grow), and a second fstat to see it change; a read loop to the end
+// for what has no size to trust (a FIFO the caller takes, a file whose size
+// stat does not tell, as in /proc).
 #include "io/whole_file.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,10 +17,20 @@
 
 namespace {
 
+BeforeReadHook beforeReadHook = nullptr;
+
 FileBytes Failed(FileFailure failure, int errorNumber) {
   FileBytes result;
   result.failure = failure;
   result.errorNumber = errorNumber;
+  return result;
+}
+
+FileBytes Holding(std::unique_ptr<uint8_t[]> data, size_t size) {
+  FileBytes result;
+  result.copy = std::move(data);
+  result.data = size > 0 ? result.copy.get() : nullptr;
+  result.size = size;
   return result;
 }
 
@@ -39,25 +50,12 @@ struct Descriptor {
   }
 };
 
-// Maps size bytes of a regular file read-only; false when the mapping fails,
-// and the caller reads the file instead. MAP_POPULATE maps every page at
-// once instead of one fault per few pages; the descriptor may be closed
-// afterwards.
-bool MapFile(int fd, size_t size, FileBytes* bytes) {
-  void* mapped = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-  if (mapped == MAP_FAILED) return false;
-  bytes->mapping = mapped;
-  bytes->data = static_cast<const uint8_t*>(mapped);
-  bytes->size = size;
-  return true;
-}
-
-// Reads fd to its end into a copy, starting with room for `expected` bytes
-// plus one (to see the end) and doubling while the data goes on, never
-// holding more than maxBytes plus the one byte that shows it is too large.
-FileBytes ReadToEnd(int fd, size_t expected, uint64_t maxBytes) {
+// Reads fd to its end into a copy, starting with room for 64 KiB and
+// doubling while the data goes on, never holding more than maxBytes plus
+// the one byte that shows it is too large.
+FileBytes ReadToEnd(int fd, uint64_t maxBytes) {
   const size_t limit = maxBytes < SIZE_MAX ? static_cast<size_t>(maxBytes) + 1 : SIZE_MAX;
-  size_t capacity = std::min(std::max<size_t>(expected + 1, 64 * 1024), limit);
+  size_t capacity = std::min<size_t>(64 * 1024, limit);
   std::unique_ptr<uint8_t[]> data(new (std::nothrow) uint8_t[capacity]);
   if (!data) return Failed(FileFailure::kNoMemory, ENOMEM);
   size_t size = 0;
@@ -79,11 +77,32 @@ FileBytes ReadToEnd(int fd, size_t expected, uint64_t maxBytes) {
     }
     size += static_cast<size_t>(got);
   }
-  FileBytes result;
-  result.copy = std::move(data);
-  result.data = size > 0 ? result.copy.get() : nullptr;
-  result.size = size;
-  return result;
+  return Holding(std::move(data), size);
+}
+
+// Reads the `size` bytes stat gave for a regular file, from offset 0. One
+// byte more is asked for: a file that gives it has grown since, and one that
+// ends early has shrunk; both are changes.
+FileBytes ReadStatedSize(int fd, size_t size) {
+  std::unique_ptr<uint8_t[]> data(new (std::nothrow) uint8_t[size + 1]);
+  if (!data) return Failed(FileFailure::kNoMemory, ENOMEM);
+  size_t done = 0;
+  while (done <= size) {
+    const ssize_t got = pread(fd, data.get() + done, size + 1 - done, static_cast<off_t>(done));
+    if (got == 0) break;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return Failed(FileFailure::kCannotRead, errno);
+    }
+    done += static_cast<size_t>(got);
+  }
+  if (done != size) return Failed(FileFailure::kChangedWhileRead, EAGAIN);
+  return Holding(std::move(data), size);
+}
+
+bool SameVersion(const struct stat& before, const struct stat& after) {
+  return before.st_size == after.st_size && before.st_mtim.tv_sec == after.st_mtim.tv_sec &&
+         before.st_mtim.tv_nsec == after.st_mtim.tv_nsec;
 }
 
 }  // namespace
@@ -94,19 +113,13 @@ FileBytes::FileBytes(FileBytes&& other) noexcept {
 
 FileBytes& FileBytes::operator=(FileBytes&& other) noexcept {
   if (this != &other) {
-    if (mapping) munmap(mapping, size);
     data = std::exchange(other.data, nullptr);
     size = std::exchange(other.size, 0);
     failure = std::exchange(other.failure, FileFailure::kNone);
     errorNumber = std::exchange(other.errorNumber, 0);
-    mapping = std::exchange(other.mapping, nullptr);
     copy = std::move(other.copy);
   }
   return *this;
-}
-
-FileBytes::~FileBytes() {
-  if (mapping) munmap(mapping, size);
 }
 
 FileBytes ReadWholeFile(const char* path, const WholeFileLimits& limits) {
@@ -122,21 +135,38 @@ FileBytes ReadWholeFile(const char* path, const WholeFileLimits& limits) {
   const int flags = O_RDONLY | O_CLOEXEC | (S_ISFIFO(status.st_mode) ? 0 : O_NONBLOCK);
   Descriptor file{open(path, flags)};
   if (file.fd < 0) return Failed(FileFailure::kCannotOpen, errno);
-  if (fstat(file.fd, &status) != 0) return Failed(FileFailure::kCannotOpen, errno);
-  refused = CheckType(status.st_mode, limits);
+  return ReadOpenFile(file.fd, limits);
+}
+
+FileBytes ReadOpenFile(int fd, const WholeFileLimits& limits) {
+  struct stat status;
+  if (fstat(fd, &status) != 0) return Failed(FileFailure::kCannotOpen, errno);
+  FileBytes refused = CheckType(status.st_mode, limits);
   if (refused.failure != FileFailure::kNone) return refused;
   if (S_ISFIFO(status.st_mode)) {
     // Reads wait for the writer's data (the path may have become a FIFO since stat).
-    if ((flags & O_NONBLOCK) != 0) fcntl(file.fd, F_SETFL, fcntl(file.fd, F_GETFL) & ~O_NONBLOCK);
-    return ReadToEnd(file.fd, 0, limits.maxBytes);
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0 && (flags & O_NONBLOCK) != 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    return ReadToEnd(fd, limits.maxBytes);
   }
 
   const uint64_t statedSize = static_cast<uint64_t>(status.st_size);
   if (statedSize > limits.maxBytes || statedSize >= SIZE_MAX)
     return Failed(FileFailure::kTooLarge, EFBIG);
-  FileBytes mapped;
-  if (statedSize > 0 && MapFile(file.fd, static_cast<size_t>(statedSize), &mapped)) return mapped;
-  return ReadToEnd(file.fd, static_cast<size_t>(statedSize), limits.maxBytes);
+  if (beforeReadHook != nullptr) beforeReadHook(fd);
+  FileBytes bytes;
+  if (statedSize > 0) {
+    bytes = ReadStatedSize(fd, static_cast<size_t>(statedSize));
+  } else {
+    // Stat says nothing of the size of a /proc file; it is read to its end.
+    if (lseek(fd, 0, SEEK_SET) < 0) return Failed(FileFailure::kCannotRead, errno);
+    bytes = ReadToEnd(fd, limits.maxBytes);
+  }
+  if (bytes.failure != FileFailure::kNone) return bytes;
+  struct stat after;
+  if (fstat(fd, &after) != 0) return Failed(FileFailure::kCannotRead, errno);
+  if (!SameVersion(status, after)) return Failed(FileFailure::kChangedWhileRead, EAGAIN);
+  return bytes;
 }
 
 std::string DescribeFileFailure(const FileBytes& file, const WholeFileLimits& limits) {
@@ -160,6 +190,12 @@ std::string DescribeFileFailure(FileFailure failure, int errorNumber, const Whol
       return "is larger than " + std::to_string(limits.maxBytes >> 20) + " MiB";
     case FileFailure::kNoMemory:
       return "is too large for the memory available";
+    case FileFailure::kChangedWhileRead:
+      return "changed while it was read (a save still in progress?)";
   }
   return "unknown failure";
+}
+
+void SetBeforeReadHook(BeforeReadHook hook) {
+  beforeReadHook = hook;
 }

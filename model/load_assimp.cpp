@@ -30,6 +30,7 @@
 #include "io/whole_file.h"
 #include "model/animation.h"
 #include "model/load3ds.h"
+#include "model/model_limits.h"
 
 namespace {
 
@@ -67,7 +68,7 @@ class ByteStream : public Assimp::IOStream {
 };
 
 // Serves the model's own name from memory and every other name from the
-// model's folder, through FindInFolder; refuses the rest.
+// model's folder, through ReadInFolder; refuses the rest.
 class ConfinedIOSystem : public Assimp::IOSystem {
  public:
   ConfinedIOSystem(const uint8_t* data, size_t size, std::string folder, std::string modelName,
@@ -85,13 +86,11 @@ class ConfinedIOSystem : public Assimp::IOSystem {
       return nullptr;
     if (IsModel(name)) return new ByteStream(data_, size_);
     std::string why;
-    const std::string path = FindInFolder(folder_, name, &why);
-    if (path.empty()) {
+    FileBytes file = ReadInFolder(folder_, name, kModelFileLimits, &why);
+    if (file.failure != FileFailure::kNone) {
       if (refused_->empty() && why.find("outside") != std::string::npos) *refused_ = name;
       return nullptr;
     }
-    FileBytes file = ReadWholeFile(path.c_str(), kModelFileLimits);
-    if (file.failure != FileFailure::kNone) return nullptr;
     secondFileBytes_ += file.size;
     const uint8_t* bytes = file.data;
     const size_t size = file.size;
@@ -129,6 +128,47 @@ int CountNodes(const aiNode* node, int depth) {
   int count = 1;
   for (unsigned i = 0; i < node->mNumChildren; ++i) count += CountNodes(node->mChildren[i], depth + 1);
   return count;
+}
+
+// What pre-transforming `scene` would make: every node occurrence places a
+// copy of each mesh it names, triangulated (a polygon of n corners gives
+// n - 2 triangles). Counted without allocating anything per occurrence, in
+// saturating 64-bit sums, so that a few kilobytes of nodes naming one large
+// mesh many times are refused before assimp builds the copies. The walk
+// has no depth limit (assimp's own has none), and a hierarchy of more than
+// 2^26 node visits (only a damaged graph has that many) counts as saturated.
+void CountPlaced(const aiScene& scene, AssimpReport* report) {
+  constexpr int64_t kSaturated = int64_t{1} << 60;
+  int64_t visitsLeft = int64_t{1} << 26;
+  std::vector<int64_t> triangles(scene.mNumMeshes, 0);
+  for (unsigned m = 0; m < scene.mNumMeshes; ++m) {
+    const aiMesh* mesh = scene.mMeshes[m];
+    if (mesh == nullptr || mesh->mFaces == nullptr) continue;
+    for (unsigned f = 0; f < mesh->mNumFaces; ++f)
+      triangles[m] += mesh->mFaces[f].mNumIndices >= 3 ? mesh->mFaces[f].mNumIndices - 2 : 0;
+  }
+  int64_t placedTriangles = 0, placedVertices = 0;
+  std::vector<const aiNode*> pending;
+  if (scene.mRootNode != nullptr) pending.push_back(scene.mRootNode);
+  while (!pending.empty()) {
+    const aiNode* node = pending.back();
+    pending.pop_back();
+    if (--visitsLeft < 0) {
+      placedTriangles = placedVertices = kSaturated;
+      break;
+    }
+    for (unsigned i = 0; i < node->mNumMeshes && node->mMeshes != nullptr; ++i) {
+      const unsigned m = node->mMeshes[i];
+      if (m >= scene.mNumMeshes || scene.mMeshes[m] == nullptr) continue;
+      placedTriangles = std::min(kSaturated, placedTriangles + triangles[m]);
+      placedVertices = std::min<int64_t>(kSaturated, placedVertices + scene.mMeshes[m]->mNumVertices);
+    }
+    if (node->mChildren == nullptr) continue;
+    for (unsigned i = 0; i < node->mNumChildren; ++i)
+      if (node->mChildren[i] != nullptr) pending.push_back(node->mChildren[i]);
+  }
+  report->placedTriangles = placedTriangles;
+  report->placedVertices = placedVertices;
 }
 
 int32_t PackColour(const aiColor4D& colour) {
@@ -488,41 +528,6 @@ Scene* MakeAnimatedScene(const aiScene& source, uint64_t fileBytes, AssimpReport
   return scene;
 }
 
-// assimp's OFF importer reserves memory for the counts in the header before
-// it reads a single vertex, so a header claiming billions of them exhausts
-// memory. A vertex needs at least 6 bytes ("0 0 0\n") and a face 2: a header
-// claiming more than the bytes can hold is refused here. Returns why, or ""
-// for anything else (not an OFF file, or plausible counts).
-std::string ImplausibleOffHeader(const uint8_t* data, size_t size) {
-  const std::string head(reinterpret_cast<const char*>(data), std::min<size_t>(size, 4096));
-  size_t pos = head.find_first_not_of(" \t\r\n");
-  if (pos == std::string::npos) return std::string();
-  const size_t end = head.find_first_of(" \t\r\n", pos);
-  if (end == std::string::npos) return std::string();
-  const std::string keyword = head.substr(pos, end - pos);
-  if (keyword.size() < 3 || keyword.compare(keyword.size() - 3, 3, "OFF") != 0)
-    return std::string();
-  unsigned long long counts[2] = {0, 0};
-  pos = end;
-  for (unsigned long long& count : counts) {
-    // Comments run to the end of their line.
-    while (true) {
-      pos = head.find_first_not_of(" \t\r\n", pos);
-      if (pos == std::string::npos) return std::string();
-      if (head[pos] != '#') break;
-      pos = head.find('\n', pos);
-    }
-    const size_t digits = head.find_first_not_of("0123456789", pos);
-    if (digits == pos || digits == std::string::npos || digits - pos > 18) return std::string();
-    count = std::stoull(head.substr(pos, digits - pos));
-    pos = digits;
-  }
-  if (counts[0] <= size / 6 && counts[1] <= size / 2) return std::string();
-  return "the OFF header declares " + std::to_string(counts[0]) + " vertices and " +
-         std::to_string(counts[1]) + " faces, more than its " + std::to_string(size) +
-         " bytes can hold";
-}
-
 }  // namespace
 
 Scene* LoadAssimpSceneFromBytes(const uint8_t* data, size_t size, const std::string& path,
@@ -554,6 +559,12 @@ Scene* LoadAssimpSceneFromBytes(const uint8_t* data, size_t size, const std::str
             ? nullptr
             : importer.GetImporterInfo(importer.GetImporterIndex(name.substr(dot).c_str()));
     seen.format = format != nullptr ? format->mName : "assimp";
+    CountPlaced(*raw, &seen);
+    if (seen.placedTriangles > kMaxModelTriangles || seen.placedVertices > kMaxModelVertices) {
+      seen.overLimit = true;
+      *error = DescribeOverLimit(seen.placedTriangles, seen.placedVertices);
+      return nullptr;
+    }
     // A file that moves keeps its node tree; any other is pre-transformed.
     const bool moves = Moves(*raw);
     const aiScene* scene = importer.ApplyPostProcessing(

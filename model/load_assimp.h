@@ -1,7 +1,7 @@
 // The reader for every model format other than 3DS, through assimp. The
 // file's bytes, read by the caller, are handed to assimp from memory; any
 // second file the model names (an OBJ's .mtl, a glTF's buffers) is served
-// from the model's own folder through FindInFolder (io/folder_lookup.h), so
+// from the model's own folder through ReadInFolder (io/folder_lookup.h), so
 // nothing outside that folder is ever opened. No assimp type leaves the
 // reader's source file; a build without assimp leaves that file out.
 #pragma once
@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 
+#include "model/model_limits.h"
 #include "model/scene.h"
 
 // What the reader saw of the file besides the scene it made.
@@ -20,6 +21,9 @@ struct AssimpReport {
   int64_t points = 0;   // point primitives left out
   int64_t lines = 0;    // line primitives left out
   std::string refused;  // the first second file refused as outside the folder, "" when none
+  int64_t placedTriangles = 0;  // what pre-transforming would make: triangles and vertices of
+  int64_t placedVertices = 0;   // every mesh once per node naming it (model/model_limits.h)
+  bool overLimit = false;       // those counts exceed the limits: no scene was made
 };
 
 // Reads the model whose `size` bytes are at `data`; `path` is the file they
@@ -33,6 +37,8 @@ struct AssimpReport {
 // the scene's rig (model/animation.h, checked by CheckRig against the bytes
 // of the model and its second files). Points and lines are counted in *report, not kept;
 // a mesh of nothing else gives no object. Returns a new Scene (FreeScene), or
-// null with assimp's own reason in *error. Prints nothing, never throws.
+// null with assimp's own reason in *error (or, when what pre-transforming
+// would make exceeds model/model_limits.h, with report->overLimit set and
+// DescribeOverLimit's text, before anything is made). Prints nothing, never throws.
 Scene* LoadAssimpSceneFromBytes(const uint8_t* data, size_t size, const std::string& path,
                                 AssimpReport* report, std::string* error);

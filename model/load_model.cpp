@@ -1,11 +1,16 @@
 // The choice of model reader. The assimp reader is compiled in only when
 // SV_WITH_ASSIMP is set; without it, other files are declined with a line
-// saying so.
+// saying so. assimp reads in a child process (model/isolated_load.h); the own
+// 3DS reader, which the fuzzer and the bad-file tests hold to its bounds,
+// reads in this one.
 #include "model/load_model.h"
 
 #include <strings.h>
 
 #include "model/load3ds.h"
+#if SV_WITH_ASSIMP
+#include "model/isolated_load.h"
+#endif
 
 namespace {
 
@@ -55,9 +60,13 @@ ModelLoad LoadModel(const std::string& path) {
   }
 #if SV_WITH_ASSIMP
   load.reader = ModelReader::kAssimp;
-  std::string error;
-  load.scene = LoadAssimpSceneFromBytes(file.data, file.size, path, &load.assimp, &error);
-  if (load.scene == nullptr) {
+  std::string error, failure;
+  load.scene = LoadAssimpSceneIsolated(file.data, file.size, path, &load.assimp, &error, &failure);
+  if (load.scene == nullptr && !failure.empty()) {
+    load.problem = failure;
+  } else if (load.scene == nullptr && load.assimp.overLimit) {
+    load.problem = error;
+  } else if (load.scene == nullptr) {
     load.problem = "assimp cannot read it: " + error;
     if (!load.assimp.refused.empty())
       load.problem += " (it names " + QuotedText(load.assimp.refused) +

@@ -48,16 +48,18 @@ TextureSource FindMaterialTexture(const Scene& scene, const Material& material,
     }
   }
   const std::string folder = FolderOf(modelPath);
-  source.path = FindInFolder(folder, name, &source.why);
-  if (source.path.empty() && HasParentComponent(name))
+  bool found = LocateInFolder(folder, name, &source.file, &source.why);
+  if (!found && HasParentComponent(name))
     return source;  // refused, not looked up by its last component
-  if (source.path.empty()) {
+  if (!found) {
     std::string lastWhy;
-    source.path = FindInFolder(folder, last, &lastWhy);
-    if (source.path.empty() && source.why.find("outside") == std::string::npos)
-      source.why = lastWhy;
+    found = LocateInFolder(folder, last, &source.file, &lastWhy);
+    if (!found && source.why.find("outside") == std::string::npos) source.why = lastWhy;
   }
-  if (!source.path.empty()) source.why.clear();
+  if (found) {
+    source.path = source.file.path;
+    source.why.clear();
+  }
   return source;
 }
 

@@ -9,11 +9,13 @@
 
 #include <string>
 
+#include "io/folder_lookup.h"
 #include "model/scene.h"
 
 struct TextureSource {
   int embedded = -1;  // index in Scene::embeddedTextures, -1 when not embedded
   std::string path;   // the file to read, "" when none was found or it is embedded
+  FolderFile file;    // path as located: read it with ReadLocated, which opens what was checked
   std::string why;    // neither: why ("is not in the model's folder", ...)
 };
 

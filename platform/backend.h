@@ -1,6 +1,7 @@
 // The seam between the platform layer's shared core (win32_core.cpp: classes,
-// window records, the message queues, the key script, captures, the virtual
-// clock, the frame limit, the Windows-shaped entry points) and one backend
+// window records, the message queues, the Windows-shaped entry points; with
+// run_harness.cpp beside it: the key script, captures, the virtual clock, the
+// frame limit) and one backend
 // file per target that owns the window system and the OpenGL binding:
 // backend_sdl.cpp (SDL2, Linux) or backend_html5.cpp (Emscripten's HTML5
 // API, the web page). CMake links exactly one backend; nothing outside

@@ -13,9 +13,10 @@
 
 #ifdef __EMSCRIPTEN__
 
-bool WatchFiles(const std::vector<std::string>& paths, std::string* error) {
+bool WatchFiles(const std::vector<std::string>& paths, const std::string& asker,
+                std::string* error) {
   if (paths.empty()) return true;
-  *error = "--watch: this build cannot watch files";
+  *error = asker + ": this build cannot watch files";
   return false;
 }
 
@@ -57,7 +58,8 @@ void SplitPath(const std::string& path, std::string* folder, std::string* name) 
 
 }  // namespace
 
-bool WatchFiles(const std::vector<std::string>& paths, std::string* error) {
+bool WatchFiles(const std::vector<std::string>& paths, const std::string& asker,
+                std::string* error) {
   WatchState& state = Watch();
   // inotify hands out one watch per folder however often it is added, so
   // the old watches are removed first and the new ones made from scratch.
@@ -67,7 +69,7 @@ bool WatchFiles(const std::vector<std::string>& paths, std::string* error) {
   if (paths.empty()) return true;
   if (state.fd < 0) state.fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   if (state.fd < 0) {
-    *error = std::string("--watch: cannot watch files: ") + std::strerror(errno);
+    *error = asker + ": cannot watch files: " + std::strerror(errno);
     return false;
   }
   bool ok = true;
@@ -77,7 +79,7 @@ bool WatchFiles(const std::vector<std::string>& paths, std::string* error) {
     SplitPath(path, &file.folder, &file.name);
     file.watch = inotify_add_watch(state.fd, file.folder.c_str(), IN_CLOSE_WRITE | IN_MOVED_TO);
     if (file.watch < 0 && ok) {
-      *error = "--watch: " + file.folder + ": cannot watch the folder: " + std::strerror(errno);
+      *error = asker + ": " + file.folder + ": cannot watch the folder: " + std::strerror(errno);
       ok = false;
     }
     state.files.push_back(file);

@@ -3,7 +3,7 @@
 // is watched, and asking says so.
 #include "platform/file_watch.h"
 
-bool WatchFiles(const std::vector<std::string>& paths, std::string* error) {
+bool WatchFiles(const std::vector<std::string>& paths, const std::string&, std::string* error) {
   if (paths.empty()) return true;
   *error = "this build watches no files (the web page's files change only when dropped)";
   return false;

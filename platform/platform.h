@@ -40,10 +40,8 @@ struct CaptureRequest {
   std::string path;    // PNG file to write
 };
 
-// How shadows are drawn: the blended volumes of the original design, volumes
-// counted in the stencil buffer, or none.
-enum class ShadowMode { kBlend, kExact, kOff };
-
+// How a run is driven: the surface, the frame limit, scripted input,
+// captures and the clock. The command line (app/) fills it.
 struct PlatformOptions {
   bool headless = false;          // offscreen driver, EGL, no display needed
   uint32_t frameLimit = 0;        // WM_CLOSE after this many frames; 0 = none
@@ -51,20 +49,9 @@ struct PlatformOptions {
   std::vector<CaptureRequest> captures;
   bool virtualClock = false;  // timeGetTime starts at 1 and steps per frame
   uint32_t clockStep = 0;     // ms added at every presented frame
-  // The scene's files and fitting; the layer ignores them, main hands them
-  // to the renderer. Empty paths mean the renderer's own defaults.
-  std::string modelPath;    // --model FILE
-  std::string texturePath;  // --texture FILE
-  bool fit = false;         // --fit
-  bool watch = false;       // --watch: reload the model and texture when they change
   uint32_t windowWidth = 800;   // --size: initial window and headless surface size, pixels
   uint32_t windowHeight = 600;  // (both 1..16384)
   bool vsync = true;            // a window's swap waits for the display's refresh
-  // The shadows and what is drawn around the model; the layer ignores them,
-  // main hands them to the renderer.
-  ShadowMode shadows = ShadowMode::kBlend;  // --shadows blend|exact|off
-  bool showVolumes = false;                 // --show-volumes
-  bool stage = false;                       // --stage
 };
 
 // Replaces the run's options and restarts the frame count, the key script

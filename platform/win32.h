@@ -1,9 +1,10 @@
 // The Windows-shaped services the program is written against: exactly the
 // subset that the entry point, the window procedure, the frame-rate title and
 // the OpenGL context code call, with the types and constants they need and the
-// real Windows values of every constant. The implementation (win32_core.cpp
-// and one backend file, see backend.h) runs them over SDL2 or, on the web
-// page, Emscripten's HTML5 API; no backend type is visible here.
+// real Windows values of every constant. The implementation (win32_core.cpp,
+// run_harness.cpp and one backend file, see backend.h) runs them over SDL2
+// or, on the web page, Emscripten's HTML5 API; no backend type is visible
+// here.
 //
 // Record layouts. PIXELFORMATDESCRIPTOR holds no pointers and has its Windows
 // layout of 40 bytes on every target. WNDCLASSEXA holds eight pointer-sized

@@ -1,9 +1,10 @@
 // The Windows-shaped services of win32.h, the part every backend shares:
-// classes, window and context records, the message queues, the key script,
-// the pixel-format table, captures, the virtual clock and the frame limit;
-// and the run's own controls of platform.h. The window system and the
-// OpenGL binding are the backend's (backend.h lists what one supplies); this
-// file sees neither.
+// classes, window and context records, the message queues and the
+// pixel-format table, and the layer's failure reason and instance. The run
+// harness (run_harness.cpp: key script, captures, virtual clock, frame
+// limit, screenshots) stands beside it. The window system and the OpenGL
+// binding are the backend's (backend.h lists what one supplies); this file
+// sees neither.
 //
 // Limits: one thread; one device context per window; pixel formats are the
 // layer's own table (8-bit RGB like a true-colour desktop, optional alpha and
@@ -11,7 +12,6 @@
 // no hardware scan code in lParam.
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <deque>
 #include <memory>
 #include <string>
@@ -20,7 +20,7 @@
 #include "platform/backend.h"
 #include "platform/drop_files.h"
 #include "platform/platform.h"
-#include "platform/png_writer.h"
+#include "platform/run_harness.h"
 #include "platform/win32.h"
 
 // The handle records. A window keeps its backend surface; a device context
@@ -63,18 +63,12 @@ struct WindowClass {
 
 // Everything the layer keeps for the run; lives until the process ends.
 struct PlatformState {
-  PlatformOptions options;
   std::string failure;  // reason of the last failure
   std::vector<WindowClass> classes;
   std::vector<std::unique_ptr<WindowRecord>> windows;  // every window ever made
   std::vector<std::unique_ptr<RenderingContextRecord>> contexts;
   std::deque<MSG> posted;  // PostQuitMessage, --frames close
   std::deque<MSG> input;   // translated window-system events, scripted keys
-  uint32_t presentedFrames = 0;
-  size_t nextScriptedKey = 0;  // first options.keys entry not yet queued
-  bool scriptHeld[256] = {};   // scripted keys currently down
-  uint32_t virtualNow = 1;     // the virtual clock, ms
-  uint32_t failedCaptures = 0;
   // The stock objects: only their addresses mean anything.
   InstanceRecord instance{};
   IconRecord stockIcon{};
@@ -158,53 +152,6 @@ LPARAM MouseLParam(int x, int y) {
                              (static_cast<uint32_t>(static_cast<uint16_t>(y)) << 16));
 }
 
-// Queues the messages of a scripted mouse or drop event for `window`: a
-// drag from the client area's centre, with the button held, one move and the
-// release; wheel notches in messages of at most 100 notches each; a drop.
-void QueueScriptedPointerEvent(HWND window, const ScriptedKey& event) {
-  if (event.kind == ScriptedKind::kDrop) {
-    QueueDroppedFiles(window, {event.path});
-    return;
-  }
-  RECT client{};
-  GetClientRect(window, &client);
-  const int x = (client.right - client.left) / 2, y = (client.bottom - client.top) / 2;
-  if (event.kind == ScriptedKind::kWheel) {
-    for (int left = event.dx; left != 0;) {
-      const int notches = std::max(-100, std::min(100, left));
-      left -= notches;
-      QueueWheelMessage(window, notches * WHEEL_DELTA, 0, x, y);
-    }
-    return;
-  }
-  const bool leftButton = event.kind == ScriptedKind::kDrag;
-  const WPARAM bit = leftButton ? MK_LBUTTON : MK_RBUTTON;
-  QueueMouseMessage(window, leftButton ? WM_LBUTTONDOWN : WM_RBUTTONDOWN, bit, x, y);
-  QueueMouseMessage(window, WM_MOUSEMOVE, bit, x + event.dx, y + event.dy);
-  QueueMouseMessage(window, leftButton ? WM_LBUTTONUP : WM_RBUTTONUP, 0, x + event.dx, y + event.dy);
-}
-
-// Queues the scripted events of the frame about to be drawn (and of any
-// earlier frame not yet reached), in script order.
-void QueueScriptedKeys() {
-  PlatformState& state = State();
-  uint32_t nextFrame = state.presentedFrames + 1;
-  while (state.nextScriptedKey < state.options.keys.size() &&
-         state.options.keys[state.nextScriptedKey].frame <= nextFrame) {
-    const ScriptedKey& key = state.options.keys[state.nextScriptedKey++];
-    HWND window = PlatformFocusWindow();
-    if (window == nullptr) continue;
-    if (key.kind != ScriptedKind::kKey) {
-      QueueScriptedPointerEvent(window, key);
-      continue;
-    }
-    uint32_t code = key.virtualKey & 0xFF;
-    bool wasDown = state.scriptHeld[code];
-    state.scriptHeld[code] = key.down;
-    state.input.push_back(KeyMessage(window, key.virtualKey, key.down, wasDown, key.alt));
-  }
-}
-
 // PeekMessageA's filter: a window (null: any) and a code range (0, 0: all).
 bool Matches(const MSG& message, HWND window, UINT filterMin, UINT filterMax) {
   if (window != nullptr && message.hwnd != window) return false;
@@ -238,40 +185,6 @@ void DestroyWindowNow(HWND window) {
 // Whether `dc` belongs to a live window that has a surface to draw in.
 bool HasSurface(HDC dc) {
   return dc != nullptr && IsLive(dc->window) && dc->window->surface != nullptr;
-}
-
-// The frame just drawn into `window`, read back before its swap, as upright
-// RGB rows; empty (width and height 0) when the window has no pixels.
-std::vector<uint8_t> ReadFrameUpright(HWND window, int* width, int* height) {
-  *width = 0;
-  *height = 0;
-  BackendDrawableSize(window->surface, width, height);
-  if (*width <= 0 || *height <= 0) return {};
-  size_t rowBytes = static_cast<size_t>(*width) * 3;
-  std::vector<uint8_t> bottomUp(rowBytes * *height);
-  BackendReadFrame(window->surface, *width, *height, bottomUp.data());
-  std::vector<uint8_t> upright(bottomUp.size());
-  for (int y = 0; y < *height; ++y) {
-    std::memcpy(&upright[static_cast<size_t>(y) * rowBytes],
-                &bottomUp[static_cast<size_t>(*height - 1 - y) * rowBytes], rowBytes);
-  }
-  return upright;
-}
-
-// Reads the back buffer of `window` and writes it as an upright PNG.
-void WriteCapture(HWND window, const std::string& path) {
-  int width = 0;
-  int height = 0;
-  const std::vector<uint8_t> upright = ReadFrameUpright(window, &width, &height);
-  std::string error;
-  if (upright.empty()) {
-    std::fprintf(stderr, "capture: %s: the window has no pixels\n", path.c_str());
-    return;
-  }
-  if (!WritePngRgb(path, width, height, upright.data(), &error)) {
-    std::fprintf(stderr, "capture: %s\n", error.c_str());
-    State().failedCaptures += 1;
-  }
 }
 
 }  // namespace
@@ -332,34 +245,12 @@ void LoseAllWindows(const std::string& reason) {
 
 // ---- The layer's own controls ----
 
-void ConfigurePlatform(const PlatformOptions& options) {
-  PlatformState& state = State();
-  state.options = options;
-  state.presentedFrames = 0;
-  state.nextScriptedKey = 0;
-  std::memset(state.scriptHeld, 0, sizeof state.scriptHeld);
-  state.virtualNow = 1;
-  state.failedCaptures = 0;
-}
-
 const char* PlatformFailureReason() {
   return State().failure.c_str();
 }
 
 HINSTANCE PlatformInstance() {
   return &State().instance;
-}
-
-uint32_t PresentedFrameCount() {
-  return State().presentedFrames;
-}
-
-const PlatformOptions& ConfiguredPlatformOptions() {
-  return State().options;
-}
-
-uint32_t FailedCaptureCount() {
-  return State().failedCaptures;
 }
 
 int RunFrameLoop(bool (*frame)(int* exitCode)) {
@@ -464,7 +355,7 @@ BOOL PeekMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterMax, UI
   if (message == nullptr) return FALSE;
   bool remove = (removeFlags & PM_REMOVE) != 0;
   if (TakeFrom(&state.posted, message, window, filterMin, filterMax, remove)) return TRUE;
-  QueueScriptedKeys();
+  QueueScriptedInput();
   if (BackendPollEvents()) {
     if (TakeFrom(&state.posted, message, window, filterMin, filterMax, remove)) return TRUE;
   }
@@ -518,7 +409,7 @@ BOOL SetWindowTextA(HWND window, LPCSTR text) {
   if (!IsLive(window)) return FALSE;
   window->title = text != nullptr ? text : "";
   BackendSetTitle(window->surface, window->title);
-  if (State().options.headless) {
+  if (ConfiguredPlatformOptions().headless) {
     std::fprintf(stderr, "title: %s\n", window->title.c_str());
     std::fflush(stderr);
   }
@@ -625,75 +516,25 @@ BOOL wglDeleteContext(HGLRC context) {
 BOOL SwapBuffers(HDC dc) {
   if (!HasSurface(dc)) return FALSE;
   BackendSwap(dc->window->surface);
-  State().presentedFrames += 1;
+  CountPresentedFrame();
   return TRUE;
 }
 
-// ---- The run's steps around SwapBuffers ----
+// ---- The core's services to the run harness ----
 
-void CaptureFrame(HDC dc) {
-  if (!HasSurface(dc)) return;
-  const uint32_t frame = State().presentedFrames + 1;
-  for (const CaptureRequest& capture : State().options.captures) {
-    if (capture.frame == frame) WriteCapture(dc->window, capture.path);
-  }
+BackendSurface* LiveSurface(HWND window) {
+  return IsLive(window) ? window->surface : nullptr;
 }
 
-void StepVirtualClock() {
-  PlatformState& state = State();
-  if (state.options.virtualClock) state.virtualNow += state.options.clockStep;
+HWND WindowOfDeviceContext(HDC dc) {
+  return HasSurface(dc) ? dc->window : nullptr;
 }
 
-void CloseAtFrameLimit(HWND window) {
-  PlatformState& state = State();
-  if (state.options.frameLimit == 0 || state.presentedFrames != state.options.frameLimit) return;
-  state.posted.push_back(MakeMessage(window, WM_CLOSE));
-}
-
-DWORD timeGetTime() {
-  if (State().options.virtualClock) return State().virtualNow;
-  return BackendMilliseconds();
+void PostWindowMessage(HWND window, UINT code) {
+  State().posted.push_back(MakeMessage(window, code));
 }
 
 // ---- The viewer's services ----
-
-namespace {
-
-// The next screenshot number to try: the layer's count for the run, so a
-// run never tries a name twice.
-uint32_t NextScreenshotNumber = 1;
-constexpr uint32_t kLastScreenshotNumber = 99999;
-
-}  // namespace
-
-bool SaveScreenshot(HWND window, std::string* path) {
-  int width = 0, height = 0;
-  const std::vector<uint8_t> rgb =
-      IsLive(window) && window->surface != nullptr ? ReadFrameUpright(window, &width, &height)
-                                                   : std::vector<uint8_t>{};
-  std::string error = "the window has no pixels";
-  while (!rgb.empty() && NextScreenshotNumber <= kLastScreenshotNumber) {
-    char name[32];
-    std::snprintf(name, sizeof name, "shadow-volume-%04u.png", NextScreenshotNumber);
-    // Names taken by files already there are skipped without opening them.
-    const PngCreation made = WritePngRgbNewFile(name, static_cast<uint32_t>(width),
-                                                static_cast<uint32_t>(height), rgb.data(), &error);
-    if (made == PngCreation::kExists) {
-      ++NextScreenshotNumber;
-      continue;
-    }
-    if (made == PngCreation::kFailed) break;
-    ++NextScreenshotNumber;
-    *path = name;
-    std::printf("%s\n", name);
-    std::fflush(stdout);
-    return true;
-  }
-  if (NextScreenshotNumber > kLastScreenshotNumber)
-    error = "shadow-volume-0001.png to shadow-volume-99999.png all exist";
-  std::fprintf(stderr, "shadow_volume: screenshot not saved: %s\n", error.c_str());
-  return false;
-}
 
 bool ToggleFullscreen(HWND window) {
   if (!IsLive(window) || window->surface == nullptr) return false;

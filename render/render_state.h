@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "model/scene.h"
-#include "platform/platform.h"
 #include "platform/win32.h"
+#include "render/scene_settings.h"
 
 class ExactShadowVolume;
 class ShadowVolume;

@@ -1,13 +1,41 @@
-// Replacing the model or the texture during the run, through the scene
-// set-up's own LoadModelIntoScene, which builds everything aside and swaps
+// The scene's lifetime: releasing and swapping LoadedScene, and replacing
+// the model or the texture during the run through the scene set-up's own
+// LoadModelIntoScene, which builds everything aside and swaps
 // it in only when the model can be drawn. A texture is decoded once first,
 // so a file no reader decodes never leaves the model untextured.
 #include "render/scene_reload.h"
 
+#include <GL/gl.h>
+
 #include "render/camera.h"
 #include "render/render_state.h"
 #include "render/scene_setup.h"
+#include "shadow/exact_volume.h"
+#include "shadow/shadow_volume.h"
 #include "texture/texture_loader.h"
+
+void ReleaseSceneGlobals(SceneGlobals* scene) {
+  for (const MaterialLook& look : scene->materialLooks) {
+    // Materials naming one file share one object: delete it once.
+    GLuint texture = look.texture;
+    if (texture != 0 && glIsTexture(texture)) glDeleteTextures(1, &texture);
+  }
+  delete scene->textureImage;
+  FreeScene(scene->scene);
+  FreeMeshObject(scene->mesh);
+  delete scene->shadowVolume;
+  delete scene->exactVolume;
+  *scene = SceneGlobals();
+}
+
+void ReplaceLoadedScene(const SceneGlobals& loaded) {
+  // The default texture keeps the last image defined for it: an empty one
+  // makes it incomplete again, so the new model shows untextured.
+  if (!loaded.textureUploaded && LoadedScene.textureUploaded)
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, 0, 0, 0, GL_RGB, GL_UNSIGNED_BYTE, nullptr);
+  ReleaseSceneGlobals(&LoadedScene);
+  LoadedScene = loaded;
+}
 
 bool ReplaceModel(const std::string& path, bool keepView, std::string* why) {
   SceneRequest request = RequestedScene;

@@ -1,8 +1,22 @@
-// Replacing the model or the texture while the program runs: a dropped file
-// and --watch. A file that cannot be used never disturbs what is drawn.
+// The scene's lifetime after set-up: what LoadedScene holds is released and
+// replaced as a whole, and the model or the texture is replaced while the
+// program runs (a dropped file, --watch). A file that cannot be used never
+// disturbs what is drawn.
 #pragma once
 
 #include <string>
+
+#include "render/render_state.h"
+
+// Releases what `scene` holds (null pointers allowed; the material looks'
+// texture objects too, once each) and leaves it empty. Needs the scene's
+// OpenGL context current when it holds texture objects.
+void ReleaseSceneGlobals(SceneGlobals* scene);
+
+// Makes `loaded`, built aside, the scene every frame draws: what LoadedScene
+// held is released, and when `loaded` has no texture of its own the default
+// texture is emptied so the new model shows untextured.
+void ReplaceLoadedScene(const SceneGlobals& loaded);
 
 // Reads `path` as the model (any format the program reads) and, when it can
 // be drawn whole, puts it in place of the current one through

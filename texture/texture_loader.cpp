@@ -308,8 +308,14 @@ const char* TextureDecoderName(TextureDecoder decoder) {
   return "none";
 }
 
-TextureImage LoadTexture(const char* path) {
-  const FileBytes file = ReadWholeFile(path, kTextureFileLimits);
+namespace {
+
+// The chain over bytes in memory; `sceneTexture` lets the own reader print
+// its message for bytes that are no little-endian TIFF.
+TextureImage DecodeTexture(const uint8_t* data, size_t size, const char* name,
+                           uint32_t maxPixelBytes, bool sceneTexture);
+
+TextureImage DecodeTextureFile(const FileBytes& file, const char* name, bool sceneTexture) {
   if (file.failure != FileFailure::kNone) {
     TextureImage image;
     image.tiff = std::make_unique<TiffImage>();
@@ -319,14 +325,32 @@ TextureImage LoadTexture(const char* path) {
       image.note = "cannot read the file: " + image.note;
     return image;
   }
-  return LoadTextureFromMemory(file.data, file.size, path);
+  return DecodeTexture(file.data, file.size, name, kMaxPixelBytes, sceneTexture);
+}
+
+}  // namespace
+
+TextureImage LoadTexture(const char* path) {
+  return DecodeTextureFile(ReadWholeFile(path, kTextureFileLimits), path, true);
+}
+
+TextureImage LoadTextureFromFile(const FileBytes& file, const char* name) {
+  return DecodeTextureFile(file, name, false);
 }
 
 TextureImage LoadTextureFromMemory(const uint8_t* data, size_t size, const char* name,
                                    uint32_t maxPixelBytes) {
+  return DecodeTexture(data, size, name, maxPixelBytes, false);
+}
+
+namespace {
+
+TextureImage DecodeTexture(const uint8_t* data, size_t size, const char* name,
+                           uint32_t maxPixelBytes, bool sceneTexture) {
   TextureImage image;
   image.tiff = std::make_unique<TiffImage>();
   image.tiff->maxPixelBytes = maxPixelBytes;
+  image.tiff->printsNotTiff = sceneTexture;
   if (!data) size = 0;
   if (static_cast<uint64_t>(size) > kTextureFileLimits.maxBytes) {
     image.note = "larger than 4096 MiB";
@@ -407,6 +431,8 @@ TextureImage LoadTextureFromMemory(const uint8_t* data, size_t size, const char*
 #endif
   return image;
 }
+
+}  // namespace
 
 std::string DescribeTextureLoad(const char* path, const TextureImage& image) {
   const std::string name = path;

@@ -9,9 +9,10 @@
 //   libjpeg-turbo, for a file that starts with a JPEG marker (RGB; gray to
 //     RGB), in a build with SV_WITH_JPEG.
 // Every image is bounded like the own reader's: at most kMaxPixelBytes of
-// RGBA. Failures are values, never exceptions; the own reader's
-// "\n\n\t\tNot a tif_file!!!" still goes to standard output when it meets a
-// file that is no little-endian TIFF.
+// RGBA. Failures are values, never exceptions. The own reader's
+// "\n\n\t\tNot a tif_file!!!" goes to standard output when the scene's own
+// texture file (LoadTexture) is no little-endian TIFF, and only then: a
+// material's texture or an embedded image is read without it.
 #pragma once
 
 #include <cstdint>
@@ -52,8 +53,15 @@ struct TextureImage {
   std::vector<uint8_t> decodedPixels;  // the pixels when libtiff, libpng or libjpeg decoded them
 };
 
-// Reads and decodes the file at path as described above. Never throws.
+// Reads and decodes the scene's texture file at path as described above.
+// Never throws.
 TextureImage LoadTexture(const char* path);
+
+// The same over a file another reader has read (a material's texture, read
+// inside the model's folder); `name` stands for it as in
+// LoadTextureFromMemory. A failed read gives no pixels, noFile and the
+// read's reason. Never throws.
+TextureImage LoadTextureFromFile(const FileBytes& file, const char* name);
 
 // The same chain over bytes already in memory (a texture embedded in a model
 // file), with no size or file-type checks of a path. The bytes are needed

@@ -67,6 +67,7 @@ TiffLoadFailure FailureOfFile(FileFailure failure) {
       return TiffLoadFailure::kTooLarge;
     case FileFailure::kCannotRead:
     case FileFailure::kNoMemory:
+    case FileFailure::kChangedWhileRead:
       return TiffLoadFailure::kCannotRead;
   }
   return TiffLoadFailure::kCannotRead;
@@ -303,7 +304,7 @@ bool TiffImage::LoadTiffFromBytes(const uint8_t* data, size_t size) {
   uint16_t byteOrderMark = 0;
   reader.ReadU16(&byteOrderMark);
   if (byteOrderMark != kTiffLittleEndianMark) {
-    std::printf("\n\n\t\tNot a tif_file!!!");
+    if (printsNotTiff) std::printf("\n\n\t\tNot a tif_file!!!");
     failure = TiffLoadFailure::kNotLittleEndian;
     return false;
   }

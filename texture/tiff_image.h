@@ -32,7 +32,7 @@ constexpr WholeFileLimits kTextureFileLimits{uint64_t{1} << 32, false};
 enum class TiffLoadFailure {
   kNone,
   kCannotOpen,       // the file cannot be opened
-  kCannotRead,       // a read error before the end of the file, or no memory for it
+  kCannotRead,       // a read error before the end, no memory for it, or a change during the read
   kNotLittleEndian,  // the first two bytes are not "II"
   kUnsupportedSize,  // a side of 0 or less, or more than kMaxPixelBytes of pixels
   kDirectory,        // the path names a directory
@@ -54,7 +54,8 @@ class TiffImage {
 
   // Reads the file at path. Returns false when it cannot be opened or read,
   // is no regular file, is not a little-endian TIFF (then prints
-  // "\n\n\t\tNot a tif_file!!!" to standard output), or names an image of
+  // "\n\n\t\tNot a tif_file!!!" to standard output, unless printsNotTiff
+  // is off), or names an image of
   // size 0 or more than maxPixelBytes; width, height are then 0 and pixels
   // null. Returns false as well when its tags name a layout this reader does
   // not decode (failure kDeclined, declineReason set); the tag values then
@@ -69,6 +70,8 @@ class TiffImage {
   std::string declineReason;  // kDeclined: what the reader does not decode ("16-bit samples")
   uint32_t maxPixelBytes =
       kMaxPixelBytes;  // largest image accepted; may be lowered before LoadTiff
+  bool printsNotTiff = true;  // the "Not a tif_file!!!" message; off for bytes that are not the
+                              // scene's texture file (a material's texture, an embedded image)
 
   // Values from the file's first directory (0 when the tag is absent)
   int32_t width = 0;             // pixels per row

@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/run_options.h"
 #include "app/win_main.h"
 #include "platform/platform.h"
-#include "platform/run_options.h"
 #include "platform/win32.h"
 #include "render/gl_context.h"
 #include "tests/support/png_reader.h"

@@ -5,17 +5,17 @@
 #include <string>
 #include <vector>
 
-#include "platform/run_options.h"
+#include "app/run_options.h"
 
 namespace {
 
-RunAction Parse(std::vector<const char*> args, PlatformOptions* options, std::string* error) {
+RunAction Parse(std::vector<const char*> args, RunOptions* options, std::string* error) {
   args.insert(args.begin(), "shadow_volume");
   return ParseRunOptions(static_cast<int>(args.size()), args.data(), options, error);
 }
 
 TEST(RunOptions, EveryOptionTakesEffect) {
-  PlatformOptions o;
+  RunOptions o;
   std::string error;
   ASSERT_EQ(Parse({"--headless", "--frames", "30", "--clock-step=10", "--capture", "3:a.png",
                    "--capture=7:dir/b.png", "--keys", "2:down:TAB,2:up:TAB", "--size", "640x360",
@@ -24,42 +24,42 @@ TEST(RunOptions, EveryOptionTakesEffect) {
                   &o, &error),
             RunAction::kRun)
       << error;
-  EXPECT_TRUE(o.headless);
-  EXPECT_EQ(o.frameLimit, 30u);
-  EXPECT_TRUE(o.virtualClock);
-  EXPECT_EQ(o.clockStep, 10u);
-  ASSERT_EQ(o.captures.size(), 2u);
-  EXPECT_EQ(o.captures[0].frame, 3u);
-  EXPECT_EQ(o.captures[0].path, "a.png");
-  EXPECT_EQ(o.captures[1].frame, 7u);
-  EXPECT_EQ(o.captures[1].path, "dir/b.png");
-  EXPECT_EQ(o.keys.size(), 2u);
-  EXPECT_EQ(o.modelPath, "models/a.3ds");
-  EXPECT_EQ(o.texturePath, "b.tif");
-  EXPECT_TRUE(o.fit);
-  EXPECT_EQ(o.windowWidth, 640u);
-  EXPECT_EQ(o.windowHeight, 360u);
-  EXPECT_FALSE(o.vsync);
-  EXPECT_EQ(o.shadows, ShadowMode::kExact);
-  EXPECT_TRUE(o.showVolumes);
-  EXPECT_TRUE(o.stage);
+  EXPECT_TRUE(o.platform.headless);
+  EXPECT_EQ(o.platform.frameLimit, 30u);
+  EXPECT_TRUE(o.platform.virtualClock);
+  EXPECT_EQ(o.platform.clockStep, 10u);
+  ASSERT_EQ(o.platform.captures.size(), 2u);
+  EXPECT_EQ(o.platform.captures[0].frame, 3u);
+  EXPECT_EQ(o.platform.captures[0].path, "a.png");
+  EXPECT_EQ(o.platform.captures[1].frame, 7u);
+  EXPECT_EQ(o.platform.captures[1].path, "dir/b.png");
+  EXPECT_EQ(o.platform.keys.size(), 2u);
+  EXPECT_EQ(o.scene.modelPath, "models/a.3ds");
+  EXPECT_EQ(o.scene.texturePath, "b.tif");
+  EXPECT_TRUE(o.scene.fit);
+  EXPECT_EQ(o.platform.windowWidth, 640u);
+  EXPECT_EQ(o.platform.windowHeight, 360u);
+  EXPECT_FALSE(o.platform.vsync);
+  EXPECT_EQ(o.scene.shadows, ShadowMode::kExact);
+  EXPECT_TRUE(o.scene.showVolumes);
+  EXPECT_TRUE(o.scene.stage);
   ASSERT_EQ(Parse({"--shadows=off"}, &o, &error), RunAction::kRun);
-  EXPECT_EQ(o.shadows, ShadowMode::kOff);
+  EXPECT_EQ(o.scene.shadows, ShadowMode::kOff);
 
   ASSERT_EQ(Parse({}, &o, &error), RunAction::kRun);
-  EXPECT_EQ(o.shadows, ShadowMode::kBlend);
-  EXPECT_FALSE(o.showVolumes);
-  EXPECT_FALSE(o.stage);
-  EXPECT_FALSE(o.headless);
-  EXPECT_EQ(o.modelPath, "");  // the renderer's defaults
-  EXPECT_EQ(o.texturePath, "");
-  EXPECT_FALSE(o.fit);
-  EXPECT_EQ(o.frameLimit, 0u);
-  EXPECT_FALSE(o.virtualClock);
-  EXPECT_TRUE(o.keys.empty());
-  EXPECT_EQ(o.windowWidth, 800u);
-  EXPECT_EQ(o.windowHeight, 600u);
-  EXPECT_TRUE(o.vsync);
+  EXPECT_EQ(o.scene.shadows, ShadowMode::kBlend);
+  EXPECT_FALSE(o.scene.showVolumes);
+  EXPECT_FALSE(o.scene.stage);
+  EXPECT_FALSE(o.platform.headless);
+  EXPECT_EQ(o.scene.modelPath, "");  // the renderer's defaults
+  EXPECT_EQ(o.scene.texturePath, "");
+  EXPECT_FALSE(o.scene.fit);
+  EXPECT_EQ(o.platform.frameLimit, 0u);
+  EXPECT_FALSE(o.platform.virtualClock);
+  EXPECT_TRUE(o.platform.keys.empty());
+  EXPECT_EQ(o.platform.windowWidth, 800u);
+  EXPECT_EQ(o.platform.windowHeight, 600u);
+  EXPECT_TRUE(o.platform.vsync);
   // The last frame may be captured and take keys; the frame limit may come
   // after them on the line.
   EXPECT_EQ(Parse({"--capture", "3:a.png", "--keys", "3:down:UP", "--frames", "3"}, &o, &error),
@@ -112,15 +112,15 @@ TEST(RunOptions, MalformedCommandLinesAreRefused) {
       {{"--stage=1"}, "--stage=1"},
       {{"--help=1"}, "--help=1"}};
   for (const Bad& line : bad) {
-    PlatformOptions o;
+    RunOptions o;
     std::string error;
     EXPECT_EQ(Parse(line.args, &o, &error), RunAction::kBadCommandLine) << line.says;
     EXPECT_NE(error.find(line.says), std::string::npos) << error;
   }
-  PlatformOptions o;
+  RunOptions o;
   std::string error;
   Parse({"--frames", "4294967295"}, &o, &error);
-  EXPECT_EQ(o.frameLimit, 4294967295u);
+  EXPECT_EQ(o.platform.frameLimit, 4294967295u);
   Parse({"--frames", "2x"}, &o, &error);
   EXPECT_NE(error.find("'2x'"), std::string::npos) << error;
 }
@@ -210,9 +210,9 @@ TEST(KeyScript, MouseAndDropItemsAndTheViewerKeys) {
     EXPECT_TRUE(keys.empty());
   }
 
-  PlatformOptions options;
+  RunOptions options;
   EXPECT_EQ(Parse({"--watch"}, &options, &error), RunAction::kRun);
-  EXPECT_TRUE(options.watch);
+  EXPECT_TRUE(options.scene.watch);
   EXPECT_EQ(Parse({"--watch=yes"}, &options, &error), RunAction::kBadCommandLine);
 }
 

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "app/win_main.h"
 #include "platform/platform.h"
 #include "render/gl_context.h"
+#include "render/render_state.h"
 #include "tests/app/fake_platform.h"
 
 namespace {
@@ -238,6 +240,57 @@ TEST_F(ShellTest, TabFlipsLightModeOnEveryPressIncludingRepeats) {
   // Alt+Tab arrives as a system key, which the window procedure passes on.
   WindowProcedure(FakeWindow(), WM_SYSKEYDOWN, VK_TAB, LPARAM{1} << 29);
   EXPECT_FALSE(Keyboard.lightMode);
+}
+
+// A held toggle key changes its setting once, on the press: the repeats
+// Windows (and the SDL backend) send with the previous-state bit set do
+// nothing more, and the next press acts again. Tab alone flips on every
+// repeat too.
+TEST_F(ShellTest, ToggleKeysActOnThePressNotOnAutoRepeat) {
+  constexpr LPARAM kPress = 1, kRepeat = 1 | (LPARAM{1} << 30);
+  constexpr LPARAM kRelease = static_cast<LPARAM>(static_cast<int32_t>(0xC0000001u));
+  auto fullscreenToggles = [] {
+    int count = 0;
+    for (const std::string& call : fake.calls) count += call.rfind("ToggleFullscreen", 0) == 0;
+    return count;
+  };
+  struct Toggle {
+    WPARAM key;
+    std::function<int()> setting;  // a value each press changes
+  };
+  const Toggle toggles[] = {
+      {'S', [] { return static_cast<int>(Shadows.mode); }},
+      {'V', [] { return static_cast<int>(Shadows.showVolumes); }},
+      {'H', [] { return static_cast<int>(Viewer.helpShown); }},
+      {VK_F1, [] { return static_cast<int>(Viewer.helpShown); }},
+      {VK_F11, fullscreenToggles},
+      {VK_TAB, [] { return static_cast<int>(Keyboard.lightMode); }},
+  };
+  Shadows = ShadowView{};
+  Shadows.stencilAvailable = true;  // S cycles through all three modes
+  Viewer = ViewerState{};
+  for (const Toggle& t : toggles) {
+    SCOPED_TRACE(t.key);
+    std::vector<int> seen = {t.setting()};
+    for (int press = 0; press < 2; ++press) {
+      WindowProcedure(FakeWindow(), WM_KEYDOWN, t.key, kPress);
+      seen.push_back(t.setting());
+      for (int repeat = 0; repeat < 3; ++repeat) {
+        WindowProcedure(FakeWindow(), WM_KEYDOWN, t.key, kRepeat);
+        seen.push_back(t.setting());
+      }
+      WindowProcedure(FakeWindow(), WM_KEYUP, t.key, kRelease);
+    }
+    for (size_t i = 1; i < seen.size(); ++i) {
+      const bool press = (i - 1) % 4 == 0;
+      if (press || t.key == VK_TAB)
+        EXPECT_NE(seen[i], seen[i - 1]) << "message " << i;
+      else
+        EXPECT_EQ(seen[i], seen[i - 1]) << "message " << i;
+    }
+  }
+  Shadows = ShadowView{};
+  Viewer = ViewerState{};
 }
 
 // Runs UpdateFrameRate once per listed clock reading (each used for every

@@ -65,9 +65,9 @@ void ExpectDecodesAsDjpeg(const std::string& jpeg) {
   EXPECT_TRUE(std::equal(reference.begin(), reference.end(), image.pixels));
 
   const FileBytes bytes = ReadWholeFile(jpeg.c_str(), kTextureFileLimits);
-  testing::internal::CaptureStdout();
+  testing::internal::CaptureStdout();  // an embedded image: no TIFF reader's message
   const TextureImage fromMemory = LoadTextureFromMemory(bytes.data, bytes.size, "embedded");
-  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   ASSERT_EQ(fromMemory.decoder, TextureDecoder::kJpeg);
   EXPECT_TRUE(std::equal(reference.begin(), reference.end(), fromMemory.pixels));
 }

@@ -152,6 +152,12 @@ TEST(TextureLoader, PngIsReadThroughLibpngAndForeignBytesByNothing) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "\n\n\t\tNot a tif_file!!!");
   EXPECT_EQ(image.decoder, TextureDecoder::kPng);
   EXPECT_EQ(DescribeTextureLoad("txt.tif", image), "txt.tif: a PNG file; read through libpng");
+  // The same file as a material's texture: read without the message.
+  testing::internal::CaptureStdout();
+  const TextureImage material =
+      LoadTextureFromFile(ReadWholeFile(png.c_str(), kTextureFileLimits), png.c_str());
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(material.decoder, TextureDecoder::kPng);
   const RgbImage reference = ReadPng(png);
   ASSERT_GT(reference.width, 0);
   ASSERT_EQ(image.width, reference.width);

@@ -1,14 +1,17 @@
 // The command line of shadow_volume: --headless, --size, --no-vsync,
 // --frames, --keys, --capture, --clock-step, --model, --texture, --fit, --watch,
 // --shadows, --show-volumes, --stage,
-// -h/--help, -V/--version, turned into PlatformOptions. Pure parsing:
-// nothing is opened or checked on disk here.
+// -h/--help, -V/--version, turned into the platform layer's run harness
+// (PlatformOptions) and the scene and view settings (SceneSettings). The web
+// page's query reaches main as the same arguments. Pure parsing: nothing is
+// opened or checked on disk here.
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
+#include "render/scene_settings.h"
 
 enum class RunAction {
   kRun,             // options parsed; start the program
@@ -17,11 +20,17 @@ enum class RunAction {
   kBadCommandLine,  // print the error and RunUsage() to standard error, exit 64
 };
 
+// What one command line asks for.
+struct RunOptions {
+  PlatformOptions platform;  // headless, size, vsync, frames, keys, captures, clock
+  SceneSettings scene;       // model, texture, fit, stage, watch, shadows, volume view
+};
+
 // Parses argv[1..argc-1]. Numbers are decimal (frames and clock step from 1,
 // below 2^32; --size sides 1..16384); "--opt VALUE" and "--opt=VALUE" both
 // work. With --frames, a capture or key event for a later frame is refused.
 // On kBadCommandLine `error` says which argument and why.
-RunAction ParseRunOptions(int argc, const char* const* argv, PlatformOptions* options,
+RunAction ParseRunOptions(int argc, const char* const* argv, RunOptions* options,
                           std::string* error);
 
 // Parses a key script, "N:down:KEY,N:up:KEY,...": N a frame from 1, KEY one

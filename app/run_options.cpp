@@ -1,7 +1,7 @@
 // Command-line parsing for shadow_volume. Every value is checked completely
 // (no trailing characters, no overflow) so a typo is a usage error, never a
 // silently different run.
-#include "platform/run_options.h"
+#include "app/run_options.h"
 
 #include <algorithm>
 #include <cstring>
@@ -195,9 +195,11 @@ bool ParseKeyScript(const std::string& script, std::vector<ScriptedKey>* keys, s
   return true;
 }
 
-RunAction ParseRunOptions(int argc, const char* const* argv, PlatformOptions* options,
+RunAction ParseRunOptions(int argc, const char* const* argv, RunOptions* all,
                           std::string* error) {
-  *options = PlatformOptions{};
+  *all = RunOptions{};
+  PlatformOptions* options = &all->platform;
+  SceneSettings* scene = &all->scene;
   for (int i = 1; i < argc; ++i) {
     std::string argument = argv[i];
     size_t equals = argument.find('=');
@@ -207,21 +209,23 @@ RunAction ParseRunOptions(int argc, const char* const* argv, PlatformOptions* op
     std::string value;
     if ((name == "--help" || name == "-h") && !inlineValue) return RunAction::kHelp;
     if ((name == "--version" || name == "-V") && !inlineValue) return RunAction::kVersion;
-    // The switches that take no value: each sets one field.
+    // The switches that take no value: each sets one field of one record.
     static const struct {
       const char* name;
-      bool PlatformOptions::*field;
+      bool PlatformOptions::*platformField;  // or null
+      bool SceneSettings::*sceneField;       // or null
       bool value;
-    } kSwitches[] = {{"--headless", &PlatformOptions::headless, true},
-                     {"--fit", &PlatformOptions::fit, true},
-                     {"--watch", &PlatformOptions::watch, true},
-                     {"--no-vsync", &PlatformOptions::vsync, false},
-                     {"--show-volumes", &PlatformOptions::showVolumes, true},
-                     {"--stage", &PlatformOptions::stage, true}};
+    } kSwitches[] = {{"--headless", &PlatformOptions::headless, nullptr, true},
+                     {"--fit", nullptr, &SceneSettings::fit, true},
+                     {"--watch", nullptr, &SceneSettings::watch, true},
+                     {"--no-vsync", &PlatformOptions::vsync, nullptr, false},
+                     {"--show-volumes", nullptr, &SceneSettings::showVolumes, true},
+                     {"--stage", nullptr, &SceneSettings::stage, true}};
     bool isSwitch = false;
     for (const auto& entry : kSwitches) {
       if (inlineValue || name != entry.name) continue;
-      options->*entry.field = entry.value;
+      if (entry.platformField != nullptr) options->*entry.platformField = entry.value;
+      if (entry.sceneField != nullptr) scene->*entry.sceneField = entry.value;
       isSwitch = true;
     }
     if (isSwitch) continue;
@@ -241,14 +245,14 @@ RunAction ParseRunOptions(int argc, const char* const* argv, PlatformOptions* op
         *error = name + ": expected a file name";
         return RunAction::kBadCommandLine;
       }
-      (name == "--model" ? options->modelPath : options->texturePath) = value;
+      (name == "--model" ? scene->modelPath : scene->texturePath) = value;
     } else if (name == "--shadows") {
       if (value == "blend") {
-        options->shadows = ShadowMode::kBlend;
+        scene->shadows = ShadowMode::kBlend;
       } else if (value == "exact") {
-        options->shadows = ShadowMode::kExact;
+        scene->shadows = ShadowMode::kExact;
       } else if (value == "off") {
-        options->shadows = ShadowMode::kOff;
+        scene->shadows = ShadowMode::kOff;
       } else {
         *error = "--shadows '" + value + "': expected blend, exact or off";
         return RunAction::kBadCommandLine;

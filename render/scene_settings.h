@@ -1,0 +1,23 @@
+// What the program is asked to show and how: the scene's files and framing,
+// the shadows and the volume view. The command line fills it (app/), the
+// program hands it to the renderer's state at start; the platform layer
+// never sees it.
+#pragma once
+
+#include <string>
+
+// How shadows are drawn: the blended volumes of the original design, volumes
+// counted in the stencil buffer, or none.
+enum class ShadowMode { kBlend, kExact, kOff };
+
+struct SceneSettings {
+  // Empty paths mean the renderer's own defaults (kModelFileName,
+  // kTextureFileName).
+  std::string modelPath;    // --model FILE
+  std::string texturePath;  // --texture FILE
+  bool fit = false;         // --fit
+  bool stage = false;       // --stage
+  bool watch = false;       // --watch: reload the model and texture when they change
+  ShadowMode shadows = ShadowMode::kBlend;  // --shadows blend|exact|off
+  bool showVolumes = false;                 // --show-volumes
+};

@@ -1,0 +1,185 @@
+// The child process the assimp reader runs in, and the stream that carries
+// its scene back: every way a child can end becomes one outcome, and the
+// stream's decoder refuses every damaged copy without reading out of bounds.
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <memory>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "io/isolated_run.h"
+#include "io/whole_file.h"
+#include "model/load3ds.h"
+#include "model/load_assimp.h"
+#include "model/scene_wire.h"
+#include "tests/support/assimp_models.h"
+
+namespace {
+
+struct ChildCase {
+  const char* name;
+  std::vector<uint8_t> (*work)();
+  IsolatedOutcome outcome;
+  int signal;
+};
+
+std::vector<uint8_t> Replies() { return {1, 2, 3}; }
+std::vector<uint8_t> Segfaults() {
+  raise(SIGSEGV);
+  return {};
+}
+std::vector<uint8_t> Aborts() { abort(); }
+std::vector<uint8_t> Sleeps() {
+  while (true) pause();
+}
+std::vector<uint8_t> AllocatesForever() {
+  std::vector<std::unique_ptr<uint8_t[]>> blocks;
+  while (true) blocks.emplace_back(new uint8_t[1 << 24]);
+}
+std::vector<uint8_t> RepliesTooMuch() { return std::vector<uint8_t>(3 << 20, 7); }
+std::vector<uint8_t> Throws() { throw std::runtime_error("no"); }
+
+void PrintTo(const ChildCase& c, std::ostream* out) { *out << c.name; }
+
+class IsolatedRun : public ::testing::TestWithParam<ChildCase> {};
+
+TEST_P(IsolatedRun, EveryEndOfTheChildIsOneOutcome) {
+  const ChildCase& c = GetParam();
+  // Only the sleeping child should meet the deadline, on however busy a machine.
+  const int64_t milliseconds = c.outcome == IsolatedOutcome::kTimedOut ? 200 : 60000;
+  const IsolationLimits limits{uint64_t{512} << 20, milliseconds, uint64_t{2} << 20};
+  const IsolatedResult result = RunIsolated(c.work, limits);
+#ifdef __SANITIZE_ADDRESS__
+  // AddressSanitizer's allocator reports a failed allocation itself and ends
+  // the process with its exit status: the limit holds, the cause is not told.
+  if (c.outcome == IsolatedOutcome::kOutOfMemory) {
+    EXPECT_EQ(result.outcome, IsolatedOutcome::kExited);
+    return;
+  }
+#endif
+  EXPECT_EQ(result.outcome, c.outcome);
+  EXPECT_EQ(result.signal, c.signal);
+  if (c.outcome == IsolatedOutcome::kReplied)
+    EXPECT_EQ(result.reply, Replies());
+  else
+    EXPECT_TRUE(result.reply.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Children, IsolatedRun,
+    ::testing::Values(ChildCase{"Replies", Replies, IsolatedOutcome::kReplied, 0},
+                      ChildCase{"Segfaults", Segfaults, IsolatedOutcome::kCrashed, SIGSEGV},
+                      ChildCase{"Aborts", Aborts, IsolatedOutcome::kCrashed, SIGABRT},
+                      ChildCase{"Sleeps", Sleeps, IsolatedOutcome::kTimedOut, 0},
+                      ChildCase{"AllocatesForever", AllocatesForever, IsolatedOutcome::kOutOfMemory, 0},
+                      ChildCase{"RepliesTooMuch", RepliesTooMuch, IsolatedOutcome::kReplyTooLarge, 0},
+                      ChildCase{"Throws", Throws, IsolatedOutcome::kExited, 0}),
+    [](const ::testing::TestParamInfo<ChildCase>& info) { return std::string(info.param.name); });
+
+// A real model with materials, texture coordinates and an embedded image,
+// read in this process, so the stream's round trip is checked field by field.
+Scene* ReadBoxInProcess(AssimpReport* report) {
+  const std::string path = AssimpModelPath("glTF2/BoxTextured-glTF-Binary/BoxTextured.glb");
+  const FileBytes file = ReadWholeFile(path.c_str(), kModelFileLimits);
+  std::string error;
+  Scene* scene = LoadAssimpSceneFromBytes(file.data, file.size, path, report, &error);
+  EXPECT_NE(scene, nullptr) << error;
+  return scene;
+}
+
+TEST(SceneWire, RoundTripKeepsEveryFieldTheReaderFills) {
+  if (const std::string why = AssimpModelsMissing(); !why.empty()) GTEST_SKIP() << why;
+  AssimpReport report;
+  Scene* original = ReadBoxInProcess(&report);
+  ASSERT_NE(original, nullptr);
+  ASSERT_FALSE(original->embeddedTextures.empty());
+  const std::vector<uint8_t> bytes = EncodeAssimpRead(original, report, "");
+  Scene* copy = nullptr;
+  AssimpReport copyReport;
+  std::string error, problem;
+  ASSERT_TRUE(DecodeAssimpRead(bytes.data(), bytes.size(), &copy, &copyReport, &error, &problem))
+      << problem;
+  ASSERT_NE(copy, nullptr);
+  EXPECT_EQ(copyReport.format, report.format);
+  EXPECT_EQ(copyReport.nodes, report.nodes);
+  EXPECT_EQ(copyReport.placedTriangles, report.placedTriangles);
+  EXPECT_EQ(copy->totalVertexCount, original->totalVertexCount);
+  EXPECT_EQ(copy->totalFaceCount, original->totalFaceCount);
+  ASSERT_EQ(copy->materialCount, original->materialCount);
+  for (int i = 0; i < copy->materialCount; ++i) {
+    EXPECT_STREQ(copy->materials[i]->name, original->materials[i]->name);
+    EXPECT_EQ(copy->materials[i]->diffuseColour, original->materials[i]->diffuseColour);
+    EXPECT_EQ(copy->materials[i]->textureName, original->materials[i]->textureName);
+  }
+  ASSERT_EQ(copy->objectCount, original->objectCount);
+  for (int i = 0; i < copy->objectCount; ++i) {
+    const MeshObject &a = *original->objects[i], &b = *copy->objects[i];
+    ASSERT_EQ(b.vertexCount, a.vertexCount);
+    ASSERT_EQ(b.faceCount, a.faceCount);
+    EXPECT_EQ(b.material, b.materialIndex >= 0 ? copy->materials[b.materialIndex] : nullptr);
+    EXPECT_EQ(std::memcmp(b.vertices, a.vertices, sizeof(Vec3) * a.vertexCount), 0);
+    EXPECT_EQ(std::memcmp(b.faces, a.faces, sizeof(Face) * a.faceCount), 0);
+    ASSERT_EQ(b.texCoords != nullptr, a.texCoords != nullptr);
+    if (a.texCoords != nullptr) {
+      EXPECT_EQ(std::memcmp(b.texCoords, a.texCoords, sizeof(TexCoord) * a.vertexCount), 0);
+    }
+  }
+  ASSERT_EQ(copy->embeddedTextures.size(), original->embeddedTextures.size());
+  EXPECT_EQ(copy->embeddedTextures[0].bytes, original->embeddedTextures[0].bytes);
+  FreeScene(copy);
+  FreeScene(original);
+}
+
+// The child parsed a hostile file, so its stream is untrusted: every cut-off
+// copy, and every copy with one byte changed, is either refused or decodes
+// to a scene within the tables it states (the sanitizer build checks that
+// nothing is read or written out of bounds on the way).
+TEST(SceneWire, DamagedStreamsAreRefusedOrStayInBounds) {
+  if (const std::string why = AssimpModelsMissing(); !why.empty()) GTEST_SKIP() << why;
+  AssimpReport report;
+  Scene* original = ReadBoxInProcess(&report);
+  ASSERT_NE(original, nullptr);
+  original->embeddedTextures.clear();  // keeps the stream short: every byte is tried
+  const std::vector<uint8_t> bytes = EncodeAssimpRead(original, report, "");
+  FreeScene(original);
+  ASSERT_LT(bytes.size(), 4096u);
+  int refused = 0;
+  auto decode = [&](const std::vector<uint8_t>& damaged) {
+    Scene* scene = nullptr;
+    AssimpReport seen;
+    std::string error, problem;
+    if (!DecodeAssimpRead(damaged.data(), damaged.size(), &scene, &seen, &error, &problem)) {
+      EXPECT_EQ(scene, nullptr);
+      EXPECT_FALSE(problem.empty());
+      ++refused;
+      return;
+    }
+    if (scene == nullptr) return;
+    int64_t vertices = 0;
+    for (int i = 0; i < scene->objectCount; ++i) {
+      const MeshObject& object = *scene->objects[i];
+      vertices += object.vertexCount;
+      EXPECT_LT(object.materialIndex, scene->materialCount);
+      EXPECT_EQ(object.material, object.materialIndex >= 0 ? scene->materials[object.materialIndex] : nullptr);
+    }
+    EXPECT_EQ(vertices, scene->totalVertexCount);
+    EXPECT_LE(vertices, kMaxModelVertices);
+    FreeScene(scene);
+  };
+  for (size_t length = 0; length < bytes.size(); ++length)
+    decode(std::vector<uint8_t>(bytes.begin(), bytes.begin() + length));
+  EXPECT_EQ(refused, static_cast<int>(bytes.size()));
+  for (size_t at = 0; at < bytes.size(); ++at) {
+    std::vector<uint8_t> damaged = bytes;
+    damaged[at] ^= 0xA5;
+    decode(damaged);
+  }
+}
+
+}  // namespace
