@@ -15,6 +15,7 @@
 #include "render/camera.h"
 #include "render/overlay.h"
 #include "render/render_state.h"
+#include "render/scene_animation.h"
 #include "render/scene_reload.h"
 
 namespace {
@@ -62,6 +63,8 @@ std::vector<std::string> HelpLines() {
   lines.push_back(std::string("Shadows: ") + mode +
                   (Shadows.stencilAvailable ? " (S: blend, exact, off)" : " (S: blend, off)") +
                   (Shadows.showVolumes ? ", volumes shown" : ""));
+  const std::string animation = AnimationStatus();
+  if (!animation.empty()) lines.push_back("Animation: " + animation);
   return lines;
 }
 

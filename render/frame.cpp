@@ -12,6 +12,7 @@
 #include "render/exact_shadows.h"
 #include "render/lighting.h"
 #include "render/render_state.h"
+#include "render/scene_animation.h"
 #include "shadow/shadow_volume.h"
 
 namespace {
@@ -243,6 +244,7 @@ void RenderFrame(HWND window) {
   glDepthMask(GL_TRUE);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 
+  AnimateScene(&LoadedScene);
   if (LoadedScene.mesh != nullptr && LoadedScene.shadowVolume != nullptr) {
     const MeshObject& mesh = *LoadedScene.mesh;
     // The light and the eye as they stand at the start of the frame; only

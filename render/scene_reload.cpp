@@ -9,6 +9,7 @@
 
 #include "render/camera.h"
 #include "render/render_state.h"
+#include "render/scene_animation.h"
 #include "render/scene_setup.h"
 #include "shadow/exact_volume.h"
 #include "shadow/shadow_volume.h"
@@ -25,6 +26,7 @@ void ReleaseSceneGlobals(SceneGlobals* scene) {
   FreeMeshObject(scene->mesh);
   delete scene->shadowVolume;
   delete scene->exactVolume;
+  delete scene->animation;
   *scene = SceneGlobals();
 }
 

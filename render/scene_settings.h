@@ -20,4 +20,7 @@ struct SceneSettings {
   bool watch = false;       // --watch: reload the model and texture when they change
   ShadowMode shadows = ShadowMode::kBlend;  // --shadows blend|exact|off
   bool showVolumes = false;                 // --show-volumes
+  int animation = 0;                        // --animation N: a moving model's clip, from 0
+  double time = 0;                          // --time SECONDS into it
+  bool paused = false;                      // --paused
 };

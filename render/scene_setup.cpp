@@ -33,6 +33,7 @@
 #include "render/exact_shadows.h"
 #include "render/gl_context.h"
 #include "render/render_state.h"
+#include "render/scene_animation.h"
 #include "render/scene_reload.h"
 #include "render/scene_textures.h"
 #include "render/stage.h"
@@ -148,6 +149,8 @@ SetupResult LoadModelIntoScene(const SceneRequest& request, std::string* refusal
                  static_cast<long long>(model.assimp.lines));
   // Every drawable object, in file order, becomes the one mesh drawn. A file
   // cut off inside a chunk is said first, as it explains what follows.
+  // A model that moves is merged in its start pose.
+  loaded.animation = StartAnimation(loaded.scene, request);
   std::vector<LeftOutObject> leftOut;
   MeshObject* mesh = MergeMeshObjects(*loaded.scene, &leftOut);
   const std::string cutOff = DescribeCutOff(*loaded.scene);
@@ -174,7 +177,8 @@ SetupResult LoadModelIntoScene(const SceneRequest& request, std::string* refusal
     ReleaseSceneGlobals(&loaded);
     return SetupResult::kModelUnusable;
   }
-  if (request.fit) FitMesh(mesh, kFitHalfExtent);
+  const MeshFit fit = request.fit ? FitMesh(mesh, kFitHalfExtent) : MeshFit();
+  PlaceAnimation(loaded.animation, *loaded.scene, *mesh, fit);
   const int32_t modelFaceCount = mesh->faceCount;
   // The looks hold the model's faces only: the stage's stay white.
   if (materialsDecide) loaded.materialLooks = MakeMaterialLooks(*loaded.scene, *mesh, modelPath);
@@ -197,7 +201,10 @@ SetupResult LoadModelIntoScene(const SceneRequest& request, std::string* refusal
   loaded.texturedFaceCount = modelFaceCount;
   if (Shadows.stencilAvailable) {
     loaded.exactVolume = new ExactShadowVolume();
-    loaded.exactVolume->Build(mesh->vertices, mesh->vertexCount, mesh->faces, mesh->faceCount);
+    const std::vector<int32_t> groups =
+        loaded.animation != nullptr ? MoveGroups(*loaded.animation, *mesh) : std::vector<int32_t>();
+    loaded.exactVolume->Build(mesh->vertices, mesh->vertexCount, mesh->faces, mesh->faceCount,
+                              groups.empty() ? nullptr : groups.data());
   }
 
   if (!materialsDecide) {
