@@ -19,6 +19,7 @@
 #include "demo_run.h"
 #include "ray_caster.h"
 #include "render/frame.h"
+#include "tests/support/skinned_gltf.h"
 #include "tests/support/tiff_helpers.h"
 
 namespace {
@@ -222,7 +223,8 @@ Agreement Compare(const RayCaster& caster, const std::vector<TruthPixel>& truth,
   return a;
 }
 
-RgbImage Capture(const std::string& folder, const SceneCase& c, const std::string& mode) {
+RgbImage Capture(const std::string& folder, const SceneCase& c, const std::string& mode,
+                 const std::vector<std::string>& extra = {}) {
   const std::string frame = std::to_string(c.frame);
   std::vector<std::string> args = {
       "--size",    std::to_string(kWidth) + "x" + std::to_string(kHeight),
@@ -230,6 +232,7 @@ RgbImage Capture(const std::string& folder, const SceneCase& c, const std::strin
       "--capture", frame + ":" + mode + ".png",
       "--shadows", mode};
   if (!c.keys.empty()) args.insert(args.end(), {"--keys", c.keys});
+  args.insert(args.end(), extra.begin(), extra.end());
   const DemoRun run = RunDemo(folder, args);
   EXPECT_EQ(run.exitCode, 0) << mode << ": " << run.err;
   const size_t titles = LinesWithPrefix(run.err, "title: ").size();
@@ -278,6 +281,59 @@ TEST_P(ShadowTruth, ExactModeAgreesWithRayCastingAndBlendModeKeepsItsFigure) {
   EXPECT_EQ(modes[0].darkenedBackground, 0);
   EXPECT_NEAR(modes[1].Percent(), c.blendPercent, 0.5);
 }
+
+// A model that moves: a box slides and rises in front of the wall through a
+// glTF clip, read through assimp. Paused at a moment of the clip, the exact
+// shadows agree with ray casting over the box where the clip puts it then.
+class AnimatedShadowTruth : public testing::TestWithParam<double> {};
+
+TEST_P(AnimatedShadowTruth, ExactModeFollowsThePose) {
+  const double seconds = GetParam();
+  const SceneCase c = {"Sliding", nullptr, "", 1, 200, 0};
+  const std::string folder = ScratchFolder("Sliding");
+  ASSERT_FALSE(folder.empty());
+  TestMesh wall, box;
+  AddWall(wall, TestWall{});
+  AddBox(box, Vec3{-10, -10, 0}, Vec3{5, 5, 15});
+  const Vec3 from{-15, -5, 0}, to{25, 15, 10};
+  ASSERT_FALSE(WriteSlidingGltf(folder, "slide", wall.vertices, wall.faces, box.vertices, box.faces,
+                                {0.0f, 2.0f}, {from, to})
+                   .empty());
+  TiffLayout white;
+  white.width = white.height = 4;
+  ASSERT_TRUE(
+      WriteTiffWithLibtiff(folder + "/txt.tif", white, std::vector<uint8_t>(4 * 4 * 3, 255)));
+  // The pose by hand: the box moved by the clip's linear translation.
+  const float f = static_cast<float>(seconds / 2);
+  const Vec3 shift{from.x + (to.x - from.x) * f, from.y + (to.y - from.y) * f, from.z + (to.z - from.z) * f};
+  Scene posed;
+  posed.Part([&](TestMesh& m) { m = wall; });
+  posed.Part([&](TestMesh& m) {
+    const int base = static_cast<int>(m.vertices.size());
+    for (const Vec3& v : box.vertices) m.vertices.push_back(Vec3{v.x + shift.x, v.y + shift.y, v.z + shift.z});
+    for (const Face& face : box.faces)
+      m.faces.push_back(Face{face.index0 + base, face.index1 + base, face.index2 + base});
+  });
+  const RayCaster caster(posed.mesh.vertices, posed.mesh.faces, posed.surfaces);
+  const std::vector<TruthPixel> truth = CastView(caster, View{kWidth, kHeight, 200}, kLight, kMarkerHalfSize);
+  const std::vector<std::string> moment = {"--model", "slide.gltf", "--paused", "--time",
+                                           std::to_string(seconds)};
+  const RgbImage off = Capture(folder, c, "off", moment);
+  const RgbImage exact = Capture(folder, c, "exact", moment);
+  ASSERT_EQ(off.width, kWidth);
+  ASSERT_EQ(exact.width, kWidth);
+  const Agreement a = Compare(caster, truth, off, exact);
+  std::printf("Sliding at %.2f s         %6d pixels  exact %6.2f%%\n", seconds, a.counted, a.Percent());
+  EXPECT_EQ(a.misplaced, 0);
+  EXPECT_GT(a.counted, kWidth * kHeight / 20);
+  EXPECT_GE(a.Percent(), 99.5);
+  EXPECT_EQ(a.darkenedBackground, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Moments, AnimatedShadowTruth, testing::Values(0.5, 1.5),
+                         [](const testing::TestParamInfo<double>& info) {
+                           return info.param < 1 ? std::string("QuarterWay") : std::string("ThreeQuarters");
+                         });
 
 INSTANTIATE_TEST_SUITE_P(Scenes, ShadowTruth, testing::ValuesIn(kScenes),
                          [](const testing::TestParamInfo<SceneCase>& info) {

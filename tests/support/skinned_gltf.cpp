@@ -42,7 +42,57 @@ struct Buffer {
   }
 };
 
+// Writes the .gltf text and the buffer; the .gltf's path or "".
+std::string WriteFiles(const std::string& folder, const std::string& name, const std::string& json,
+                       const Buffer& buffer) {
+  const std::string path = folder + "/" + name + ".gltf";
+  std::ofstream gltf(path, std::ios::binary);
+  gltf << json;
+  std::ofstream bin(folder + "/" + name + ".bin", std::ios::binary);
+  bin.write(reinterpret_cast<const char*>(buffer.bytes.data()), static_cast<std::streamsize>(buffer.bytes.size()));
+  return gltf && bin ? path : std::string();
+}
+
+std::vector<float> Floats(const std::vector<Vec3>& points) {
+  std::vector<float> out;
+  for (const Vec3& p : points) out.insert(out.end(), {p.x, p.y, p.z});
+  return out;
+}
+
+std::vector<uint32_t> Indices(const std::vector<Face>& faces) {
+  std::vector<uint32_t> out;
+  for (const Face& f : faces)
+    out.insert(out.end(), {static_cast<uint32_t>(f.index0), static_cast<uint32_t>(f.index1),
+                           static_cast<uint32_t>(f.index2)});
+  return out;
+}
+
 }  // namespace
+
+std::string WriteSlidingGltf(const std::string& folder, const std::string& name,
+                             const std::vector<Vec3>& stillVertices, const std::vector<Face>& stillFaces,
+                             const std::vector<Vec3>& movingVertices, const std::vector<Face>& movingFaces,
+                             const std::vector<float>& times, const std::vector<Vec3>& translations) {
+  Buffer buffer;
+  const int p0 = buffer.Add(Floats(stillVertices), 5126, "VEC3", 3);
+  const int i0 = buffer.Add(Indices(stillFaces), 5125, "SCALAR", 1);
+  const int p1 = buffer.Add(Floats(movingVertices), 5126, "VEC3", 3);
+  const int i1 = buffer.Add(Indices(movingFaces), 5125, "SCALAR", 1);
+  const int t = buffer.Add(times, 5126, "SCALAR", 1);
+  const int v = buffer.Add(Floats(translations), 5126, "VEC3", 3);
+  std::ostringstream json;
+  json << "{\"asset\":{\"version\":\"2.0\"},\"scene\":0,\"scenes\":[{\"nodes\":[0,1]}],"
+       << "\"nodes\":[{\"name\":\"Still\",\"mesh\":0},{\"name\":\"Moving\",\"mesh\":1}],"
+       << "\"meshes\":[{\"primitives\":[{\"attributes\":{\"POSITION\":" << p0 << "},\"indices\":" << i0
+       << "}]},{\"primitives\":[{\"attributes\":{\"POSITION\":" << p1 << "},\"indices\":" << i1 << "}]}],"
+       << "\"animations\":[{\"name\":\"Slide\",\"channels\":[{\"sampler\":0,\"target\":{\"node\":1,"
+       << "\"path\":\"translation\"}}],\"samplers\":[{\"input\":" << t << ",\"output\":" << v
+       << ",\"interpolation\":\"LINEAR\"}]}],"
+       << "\"buffers\":[{\"uri\":\"" << name << ".bin\",\"byteLength\":" << buffer.bytes.size() << "}],"
+       << "\"bufferViews\":[" << buffer.views.str() << "],\"accessors\":[" << buffer.accessors.str()
+       << "]}";
+  return WriteFiles(folder, name, json.str(), buffer);
+}
 
 std::string WriteSkinnedGltf(const std::string& folder, const std::string& name,
                              SkinnedGltfFlaw flaw) {
@@ -109,10 +159,5 @@ std::string WriteSkinnedGltf(const std::string& folder, const std::string& name,
        << "\"buffers\":[{\"uri\":\"" << name << ".bin\",\"byteLength\":" << buffer.bytes.size() << "}],"
        << "\"bufferViews\":[" << buffer.views.str() << "],\"accessors\":[" << buffer.accessors.str()
        << "]}";
-  const std::string path = folder + "/" + name + ".gltf";
-  std::ofstream gltf(path, std::ios::binary);
-  gltf << json.str();
-  std::ofstream bin(folder + "/" + name + ".bin", std::ios::binary);
-  bin.write(reinterpret_cast<const char*>(buffer.bytes.data()), static_cast<std::streamsize>(buffer.bytes.size()));
-  return gltf && bin ? path : std::string();
+  return WriteFiles(folder, name, json.str(), buffer);
 }

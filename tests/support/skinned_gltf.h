@@ -8,6 +8,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
+
+#include "model/scene.h"
 
 enum class SkinnedGltfFlaw {
   kNone,
@@ -21,3 +24,13 @@ enum class SkinnedGltfFlaw {
 // when the files cannot be written.
 std::string WriteSkinnedGltf(const std::string& folder, const std::string& name,
                              SkinnedGltfFlaw flaw = SkinnedGltfFlaw::kNone);
+
+// Writes NAME.gltf and NAME.bin into `folder`: the mesh `still` on a node of
+// its own and the mesh `moving` on another, with one clip "Slide" that
+// moves the second node linearly through `translations` at `times`
+// (seconds, rising). Returns the .gltf's path, "" when the files cannot be
+// written.
+std::string WriteSlidingGltf(const std::string& folder, const std::string& name,
+                             const std::vector<Vec3>& stillVertices, const std::vector<Face>& stillFaces,
+                             const std::vector<Vec3>& movingVertices, const std::vector<Face>& movingFaces,
+                             const std::vector<float>& times, const std::vector<Vec3>& translations);
