@@ -28,7 +28,7 @@ std::string SlidingFolder(const std::string& tag) {
 }
 
 // Captures of one run: frame numbers to the images, in the order asked.
-std::vector<RgbImage> Run(const std::string& folder, std::vector<std::string> args,
+std::vector<RgbImage> Captures(const std::string& folder, std::vector<std::string> args,
                           const std::vector<int>& frames) {
   int last = 1;
   for (int frame : frames) {
@@ -47,9 +47,9 @@ std::vector<RgbImage> Run(const std::string& folder, std::vector<std::string> ar
 TEST(AnimationDemo, ClockStepsLandWhereTimeDoes) {
   const std::string folder = SlidingFolder("anim-clock");
   ASSERT_FALSE(folder.empty());
-  const RgbImage stepped = Run(folder, {"--clock-step", "40"}, {26})[0];
-  const RgbImage placed = Run(folder, {"--time", "1.0", "--paused"}, {1})[0];
-  const RgbImage start = Run(folder, {"--paused"}, {1})[0];
+  const RgbImage stepped = Captures(folder, {"--clock-step", "40"}, {26})[0];
+  const RgbImage placed = Captures(folder, {"--time", "1.0", "--paused"}, {1})[0];
+  const RgbImage start = Captures(folder, {"--paused"}, {1})[0];
   ASSERT_GT(stepped.width, 0);
   EXPECT_EQ(stepped.rgb, placed.rgb);
   EXPECT_NE(stepped.rgb, start.rgb);  // the box did move
@@ -65,7 +65,7 @@ TEST_P(AnimationPause, SpaceStopsThePicture) {
   ASSERT_FALSE(folder.empty());
   std::vector<std::string> args = {"--clock-step", "40"};
   if (space) args.insert(args.end(), {"--keys", "2:down:SPACE,2:up:SPACE"});
-  const std::vector<RgbImage> frames = Run(folder, args, {2, 12});
+  const std::vector<RgbImage> frames = Captures(folder, args, {2, 12});
   ASSERT_GT(frames[0].width, 0);
   ASSERT_GT(frames[1].width, 0);
   EXPECT_EQ(frames[0].rgb == frames[1].rgb, space);
