@@ -22,7 +22,8 @@ const std::vector<ControlRow>& Controls() {
        "light mode: light away / nearer 2 units; camera mode: image turns 1 degree clockwise / "
        "counter-clockwise"},
       {"Tab", "switch between light mode (at start) and camera mode"},
-      {"S", "cycle the shadows: blend, exact, off"},
+      {"S", "cycle the shadows: blend, exact, traced, off"},
+      {"T", "truth view: red where the shadow is wrongly dark, blue where wrongly lit"},
       {"V", "show or hide the shadow volumes"},
       {"R", "camera and light back to their start positions"},
       {"Space", "a model that moves: pause or play"},

@@ -26,9 +26,10 @@ void UpdateFrameRate(HWND window) {
   // 40 characters hold every finite rate (at most "10000.000000") or "inf"
   // and the mode's suffix; snprintf bounds the write whatever the value. The
   // blend mode adds nothing.
-  const char* suffix = Shadows.mode == ShadowMode::kExact ? " - exact shadows"
-                       : Shadows.mode == ShadowMode::kOff ? " - no shadows"
-                                                          : "";
+  const char* suffix = Shadows.mode == ShadowMode::kExact    ? " - exact shadows"
+                       : Shadows.mode == ShadowMode::kTraced ? " - traced shadows"
+                       : Shadows.mode == ShadowMode::kOff    ? " - no shadows"
+                                                             : "";
   char text[40];
   std::snprintf(text, sizeof text, "%f%s", static_cast<double>(FrameRate.framesPerSecond), suffix);
   SetWindowTextA(window, text);

@@ -63,12 +63,15 @@ void OnKeyDown(uintptr_t virtualKey, bool repeat) {
     return;
   }
   if (virtualKey == 'S') {
-    // blend -> exact -> off -> blend; exact is passed over without a stencil buffer.
-    const ShadowMode mode = Shadows.mode;
-    Shadows.mode = mode == ShadowMode::kOff     ? ShadowMode::kBlend
-                   : mode == ShadowMode::kExact ? ShadowMode::kOff
-                   : Shadows.stencilAvailable   ? ShadowMode::kExact
-                                                : ShadowMode::kOff;
+    // blend -> exact -> traced -> off -> blend, passing over what cannot run.
+    const ShadowMode cycle[] = {ShadowMode::kBlend, ShadowMode::kExact, ShadowMode::kTraced,
+                                ShadowMode::kOff};
+    const bool runs[] = {true, Shadows.stencilAvailable, Shadows.traceAvailable, true};
+    int now = 0;
+    while (cycle[now] != Shadows.mode) ++now;
+    do now = (now + 1) % 4;
+    while (!runs[now]);
+    Shadows.mode = cycle[now];
     return;
   }
   if (virtualKey == 'V') {

@@ -70,6 +70,7 @@ constexpr NamedKey kNamedKeys[] = {
     {"H", 'H'},           {"F1", VK_F1},         {"F11", VK_F11},       {"F12", VK_F12},
     {"SPACE", VK_SPACE},  {"LBRACKET", VK_OEM_4}, {"RBRACKET", VK_OEM_6}, {"COMMA", VK_OEM_COMMA},
     {"PERIOD", VK_OEM_PERIOD},
+    {"T", 'T'},
 };
 
 constexpr int32_t kMaxScriptedDrag = 10000;   // pixels each way
@@ -238,7 +239,8 @@ RunAction ParseRunOptions(int argc, const char* const* argv, RunOptions* all,
                      {"--no-vsync", &PlatformOptions::vsync, nullptr, false},
                      {"--show-volumes", nullptr, &SceneSettings::showVolumes, true},
                      {"--stage", nullptr, &SceneSettings::stage, true},
-                     {"--paused", nullptr, &SceneSettings::paused, true}};
+                     {"--paused", nullptr, &SceneSettings::paused, true},
+                     {"--truth", nullptr, &SceneSettings::truth, true}};
     bool isSwitch = false;
     for (const auto& entry : kSwitches) {
       if (inlineValue || name != entry.name) continue;
@@ -270,10 +272,12 @@ RunAction ParseRunOptions(int argc, const char* const* argv, RunOptions* all,
         scene->shadows = ShadowMode::kBlend;
       } else if (value == "exact") {
         scene->shadows = ShadowMode::kExact;
+      } else if (value == "traced") {
+        scene->shadows = ShadowMode::kTraced;
       } else if (value == "off") {
         scene->shadows = ShadowMode::kOff;
       } else {
-        *error = "--shadows '" + value + "': expected blend, exact or off";
+        *error = "--shadows '" + value + "': expected blend, exact, traced or off";
         return RunAction::kBadCommandLine;
       }
     } else if (name == "--animation") {
@@ -352,7 +356,9 @@ const char* RunUsage() {
          "  --fit                centre the model and scale it so its largest half-extent is 50\n"
          "  --watch              reload the model and the texture when they change on disk\n"
          "  --shadows MODE       blend (blended volumes, the default), exact (volumes counted\n"
-         "                       in the stencil buffer) or off\n"
+         "                       in the stencil buffer), traced (ray-traced) or off\n"
+         "  --truth              mark the pixels where the mode's shadow differs from the\n"
+         "                       traced one: red wrongly dark, blue wrongly lit\n"
          "  --show-volumes       draw the shadow volumes translucent over the picture\n"
          "  --stage              add a floor and a back wall around the model to catch shadows\n"
          "  --animation N        a model that moves plays its clip N (from 0; 0 by default)\n"
@@ -365,7 +371,7 @@ const char* RunUsage() {
          "  --keys SCRIPT        scripted input, comma-separated, queued before frame N:\n"
          "                       N:down:KEY, N:up:KEY, KEY one of UP DOWN LEFT RIGHT\n"
          "                       HOME END DELETE PAGEDOWN PAGEUP INSERT TAB ESCAPE S V\n"
-         "                       R P H F1 F11 F12 SPACE LBRACKET RBRACKET COMMA PERIOD\n"
+         "                       R P H F1 F11 F12 T SPACE LBRACKET RBRACKET COMMA PERIOD\n"
          "                       (any case) or a virtual-key number,\n"
          "                       optionally ALT+KEY; N:drag:DX:DY and N:rdrag:DX:DY (a\n"
          "                       left or right drag from the centre), N:wheel:K (K\n"

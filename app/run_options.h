@@ -1,6 +1,6 @@
 // The command line of shadow_volume: --headless, --size, --no-vsync,
 // --frames, --keys, --capture, --clock-step, --model, --texture, --fit, --watch,
-// --shadows, --show-volumes, --stage,
+// --shadows, --truth, --show-volumes, --stage,
 // -h/--help, -V/--version, turned into the platform layer's run harness
 // (PlatformOptions) and the scene and view settings (SceneSettings). The web
 // page's query reaches main as the same arguments. Pure parsing: nothing is
@@ -35,7 +35,8 @@ RunAction ParseRunOptions(int argc, const char* const* argv, RunOptions* options
 
 // Parses a key script, "N:down:KEY,N:up:KEY,...": N a frame from 1, KEY one
 // of UP DOWN LEFT RIGHT HOME END DELETE PAGEDOWN PAGEUP INSERT TAB ESCAPE S V R
-// P H F1 F11 F12 SPACE LBRACKET RBRACKET COMMA PERIOD or a virtual-key number (decimal or 0x hex, 1..254),
+// P H F1 F11 F12 T SPACE LBRACKET RBRACKET COMMA PERIOD or a virtual-key number (decimal
+// or 0x hex, 1..254),
 // optionally "ALT+"-prefixed; words in any letter case. Mouse and drop items
 // are "N:drag:DX:DY", "N:rdrag:DX:DY" (pixels, -10000..10000), "N:wheel:K"
 // (notches, -1000..1000) and "N:drop:PATH" (everything after the second

@@ -17,6 +17,7 @@
 #include "render/render_state.h"
 #include "render/scene_animation.h"
 #include "render/scene_reload.h"
+#include "render/traced_shadows.h"
 
 namespace {
 
@@ -57,14 +58,18 @@ std::vector<std::string> HelpLines() {
                   (faces == 1 ? " face" : " faces"));
   lines.push_back("Texture: " + RequestedScene.texturePath +
                   (LoadedScene.textureUploaded ? "" : " (not in use)"));
-  const char* mode = Shadows.mode == ShadowMode::kExact ? "exact"
-                     : Shadows.mode == ShadowMode::kOff ? "off"
-                                                        : "blend";
-  lines.push_back(std::string("Shadows: ") + mode +
-                  (Shadows.stencilAvailable ? " (S: blend, exact, off)" : " (S: blend, off)") +
+  const std::string cycle = std::string(" (S: blend") + (Shadows.stencilAvailable ? ", exact" : "") +
+                            (Shadows.traceAvailable ? ", traced" : "") + ", off)";
+  lines.push_back(std::string("Shadows: ") + ShadowModeName(Shadows.mode) + cycle +
                   (Shadows.showVolumes ? ", volumes shown" : ""));
   const std::string animation = AnimationStatus();
   if (!animation.empty()) lines.push_back("Animation: " + animation);
+  if (LastTruth.measured) {
+    char share[96];
+    std::snprintf(share, sizeof share, "Truth: %.2f%% of shadowed pixels right, %lld wrong",
+                  TruthPercent(LastTruth), static_cast<long long>(LastTruth.wrong));
+    lines.push_back(share);
+  }
   return lines;
 }
 
@@ -120,6 +125,16 @@ bool OnViewerKey(HWND window, WPARAM virtualKey, LPARAM lParam) {
     case 'P':
     case VK_F12:
       if (!IsRepeat(lParam)) Viewer.screenshotPending = true;
+      return true;
+    case 'T':
+      if (IsRepeat(lParam)) return true;
+      if (!Shadows.traceAvailable) {
+        const std::string why = "Shadow Volume - no truth view: traced shadows are unavailable here";
+        std::fprintf(stderr, "%s\n", why.c_str());
+        ShowNotice(window, why);
+        return true;
+      }
+      Shadows.truth = !Shadows.truth;
       return true;
     case 'H':
     case VK_F1:

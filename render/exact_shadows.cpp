@@ -226,9 +226,14 @@ void ExactShadowPass(const ExactShadowVolume& volume, bool wrapping, bool twoSid
     DrawVolumeTriangles(volume, streamIndices);
   }
   glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+  DarkenWhereStencilled(clientWidth, clientHeight);
+  glDisable(GL_SCISSOR_TEST);
+}
 
+void DarkenWhereStencilled(float clientWidth, float clientHeight) {
   // The blended passes' first step: destination alpha (1) x grey replaces
   // the pixel, so a shadowed pixel gets the very same value.
+  glEnable(GL_STENCIL_TEST);
   glStencilFunc(GL_NOTEQUAL, 0, 0xFF);
   glStencilOp(GL_KEEP, GL_KEEP, GL_KEEP);
   glDisable(GL_DEPTH_TEST);
@@ -238,7 +243,6 @@ void ExactShadowPass(const ExactShadowVolume& volume, bool wrapping, bool twoSid
   ClientQuad(clientWidth, clientHeight, kShadowGrey);
   glEnable(GL_DEPTH_TEST);
   glDisable(GL_STENCIL_TEST);
-  glDisable(GL_SCISSOR_TEST);
 }
 
 void DrawExactVolumes(const ExactShadowVolume& volume, bool streamIndices) {

@@ -54,6 +54,12 @@ bool SphereScreenRect(const float projection[16], const float modelview[16], Vec
 void ExactShadowPass(const ExactShadowVolume& volume, bool wrapping, bool twoSided, bool streamIndices,
                      const int scissor[4], float clientWidth, float clientHeight);
 
+// The darkening step shared by the stencil-based modes: writes kShadowGrey
+// (times the destination alpha, 1) over every pixel of the client area whose
+// stencil value is not zero, within the scissor rectangle if one is on.
+// Leaves the stencil test off and the depth test on.
+void DarkenWhereStencilled(float clientWidth, float clientHeight);
+
 // Draws the volumes translucent over the finished picture: the exact
 // volume's sides and caps, or the blend mode's two quad classes in two
 // tints. Depth-tested against the scene, writes no depth.

@@ -13,7 +13,9 @@
 #include "render/lighting.h"
 #include "render/render_state.h"
 #include "render/scene_animation.h"
+#include "render/traced_shadows.h"
 #include "shadow/shadow_volume.h"
+#include "trace/shadow_tracer.h"
 
 namespace {
 
@@ -55,20 +57,21 @@ void ShadowPasses(const ShadowVolume& volume, Vec3 light, Vec3 eye) {
 // The exact mode's shadow step: the volumes of this frame's light that reach
 // the view, counted within the screen rectangle of the light's reach; beyond
 // the reach the lit colour is zero, so the darkening could change nothing
-// there.
-void ExactShadows(ExactShadowVolume& volume, Vec3 light, const RECT& client, float clientWidth,
-                  float clientHeight) {
+// there. False when the rectangle is empty and nothing was counted; else
+// `scissor` holds the rectangle.
+bool ExactShadows(ExactShadowVolume& volume, Vec3 light, const RECT& client, float clientWidth,
+                  float clientHeight, int scissor[4]) {
   float projection[16], modelview[16], planes[5][4];
   glGetFloatv(GL_PROJECTION_MATRIX, projection);
   glGetFloatv(GL_MODELVIEW_MATRIX, modelview);
   ViewPlanes(projection, modelview, planes);
   volume.Update(light, kLightRadius, planes, 5);
-  int scissor[4];
   if (!SphereScreenRect(projection, modelview, light, kLightRadius, client.right - client.left,
                         client.bottom - client.top, scissor))
-    return;
+    return false;
   ExactShadowPass(volume, Shadows.stencilWraps, Shadows.stencilTwoSided, Shadows.streamIndices,
                   scissor, clientWidth, clientHeight);
+  return true;
 }
 
 void LitPass(const MeshObject& mesh, Vec3 light) {
@@ -231,6 +234,7 @@ void LightMarker(Vec3 light) {
 }  // namespace
 
 void RenderFrame(HWND window) {
+  LastTruth = TruthCount();
   RECT client;
   GetClientRect(window, &client);
   const float clientWidth = static_cast<float>(client.right - client.left);
@@ -256,6 +260,14 @@ void RenderFrame(HWND window) {
     ShadowMode mode = Shadows.mode;
     if (mode == ShadowMode::kExact && (!Shadows.stencilAvailable || !LoadedScene.exactVolume))
       mode = ShadowMode::kBlend;
+    // Traced mode and the truth view need the model's tracer.
+    ShadowTracer* tracer =
+        Shadows.traceAvailable && LoadedScene.tracer != nullptr && LoadedScene.tracer->Ready()
+            ? LoadedScene.tracer
+            : nullptr;
+    if (mode == ShadowMode::kTraced && tracer == nullptr) mode = ShadowMode::kBlend;
+    const bool truth = Shadows.truth && tracer != nullptr;
+    const int width = client.right - client.left, height = client.bottom - client.top;
     if (mode == ShadowMode::kExact) {
       // Every pass of the frame uses the same matrix, so the later passes'
       // GL_EQUAL still admits what the depth pass stored.
@@ -267,11 +279,24 @@ void RenderFrame(HWND window) {
       glLoadMatrixf(projection);
       glMatrixMode(GL_MODELVIEW);
     }
-    DepthPass(mesh);
+    if (mode == ShadowMode::kTraced || truth) {
+      FaceIdPass(mesh, *tracer, light, width, height);
+    } else {
+      DepthPass(mesh);
+    }
     if (mode == ShadowMode::kBlend) {
       ShadowPasses(*LoadedScene.shadowVolume, light, eye);
+      if (truth) ReadBlendShadow(width, height);
     } else if (mode == ShadowMode::kExact) {
-      ExactShadows(*LoadedScene.exactVolume, light, client, clientWidth, clientHeight);
+      int scissor[4];
+      const bool counted =
+          ExactShadows(*LoadedScene.exactVolume, light, client, clientWidth, clientHeight, scissor);
+      if (truth) ReadStencilShadow(width, height, counted ? scissor : nullptr);
+    } else if (mode == ShadowMode::kTraced) {
+      TracedShadowPass(width, height);
+      if (truth) TakeTracedShadow(width, height);
+    } else if (truth) {
+      TakeNoShadow(width, height);
     }
     LitPass(mesh, light);
     AmbientPass(clientWidth, clientHeight);
@@ -288,6 +313,7 @@ void RenderFrame(HWND window) {
         DrawBlendVolumes(*LoadedScene.shadowVolume, light, eye);
       }
     }
+    if (truth) LastTruth = DrawTruthMarks(mode, width, height);
     if (mode == ShadowMode::kExact) {
       glMatrixMode(GL_PROJECTION);
       glPopMatrix();

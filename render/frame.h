@@ -1,7 +1,10 @@
 // One frame of the demo: seven passes over one colour and one depth buffer
 // (depth only, two shadow passes, lit, ambient, textured, light marker). A
 // visible mesh pixel ends as texel x min(1, S x lit + 0.12), S = 0.52 in a
-// shadow and 1 elsewhere. Presenting the frame, and what follows the swap
+// shadow and 1 elsewhere. Traced shadows draw face ids in the depth pass
+// and darken through the stencil instead of the shadow passes; the truth
+// view's marks go over the finished frame (render/traced_shadows.h).
+// Presenting the frame, and what follows the swap
 // (frame-rate title, held-key motion), is the application's end-of-frame
 // step, which runs right after RenderFrame.
 #pragma once

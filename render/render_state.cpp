@@ -9,6 +9,8 @@ PIXELFORMATDESCRIPTOR PixelFormatRequest;
 SceneRequest RequestedScene;
 SceneGlobals LoadedScene;
 ShadowView Shadows;
+TraceBuffers Traced;
+TruthCount LastTruth;
 Vec3 CameraPivot = {0.0f, 0.0f, 0.0f};
 Vec3 LightPosition = kStartLight;
 LightParams PointLight;

@@ -5,6 +5,7 @@
 // own are listed in app/app_state.h.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 
 class ExactShadowVolume;
 struct SceneAnimation;
+class ShadowTracer;
 class ShadowVolume;
 struct TextureImage;
 
@@ -53,6 +55,28 @@ struct ShadowView {
   bool stencilWraps = false;             // GL_INCR_WRAP / GL_DECR_WRAP are offered
   bool streamIndices = false;            // volumes go vertex by vertex (a WebGL context)
   bool stencilTwoSided = false;          // glStencilOpSeparate is offered
+  // Traced mode can run: the build has Embree, the context a stencil buffer
+  // and 8 bits per colour for the face ids.
+  bool traceAvailable = false;
+  bool truth = false;  // --truth, then the T key: mark where the mode disagrees with the trace
+};
+
+// The traced shadows' images, sized to the client area and kept between
+// frames, so that a frame allocates nothing unless the window's size changed.
+// Rows bottom first, as OpenGL reads them.
+struct TraceBuffers {
+  std::vector<uint8_t> faceIds;     // RGBA per pixel: face + 1 as the face-id pass drew it,
+                                    // then the truth view's marks
+  std::vector<uint8_t> mask;        // per pixel: kTraceShadowed, kTraceUnreached bits
+  std::vector<uint8_t> modeShadow;  // per pixel: 1 where the drawn mode shadows
+};
+
+// The truth view's count for the last frame drawn with it.
+struct TruthCount {
+  bool measured = false;  // the last frame drew the truth view
+  ShadowMode mode = ShadowMode::kBlend;  // the mode drawn (after any fallback)
+  int64_t counted = 0;    // pixels where the mode or the trace has a shadow
+  int64_t wrong = 0;      // of those, where they disagree: the marked pixels
 };
 
 // How the faces of one material are drawn when the model's materials decide
@@ -70,7 +94,8 @@ struct SceneGlobals {
   MeshObject* mesh = nullptr;            // the scene's drawable objects merged: the mesh drawn
   ShadowVolume* shadowVolume = nullptr;  // bound to the merged mesh's arrays
   ExactShadowVolume* exactVolume = nullptr;  // the stencil-counted volumes of the same mesh
-  SceneAnimation* animation = nullptr;   // null unless the model moves (render/scene_animation.h)
+  ShadowTracer* tracer = nullptr;            // the same mesh's triangles for tracing
+  SceneAnimation* animation = nullptr;       // null unless the model moves (render/scene_animation.h)
   int32_t texturedFaceCount = 0;  // faces [0, this) are the model's; the rest, the stage, stay white
   bool textureUploaded = false;          // false: no usable texture, the mesh is drawn untextured
   // Empty when one texture lies over everything (--texture, or no material
@@ -105,6 +130,13 @@ extern SceneGlobals LoadedScene;
 // mode falls back to blend without them) and the S and V keys; read by every
 // frame and the frame-rate title.
 extern ShadowView Shadows;
+
+// Written and read only by RenderFrame's traced passes.
+extern TraceBuffers Traced;
+
+// Written by RenderFrame; read by the help overlay and the end-of-frame
+// step's truth line.
+extern TruthCount LastTruth;
 
 // The negated eye position, in model coordinates: the sum of all camera
 // translation steps, turned with the eye by the orbit. (0, 0, 0) at start,

@@ -10,6 +10,7 @@
 #include "render/render_state.h"
 #include "shadow/exact_volume.h"
 #include "shadow/normals.h"
+#include "trace/shadow_tracer.h"
 
 SceneAnimation* StartAnimation(Scene* scene, const SceneRequest& request) {
   if (scene == nullptr || scene->rig == nullptr || !HasAnimation(*scene->rig)) return nullptr;
@@ -96,7 +97,7 @@ void AnimateScene(SceneGlobals* scene) {
   RecomputeVertexNormals(&mesh, animation->counters.data());
   if (scene->exactVolume != nullptr)
     scene->exactVolume->UpdatePositions(mesh.vertices, mesh.vertexCount);
-  // A traced shadow mode, when there is one, refits to mesh.vertices here.
+  if (scene->tracer != nullptr) scene->tracer->UpdatePositions(mesh.vertices);
 }
 
 void ToggleAnimationPause() {

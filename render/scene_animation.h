@@ -5,8 +5,8 @@
 // clock frame k shows the start time plus k - 1 steps), and when the pose
 // changes its positions go into the merged mesh in place (fitted as the
 // start pose was), the face and vertex normals are recomputed in place and
-// the exact volume takes the new positions; the blend mode's silhouette walk
-// reads the mesh's vertices itself. Topology stays as built. Nothing is
+// the exact volume and the tracer take the new positions; the blend mode's
+// silhouette walk reads the mesh's vertices itself. Topology stays as built. Nothing is
 // allocated per frame after the first.
 #pragma once
 

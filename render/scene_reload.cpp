@@ -14,6 +14,7 @@
 #include "shadow/exact_volume.h"
 #include "shadow/shadow_volume.h"
 #include "texture/texture_loader.h"
+#include "trace/shadow_tracer.h"
 
 void ReleaseSceneGlobals(SceneGlobals* scene) {
   for (const MaterialLook& look : scene->materialLooks) {
@@ -27,6 +28,7 @@ void ReleaseSceneGlobals(SceneGlobals* scene) {
   delete scene->shadowVolume;
   delete scene->exactVolume;
   delete scene->animation;
+  delete scene->tracer;
   *scene = SceneGlobals();
 }
 

@@ -42,6 +42,7 @@
 #include "shadow/normals.h"
 #include "shadow/shadow_volume.h"
 #include "texture/texture_loader.h"
+#include "trace/shadow_tracer.h"
 
 // Extruded silhouette points lie this many times as far from the light as
 // the points they come from: far beyond the far plane at 1000.
@@ -206,6 +207,12 @@ SetupResult LoadModelIntoScene(const SceneRequest& request, std::string* refusal
     loaded.exactVolume->Build(mesh->vertices, mesh->vertexCount, mesh->faces, mesh->faceCount,
                               groups.empty() ? nullptr : groups.data());
   }
+  if (Shadows.traceAvailable) {
+    loaded.tracer = new ShadowTracer(mesh->vertices, mesh->vertexCount, mesh->faces, mesh->faceCount);
+    if (!loaded.tracer->Ready())
+      std::fprintf(stderr, "%s: no traced shadows: %s\n", modelPath.c_str(),
+                   loaded.tracer->Problem().c_str());
+  }
 
   if (!materialsDecide) {
     loaded.textureUploaded = UploadTexture(*loaded.textureImage, texturePath);
@@ -229,6 +236,23 @@ SetupResult SetupScene(HWND window) {
                  "shadow_volume: the OpenGL context has no stencil buffer: exact shadows are "
                  "unavailable; drawing blended shadows\n");
     Shadows.mode = ShadowMode::kBlend;
+  }
+  // Face ids need 8 bits per colour; the mask goes through the stencil.
+  GLint colourBits[3] = {0, 0, 0};
+  glGetIntegerv(GL_RED_BITS, &colourBits[0]);
+  glGetIntegerv(GL_GREEN_BITS, &colourBits[1]);
+  glGetIntegerv(GL_BLUE_BITS, &colourBits[2]);
+  const char* noTrace = !TracingAvailable() ? "this build has no Embree"
+                        : !Shadows.stencilAvailable ? "the OpenGL context has no stencil buffer"
+                        : colourBits[0] < 8 || colourBits[1] < 8 || colourBits[2] < 8
+                            ? "the OpenGL context has fewer than 8 bits per colour"
+                            : nullptr;
+  Shadows.traceAvailable = noTrace == nullptr;
+  if (noTrace != nullptr && (Shadows.mode == ShadowMode::kTraced || Shadows.truth)) {
+    std::fprintf(stderr, "shadow_volume: %s: traced shadows and the truth view are unavailable%s\n",
+                 noTrace, Shadows.mode == ShadowMode::kTraced ? "; drawing blended shadows" : "");
+    if (Shadows.mode == ShadowMode::kTraced) Shadows.mode = ShadowMode::kBlend;
+    Shadows.truth = false;
   }
   glEnable(GL_DEPTH_TEST);
   glDisable(GL_LIGHTING);  // vertex colours come from LightVertex

@@ -47,8 +47,12 @@ TEST(RunOptions, EveryOptionTakesEffect) {
   EXPECT_EQ(o.scene.animation, 2);
   EXPECT_EQ(o.scene.time, 1.25);
   EXPECT_TRUE(o.scene.paused);
+  EXPECT_FALSE(o.scene.truth);
   ASSERT_EQ(Parse({"--shadows=off"}, &o, &error), RunAction::kRun);
   EXPECT_EQ(o.scene.shadows, ShadowMode::kOff);
+  ASSERT_EQ(Parse({"--shadows", "traced", "--truth"}, &o, &error), RunAction::kRun);
+  EXPECT_EQ(o.scene.shadows, ShadowMode::kTraced);
+  EXPECT_TRUE(o.scene.truth);
 
   ASSERT_EQ(Parse({}, &o, &error), RunAction::kRun);
   EXPECT_EQ(o.scene.shadows, ShadowMode::kBlend);
@@ -114,7 +118,7 @@ TEST(RunOptions, MalformedCommandLinesAreRefused) {
       {{"--model"}, "--model needs a value"},
       {{"--texture="}, "--texture: expected a file name"},
       {{"--fit=yes"}, "--fit=yes"},
-      {{"--shadows", "stencil"}, "--shadows 'stencil': expected blend, exact or off"},
+      {{"--shadows", "stencil"}, "--shadows 'stencil': expected blend, exact, traced or off"},
       {{"--shadows"}, "--shadows needs a value"},
       {{"--stage=1"}, "--stage=1"},
       {{"--animation", "-1"}, "--animation '-1': expected a clip number from 0"},

@@ -20,7 +20,8 @@
 //   --fullscreen   F11 makes the window the screen's size, F11 again gives the
 //                  old size back, then Escape closes it
 //   --shadow-keys  real S presses cycle the shadow modes: the titles must go
-//                  " - exact shadows", " - no shadows", then back to the bare
+//                  " - exact shadows", " - traced shadows", " - no shadows",
+//                  then back to the bare
 //                  rate; then V must change the window's pixels (the volumes
 //                  drawn over the picture), and the window is closed
 //
@@ -229,7 +230,7 @@ int main(int argc, char** argv) {
   bool acted = false;
   int titlesAfterAction = 0;  // title updates of the shown window since the action
   long differing = -1;        // --resize: pixels unlike the reference; --shadow-keys: V's change
-  int modeStep = 0;           // --shadow-keys: S presses whose title has shown, 4 after V
+  int modeStep = 0;           // --shadow-keys: S presses whose title has shown, 5 after V
   RgbImage beforeV;           // --shadow-keys: the window before V
   int shotWidth = 0, shotHeight = 0;  // the window's size when the screenshot was asked for
   RgbImage screenshot;                // what the demo wrote
@@ -368,9 +369,9 @@ int main(int argc, char** argv) {
         // Each S shows the next mode's title; then V, and two titles later
         // the volumes must show.
         if (action == "--shadow-keys" && acted && event.xproperty.window == shown) {
-          const char* expected[3] = {" - exact shadows", " - no shadows", ""};
-          if (modeStep < 3 && (modeStep == 2 ? IsNumber(title) : IsRateTitle(title, expected[modeStep]))) {
-            if (++modeStep < 3) {
+          const char* expected[4] = {" - exact shadows", " - traced shadows", " - no shadows", ""};
+          if (modeStep < 4 && (modeStep == 3 ? IsNumber(title) : IsRateTitle(title, expected[modeStep]))) {
+            if (++modeStep < 4) {
               PressKey(display, shown, XK_s);
             } else {
               beforeV = WindowPixels(display, shown);
@@ -378,9 +379,9 @@ int main(int argc, char** argv) {
               titlesAfterAction = 0;
             }
             XFlush(display);
-          } else if (modeStep == 3 && titlesAfterAction == 2) {
+          } else if (modeStep == 4 && titlesAfterAction == 2) {
             differing = DifferingPixels(display, shown, beforeV);
-            modeStep = 4;
+            modeStep = 5;
           }
         }
         const bool closeNow = action == "--close" ||
@@ -469,9 +470,9 @@ int main(int argc, char** argv) {
     if (fullscreenWidth != screenWidth || restoredWidth != windowedWidth) ok = false;
   }
   if (action == "--shadow-keys") {
-    std::fprintf(stderr, "S presses shown in the title: %d of 3; V changed %ld pixels\n",
-                 modeStep < 3 ? modeStep : 3, differing);
-    if (modeStep != 4 || differing < 100) ok = false;
+    std::fprintf(stderr, "S presses shown in the title: %d of 4; V changed %ld pixels\n",
+                 modeStep < 4 ? modeStep : 4, differing);
+    if (modeStep != 5 || differing < 100) ok = false;
   }
   for (const std::string& title : mappedTitles) {
     std::fprintf(stderr, "mapped with title: \"%s\"\n", title.c_str());

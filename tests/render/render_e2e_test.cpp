@@ -662,14 +662,19 @@ TEST(RenderE2e, ShadowModesBlendIsTheDefaultExactCountsRightOffHasNone) {
 TEST(RenderE2e, KeysSAndVCycleTheModesAndShowTheVolumes) {
   const std::string folder = ScratchFolder("mode-keys");
   WriteWhiteTexture(folder);
-  const Captured c = RunScene(folder, WallAndBox(true), {10, 20, 30, 40, 41},
-                              "11:down:S,11:up:S,21:down:S,21:up:S,31:down:S,31:up:S,41:down:V",
-                              {"--clock-step", "10"});
+  const Captured c =
+      RunScene(folder, WallAndBox(true), {10, 20, 30, 40, 50, 51},
+               "11:down:S,11:up:S,21:down:S,21:up:S,31:down:S,31:up:S,41:down:S,41:up:S,51:down:V",
+               {"--clock-step", "10"});
   ASSERT_FALSE(HasFailure());
   EXPECT_EQ(c.run.err,
             "title: 111.111115\ntitle: 100.000000 - exact shadows\n"
-            "title: 100.000000 - no shadows\ntitle: 100.000000\n");
-  EXPECT_FALSE(c.frames[3].rgb == c.frames[4].rgb);  // the volumes over the picture
+            "title: 100.000000 - traced shadows\ntitle: 100.000000 - no shadows\n"
+            "title: 100.000000\n");
+  // Traced and exact shadows darken the same pixels by the same step.
+  EXPECT_LT(DifferingFraction(c.frames[1], c.frames[2], 2), 0.001);
+  EXPECT_FALSE(c.frames[1].rgb == c.frames[3].rgb);
+  EXPECT_FALSE(c.frames[4].rgb == c.frames[5].rgb);  // the volumes over the picture
   const Captured shown =
       RunScene(folder, WallAndBox(true), {1}, "", {"--show-volumes", "--shadows", "exact"});
   const Captured hidden = RunScene(folder, WallAndBox(true), {1}, "", {"--shadows", "exact"});
