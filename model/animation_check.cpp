@@ -122,7 +122,8 @@ std::string MeshProblem(const RigMesh& mesh, const Scene& scene, size_t nodeCoun
       mesh.influenceStart.back() != mesh.influences.size())
     return "its weights do not match its vertices";
   for (size_t v = 0; v < vertices; ++v) {
-    if (mesh.influenceStart[v + 1] < mesh.influenceStart[v])
+    if (mesh.influenceStart[v + 1] < mesh.influenceStart[v] ||
+        mesh.influenceStart[v + 1] > mesh.influences.size())
       return "its weights do not match its vertices";
     double total = 0;
     for (uint32_t k = mesh.influenceStart[v]; k < mesh.influenceStart[v + 1]; ++k) {
