@@ -1,10 +1,12 @@
-// The keyboard handlers: one held flag per motion key and the Tab switch.
+// The keyboard handlers: one held flag per motion key, the Tab switch, and
+// the animation's keys (on the press, or its auto-repeat for the steps).
 // Nothing moves here; the end-of-frame motion step reads the flags.
 #include "app/keyboard.h"
 
 #include "app/app_state.h"
 #include "platform/win32.h"
 #include "render/render_state.h"
+#include "render/scene_animation.h"
 
 namespace {
 
@@ -43,7 +45,23 @@ void OnKeyDown(uintptr_t virtualKey, bool repeat) {
     Keyboard.lightMode = !Keyboard.lightMode;
     return;
   }
-  if ((virtualKey == 'S' || virtualKey == 'V') && repeat) return;
+  // A step of 1/30 s, the length of a frame of film.
+  if (virtualKey == VK_OEM_COMMA || virtualKey == VK_OEM_PERIOD) {
+    StepAnimation(virtualKey == VK_OEM_PERIOD ? 1.0 / 30 : -1.0 / 30);
+    return;
+  }
+  if ((virtualKey == 'S' || virtualKey == 'V' || virtualKey == VK_SPACE || virtualKey == VK_OEM_4 ||
+       virtualKey == VK_OEM_6) &&
+      repeat)
+    return;
+  if (virtualKey == VK_SPACE) {
+    ToggleAnimationPause();
+    return;
+  }
+  if (virtualKey == VK_OEM_4 || virtualKey == VK_OEM_6) {
+    SelectNextClip(virtualKey == VK_OEM_6 ? 1 : -1);
+    return;
+  }
   if (virtualKey == 'S') {
     // blend -> exact -> traced -> off -> blend, passing over what cannot run.
     const ShadowMode cycle[] = {ShadowMode::kBlend, ShadowMode::kExact, ShadowMode::kTraced,

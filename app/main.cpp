@@ -37,6 +37,9 @@ int main(int argc, char** argv) {
   RequestedScene.fit = scene.fit;
   Viewer.watch = scene.watch;
   RequestedScene.stage = scene.stage;
+  RequestedScene.animation = scene.animation;
+  RequestedScene.time = scene.time;
+  RequestedScene.paused = scene.paused;
   Shadows.mode = scene.shadows;
   Shadows.showVolumes = scene.showVolumes;
   Shadows.truth = scene.truth;

@@ -4,6 +4,9 @@
 #include "app/run_options.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <strings.h>
 
@@ -21,6 +24,18 @@ bool ParseCount(const std::string& text, uint32_t minimum, uint32_t* value) {
   }
   if (number > 0xFFFFFFFFull || number < minimum) return false;
   *value = static_cast<uint32_t>(number);
+  return true;
+}
+
+// Seconds: a decimal number from 0 to a million, nothing after it.
+bool ParseSeconds(const std::string& text, double* value) {
+  if (text.empty() || text.size() > 32 || !(std::isdigit(static_cast<unsigned char>(text[0])) || text[0] == '.'))
+    return false;
+  char* end = nullptr;
+  const double number = std::strtod(text.c_str(), &end);
+  if (end != text.c_str() + text.size() || !std::isfinite(number) || number < 0 || number > 1e6)
+    return false;
+  *value = number;
   return true;
 }
 
@@ -53,6 +68,8 @@ constexpr NamedKey kNamedKeys[] = {
     {"PAGEUP", VK_PRIOR}, {"INSERT", VK_INSERT}, {"TAB", VK_TAB},       {"ESCAPE", VK_ESCAPE},
     {"S", 'S'},           {"V", 'V'},            {"R", 'R'},            {"P", 'P'},
     {"H", 'H'},           {"F1", VK_F1},         {"F11", VK_F11},       {"F12", VK_F12},
+    {"SPACE", VK_SPACE},  {"LBRACKET", VK_OEM_4}, {"RBRACKET", VK_OEM_6}, {"COMMA", VK_OEM_COMMA},
+    {"PERIOD", VK_OEM_PERIOD},
     {"T", 'T'},
 };
 
@@ -222,6 +239,7 @@ RunAction ParseRunOptions(int argc, const char* const* argv, RunOptions* all,
                      {"--no-vsync", &PlatformOptions::vsync, nullptr, false},
                      {"--show-volumes", nullptr, &SceneSettings::showVolumes, true},
                      {"--stage", nullptr, &SceneSettings::stage, true},
+                     {"--paused", nullptr, &SceneSettings::paused, true},
                      {"--truth", nullptr, &SceneSettings::truth, true}};
     bool isSwitch = false;
     for (const auto& entry : kSwitches) {
@@ -233,7 +251,8 @@ RunAction ParseRunOptions(int argc, const char* const* argv, RunOptions* all,
     if (isSwitch) continue;
     bool takesValue = name == "--frames" || name == "--keys" || name == "--capture" ||
                       name == "--clock-step" || name == "--size" || name == "--model" ||
-                      name == "--texture" || name == "--shadows";
+                      name == "--texture" || name == "--shadows" || name == "--animation" ||
+                      name == "--time";
     if (!takesValue) {
       *error = "unknown argument '" + argument + "'";
       return RunAction::kBadCommandLine;
@@ -259,6 +278,18 @@ RunAction ParseRunOptions(int argc, const char* const* argv, RunOptions* all,
         scene->shadows = ShadowMode::kOff;
       } else {
         *error = "--shadows '" + value + "': expected blend, exact, traced or off";
+        return RunAction::kBadCommandLine;
+      }
+    } else if (name == "--animation") {
+      uint32_t clip = 0;
+      if (!ParseCount(value, 0, &clip) || clip > 1000000) {
+        *error = "--animation '" + value + "': expected a clip number from 0";
+        return RunAction::kBadCommandLine;
+      }
+      scene->animation = static_cast<int>(clip);
+    } else if (name == "--time") {
+      if (!ParseSeconds(value, &scene->time)) {
+        *error = "--time '" + value + "': expected seconds, a number from 0";
         return RunAction::kBadCommandLine;
       }
     } else if (name == "--frames") {
@@ -330,6 +361,9 @@ const char* RunUsage() {
          "                       traced one: red wrongly dark, blue wrongly lit\n"
          "  --show-volumes       draw the shadow volumes translucent over the picture\n"
          "  --stage              add a floor and a back wall around the model to catch shadows\n"
+         "  --animation N        a model that moves plays its clip N (from 0; 0 by default)\n"
+         "  --time SECONDS       ... from this time into the clip (0 by default)\n"
+         "  --paused             ... and stands still there until Space\n"
          "  --headless           no display needed: offscreen OpenGL (800 x 600 or --size)\n"
          "  --size WxH           initial window size and headless surface size (800x600)\n"
          "  --no-vsync           in a window, do not wait for the display's refresh\n"
@@ -337,7 +371,8 @@ const char* RunUsage() {
          "  --keys SCRIPT        scripted input, comma-separated, queued before frame N:\n"
          "                       N:down:KEY, N:up:KEY, KEY one of UP DOWN LEFT RIGHT\n"
          "                       HOME END DELETE PAGEDOWN PAGEUP INSERT TAB ESCAPE S V\n"
-         "                       R P H F1 F11 F12 T (any case) or a virtual-key number,\n"
+         "                       R P H F1 F11 F12 T SPACE LBRACKET RBRACKET COMMA PERIOD\n"
+         "                       (any case) or a virtual-key number,\n"
          "                       optionally ALT+KEY; N:drag:DX:DY and N:rdrag:DX:DY (a\n"
          "                       left or right drag from the centre), N:wheel:K (K\n"
          "                       notches, negative zooms out), N:drop:PATH (a file\n"

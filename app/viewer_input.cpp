@@ -17,6 +17,7 @@
 #include "render/camera.h"
 #include "render/overlay.h"
 #include "render/render_state.h"
+#include "render/scene_animation.h"
 #include "render/scene_reload.h"
 #include "render/traced_shadows.h"
 
@@ -73,6 +74,8 @@ std::vector<std::string> HelpLines() {
                             (Shadows.traceAvailable ? ", traced" : "") + ", off)";
   lines.push_back(std::string("Shadows: ") + ShadowModeName(Shadows.mode) + cycle +
                   (Shadows.showVolumes ? ", volumes shown" : ""));
+  const std::string animation = AnimationStatus();
+  if (!animation.empty()) lines.push_back("Animation: " + animation);
   if (LastTruth.measured) {
     char share[96];
     std::snprintf(share, sizeof share, "Truth: %.2f%% of shadowed pixels right, %lld wrong",

@@ -11,6 +11,9 @@
 // for the format its first bytes show (GLB, glTF, PLY, STL, DAE, X, FBX,
 // MD2, MS3D, OFF; OBJ otherwise), in a folder that does not exist, and then
 // through the same merge and mesh work.
+// A scene that moves (a keyframer with tracks, an animated GLB) is posed
+// first, every clip at a time read from the input, so the merge and the
+// mesh work see posed positions.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -18,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "model/animation.h"
 #include "model/load3ds.h"
 #include "model/isolated_load.h"
 #include "model/load_assimp.h"
@@ -87,6 +91,26 @@ void ExerciseMesh(MeshObject* object, const uint8_t* data, size_t size) {
   }
 }
 
+// Poses every clip (up to 8) at a time from the input's first bytes, any
+// float, and leaves the last pose in the scene's objects.
+void ExercisePose(Scene* scene, const uint8_t* data, size_t size) {
+  if (scene->rig == nullptr || !HasAnimation(*scene->rig)) return;
+  const Rig& rig = *scene->rig;
+  float seconds = 0.5f;
+  if (size >= 8) std::memcpy(&seconds, data + 4, sizeof seconds);
+  AnimationPlayer player(rig);
+  for (int clip = 0; clip < player.ClipCount() && clip < 8; ++clip) {
+    player.SelectClip(clip);
+    player.SetTimeSeconds(seconds);
+    Require(player.TimeTicks() >= 0);
+    player.Pose();
+    for (size_t m = 0; m < rig.meshes.size(); ++m)
+      Require(player.Positions(m).size() ==
+              static_cast<size_t>(scene->objects[rig.meshes[m].object]->vertexCount));
+  }
+  ApplyPose(player, rig, scene);
+}
+
 }  // namespace
 
 // The name the input is given, so that assimp picks the importer the file's
@@ -144,6 +168,7 @@ void ExerciseAssimp(const uint8_t* data, size_t size) {
     return;
   }
   Require(report.placedTriangles <= kMaxModelTriangles && report.placedVertices <= kMaxModelVertices);
+  ExercisePose(scene, data, size);
   std::vector<LeftOutObject> leftOut;
   MeshObject* merged = MergeMeshObjects(*scene, &leftOut);
   if (merged != nullptr) {
@@ -176,6 +201,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       // Every sound object goes through the same code as the drawn mesh.
       if (readTexCoords) ExerciseMesh(object, data, size);
     }
+    if (readTexCoords) ExercisePose(scene, data, size);
     // The mesh the demo draws: every drawable object merged, then fitted.
     std::vector<LeftOutObject> leftOut;
     MeshObject* merged = MergeMeshObjects(*scene, &leftOut);

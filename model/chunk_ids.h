@@ -16,6 +16,7 @@ constexpr uint16_t kChunkKeyframer = 0xB000;      // the section: node tags and 
 constexpr uint16_t kChunkAmbientNode = 0xB001;    // first of the node tags B001..B007
 constexpr uint16_t kChunkObjectNode = 0xB002;     // an object's node: the chunks below
 constexpr uint16_t kChunkSpotNode = 0xB007;       // last of the node tags
+constexpr uint16_t kChunkFrameRange = 0xB008;     // first and last frame, 32 bits each
 constexpr uint16_t kChunkNodeHeader = 0xB010;     // name, two flag words, parent id
 constexpr uint16_t kChunkPivot = 0xB013;          // x y z floats
 constexpr uint16_t kChunkPositionTrack = 0xB020;  // keys of x y z

@@ -169,16 +169,18 @@ ByteReader ChunkData(const uint8_t* data, const ChildChunk& chunk) {
 
 // A track: flags, 8 bytes, a key count, then per key its frame, spline
 // flags (each of the low five bits adds one float) and `count` values. Keeps
-// the values of the key with the earliest frame (the first of equal ones).
-bool ReadTrack(ByteReader& reader, int count, float* values) {
+// every key in `keys`, and the values of the key with the earliest frame
+// (the first of equal ones) in `values`. Each key kept was read from at
+// least 6 bytes of the chunk, so what is kept is bounded by the file.
+bool ReadTrack(ByteReader& reader, int count, float* values, std::vector<KeyframerKey>* keys) {
   uint16_t flags;
-  uint32_t unused, keys;
+  uint32_t unused, keyCount;
   if (!reader.ReadU16(&flags) || !reader.ReadU32(&unused) || !reader.ReadU32(&unused) ||
-      !reader.ReadU32(&keys))
+      !reader.ReadU32(&keyCount))
     return false;
   bool first = true;
   int32_t earliest = 0;
-  for (uint32_t k = 0; k < keys; ++k) {
+  for (uint32_t k = 0; k < keyCount; ++k) {
     uint32_t frameBits;
     uint16_t spline;
     if (!reader.ReadU32(&frameBits) || !reader.ReadU16(&spline)) return false;
@@ -186,15 +188,16 @@ bool ReadTrack(ByteReader& reader, int count, float* values) {
       float ignored;
       if ((spline >> bit & 1) && !reader.ReadF32(&ignored)) return false;
     }
-    float key[4];
+    KeyframerKey key;
+    key.frame = static_cast<int32_t>(frameBits);
     for (int i = 0; i < count; ++i)
-      if (!reader.ReadF32(&key[i])) return false;
-    const int32_t frame = static_cast<int32_t>(frameBits);
-    if (first || frame < earliest) {
-      std::memcpy(values, key, sizeof(float) * count);
-      earliest = frame;
+      if (!reader.ReadF32(&key.value[i])) return false;
+    if (first || key.frame < earliest) {
+      std::memcpy(values, key.value, sizeof(float) * count);
+      earliest = key.frame;
       first = false;
     }
+    keys->push_back(key);
   }
   return true;
 }
@@ -237,16 +240,16 @@ bool ReadNode(const uint8_t* data, const ChildChunk& nodeChunk, uint16_t index,
         ok = field.ReadU16(&node.id);
         break;
       case kChunkPositionTrack:
-        ok = ReadTrack(field, 3, node.position);
+        ok = ReadTrack(field, 3, node.position, &node.positionKeys);
         break;
       case kChunkPivot:
         for (float& value : node.pivot) ok = ok && (!node.object || field.ReadF32(&value));
         break;
       case kChunkRotationTrack:
-        ok = !node.object || ReadTrack(field, 4, node.rotation);
+        ok = !node.object || ReadTrack(field, 4, node.rotation, &node.rotationKeys);
         break;
       case kChunkScaleTrack:
-        ok = !node.object || ReadTrack(field, 3, node.scale);
+        ok = !node.object || ReadTrack(field, 3, node.scale, &node.scaleKeys);
         break;
       default:
         break;  // other tracks, the bounding box, the instance name: not needed
@@ -295,6 +298,13 @@ void ReadKeyframer(const uint8_t* data, size_t size, uint64_t chunkStart, uint64
       }
       if (!ReadNode(data, child, static_cast<uint16_t>(nodeTags), keyframer)) return;
       ++nodeTags;
+    } else if (child.id == kChunkFrameRange) {
+      ByteReader field = ChunkData(data, child);
+      if (!field.ReadU32(&keyframer->rangeStart) || !field.ReadU32(&keyframer->rangeEnd)) {
+        SetProblem(keyframer, child.start, child.id, "its data runs past its end");
+        return;
+      }
+      keyframer->hasRange = true;
     }
     reader.Seek(child.end);
   }
@@ -408,4 +418,20 @@ Vec3 PlacedVertex(const MeshObject& object, const Vec3& v) {
   return Vec3{static_cast<float>(p[0] * x + p[1] * y + p[2] * z + p[9]),
               static_cast<float>(p[3] * x + p[4] * y + p[5] * z + p[10]),
               static_cast<float>(p[6] * x + p[7] * y + p[8] * z + p[11])};
+}
+
+bool NodeSpaceMatrix(const MeshObject& object, const float pivot[3], float out[12]) {
+  const Affine mesh = MeshMatrix(object);
+  Affine inverse;
+  if (!Invert(mesh, &inverse)) return false;
+  if (Determinant(mesh) < 0) {
+    for (double& value : inverse.m[0]) value = -value;
+    inverse.t[0] = -inverse.t[0];
+  }
+  const Affine full = Multiply(Translation(-pivot[0], -pivot[1], -pivot[2]), inverse);
+  for (int r = 0; r < 3; ++r) {
+    for (int c = 0; c < 3; ++c) out[4 * r + c] = static_cast<float>(full.m[r][c]);
+    out[4 * r + 3] = static_cast<float>(full.t[r]);
+  }
+  return true;
 }

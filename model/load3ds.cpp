@@ -367,6 +367,7 @@ Scene* Load3dsSceneFromBytes(const uint8_t* data, size_t size, bool readTexCoord
   WalkChunks(state, reader, mainLength);
   PlaceObjects(&state.keyframer, scene);
   const Keyframer& keyframer = state.keyframer;
+  scene->rig = KeyframerRig(keyframer, *scene, size);
   if (!keyframer.problem.empty()) {
     scene->keyframerProblemChunk = keyframer.problemChunk;
     scene->keyframerProblemOffset = keyframer.problemOffset;

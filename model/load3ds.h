@@ -6,6 +6,8 @@
 // object, material properties to the most recent material. The keyframer
 // section is read apart (model/keyframer.h) and places the objects its nodes
 // name; the vertices stay as the file has them, with the placement beside.
+// When its tracks move something, the scene also gets the rig that plays
+// them (model/animation.h).
 // Untrusted bytes are read through a bounded reader: nothing is read or
 // written out of bounds whatever the file holds. Data cut off by the end of
 // the file is zero and ends the walk; face indices are kept as the file gives

@@ -4,7 +4,10 @@
 // triangulate, then pre-transform the vertices (each node's transform applied
 // to its meshes, meshes sharing a material and vertex layout joined). Faces
 // are kept as assimp gives them: the merge leaves out an object with a face
-// naming a vertex it does not have.
+// naming a vertex it does not have. A file that moves (clips, bones, morph
+// targets) is not pre-transformed: its node tree, clips and bones are kept
+// in a rig (model/animation.h), and its objects are placed at the static
+// pose by the same node transforms pre-transforming would apply.
 #include "model/load_assimp.h"
 
 #include <algorithm>
@@ -12,6 +15,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <unordered_map>
 #include <vector>
 
 #include <assimp/IOStream.hpp>
@@ -24,7 +28,9 @@
 
 #include "io/folder_lookup.h"
 #include "io/whole_file.h"
+#include "model/animation.h"
 #include "model/load3ds.h"
+#include "model/model_limits.h"
 
 namespace {
 
@@ -61,14 +67,6 @@ class ByteStream : public Assimp::IOStream {
   FileBytes owned_;
 };
 
-// Adds `path` to the files the read opened, once, up to kMaxFilesRead.
-void NoteFileRead(const std::string& path, AssimpReport* seen) {
-  std::vector<std::string>& files = seen->filesRead;
-  if (files.size() < kMaxFilesRead && path.size() <= kMaxFileReadPath &&
-      std::find(files.begin(), files.end(), path) == files.end())
-    files.push_back(path);
-}
-
 // Serves the model's own name from memory and every other name from the
 // model's folder, through LocateInFolder and ReadLocated; refuses the rest.
 // Notes in `seen` the first name refused as outside the folder and each
@@ -101,11 +99,14 @@ class ConfinedIOSystem : public Assimp::IOSystem {
       if (seen_->refused.empty() && why.find("outside") != std::string::npos) seen_->refused = name;
       return nullptr;
     }
+    secondFileBytes_ += file.size;
     const uint8_t* bytes = file.data;
     const size_t size = file.size;
     return new ByteStream(bytes, size, std::move(file));
   }
   void Close(Assimp::IOStream* stream) override { delete stream; }
+  // The bytes of the files other than the model served so far (a glTF's buffers).
+  uint64_t SecondFileBytes() const { return secondFileBytes_; }
 
  private:
   bool IsModel(const char* name) const {
@@ -120,6 +121,7 @@ class ConfinedIOSystem : public Assimp::IOSystem {
   std::string folder_;
   std::string modelName_;
   AssimpReport* seen_;
+  uint64_t secondFileBytes_ = 0;
 };
 
 // Copies `text` into a name field, cut at kNameSize - 1 bytes.
@@ -244,7 +246,8 @@ MeshObject* MakeObject(const aiMesh& mesh, int materialCount, AssimpReport* repo
   return object;
 }
 
-Scene* MakeScene(const aiScene& source, AssimpReport* report) {
+// A new scene with the file's materials and nothing else yet.
+Scene* MakeSceneShell(const aiScene& source) {
   Scene* scene = new Scene();
   std::snprintf(scene->name, sizeof scene->name, "Untitled");
   const int materialCount = static_cast<int>(std::min<unsigned>(source.mNumMaterials, 1u << 20));
@@ -255,15 +258,37 @@ Scene* MakeScene(const aiScene& source, AssimpReport* report) {
   }
   const int meshCount = static_cast<int>(std::min<unsigned>(source.mNumMeshes, 1u << 20));
   scene->objects = new MeshObject*[std::max(meshCount, kMaxObjects)]();
+  return scene;
+}
+
+// Appends `object` (not null) to the scene, with room for it.
+void AddObject(Scene* scene, MeshObject* object, int* capacity) {
+  if (scene->objectCount == *capacity) {
+    const int grown = *capacity * 2;
+    MeshObject** table = new MeshObject*[grown]();
+    std::copy(scene->objects, scene->objects + scene->objectCount, table);
+    delete[] scene->objects;
+    scene->objects = table;
+    *capacity = grown;
+  }
+  object->material = object->materialIndex >= 0 ? scene->materials[object->materialIndex] : nullptr;
+  scene->objects[scene->objectCount++] = object;
+  scene->totalVertexCount += object->vertexCount;
+  scene->totalFaceCount += object->faceCount;
+}
+
+// One object per mesh, as pre-transformed.
+void AddMeshes(const aiScene& source, Scene* scene, AssimpReport* report) {
+  const int meshCount = static_cast<int>(std::min<unsigned>(source.mNumMeshes, 1u << 20));
+  int capacity = std::max(meshCount, kMaxObjects);
   for (int i = 0; i < meshCount; ++i) {
     if (source.mMeshes[i] == nullptr) continue;
     MeshObject* object = MakeObject(*source.mMeshes[i], scene->materialCount, report);
-    if (object == nullptr) continue;
-    object->material = object->materialIndex >= 0 ? scene->materials[object->materialIndex] : nullptr;
-    scene->objects[scene->objectCount++] = object;
-    scene->totalVertexCount += object->vertexCount;
-    scene->totalFaceCount += object->faceCount;
+    if (object != nullptr) AddObject(scene, object, &capacity);
   }
+}
+
+void AddEmbeddedTextures(const aiScene& source, Scene* scene) {
   for (unsigned i = 0; i < source.mNumTextures; ++i) {
     const aiTexture* texture = source.mTextures[i];
     if (texture == nullptr || texture->pcData == nullptr) continue;
@@ -290,42 +315,225 @@ Scene* MakeScene(const aiScene& source, AssimpReport* report) {
     }
     scene->embeddedTextures.push_back(std::move(embedded));
   }
-  return scene;
 }
 
-// assimp's OFF importer reserves memory for the counts in the header before
-// it reads a single vertex, so a header claiming billions of them exhausts
-// memory. A vertex needs at least 6 bytes ("0 0 0\n") and a face 2: a header
-// claiming more than the bytes can hold is refused here. Returns why, or ""
-// for anything else (not an OFF file, or plausible counts).
-std::string ImplausibleOffHeader(const uint8_t* data, size_t size) {
-  const std::string head(reinterpret_cast<const char*>(data), std::min<size_t>(size, 4096));
-  size_t pos = head.find_first_not_of(" \t\r\n");
-  if (pos == std::string::npos) return std::string();
-  const size_t end = head.find_first_of(" \t\r\n", pos);
-  if (end == std::string::npos) return std::string();
-  const std::string keyword = head.substr(pos, end - pos);
-  if (keyword.size() < 3 || keyword.compare(keyword.size() - 3, 3, "OFF") != 0)
-    return std::string();
-  unsigned long long counts[2] = {0, 0};
-  pos = end;
-  for (unsigned long long& count : counts) {
-    // Comments run to the end of their line.
-    while (true) {
-      pos = head.find_first_not_of(" \t\r\n", pos);
-      if (pos == std::string::npos) return std::string();
-      if (head[pos] != '#') break;
-      pos = head.find('\n', pos);
-    }
-    const size_t digits = head.find_first_not_of("0123456789", pos);
-    if (digits == pos || digits == std::string::npos || digits - pos > 18) return std::string();
-    count = std::stoull(head.substr(pos, digits - pos));
-    pos = digits;
+// ---- Animated files: the node tree, the clips and the bones, kept for posing.
+
+// Whether anything in the file moves: clips, bones or morph targets.
+bool Moves(const aiScene& source) {
+  if (source.mNumAnimations > 0) return true;
+  for (unsigned i = 0; i < source.mNumMeshes; ++i) {
+    const aiMesh* mesh = source.mMeshes[i];
+    if (mesh != nullptr && (mesh->mNumBones > 0 || mesh->mNumAnimMeshes > 0)) return true;
   }
-  if (counts[0] <= size / 6 && counts[1] <= size / 2) return std::string();
-  return "the OFF header declares " + std::to_string(counts[0]) + " vertices and " +
-         std::to_string(counts[1]) + " faces, more than its " + std::to_string(size) +
-         " bytes can hold";
+  return false;
+}
+
+Matrix34 ToMatrix34(const aiMatrix4x4& a) {
+  return Matrix34{{a.a1, a.a2, a.a3, a.a4, a.b1, a.b2, a.b3, a.b4, a.c1, a.c2, a.c3, a.c4}};
+}
+
+Vec3 ToVec3(const aiVector3D& v) { return Vec3{v.x, v.y, v.z}; }
+
+// The node tree in depth-first order (parents first), with each node's
+// global transform as assimp's pre-transform step makes it. Nodes deeper
+// than 1000 levels are left out.
+void CollectNodes(const aiNode* root, Rig* rig, std::vector<const aiNode*>* nodes,
+                  std::vector<aiMatrix4x4>* globals) {
+  struct Pending {
+    const aiNode* node;
+    int32_t parent;
+    int depth;
+  };
+  std::vector<Pending> stack;
+  if (root != nullptr) stack.push_back({root, -1, 0});
+  while (!stack.empty()) {
+    const Pending next = stack.back();
+    stack.pop_back();
+    const int32_t index = static_cast<int32_t>(nodes->size());
+    nodes->push_back(next.node);
+    rig->nodes.push_back(AnimNode{next.parent, next.node->mName.C_Str(),
+                                  ToMatrix34(next.node->mTransformation)});
+    globals->push_back(next.parent >= 0 ? (*globals)[next.parent] * next.node->mTransformation
+                                        : next.node->mTransformation);
+    if (next.depth >= 1000) continue;
+    for (unsigned c = next.node->mNumChildren; c-- > 0;)
+      if (next.node->mChildren[c] != nullptr) stack.push_back({next.node->mChildren[c], index, next.depth + 1});
+  }
+}
+
+// The bones and per-vertex weights of `mesh`; a weight naming a vertex the
+// mesh lacks is a problem that leaves the whole model static.
+std::string CollectBones(const aiMesh& mesh, const std::unordered_map<std::string, int32_t>& nodeOf,
+                         RigMesh* out) {
+  if (mesh.mNumBones == 0 || mesh.mBones == nullptr) return std::string();
+  std::vector<uint32_t> count(mesh.mNumVertices + 1, 0);
+  for (unsigned b = 0; b < mesh.mNumBones; ++b) {
+    const aiBone* bone = mesh.mBones[b];
+    if (bone == nullptr) return "a bone is missing";
+    const auto node = nodeOf.find(bone->mName.C_Str());
+    out->bones.push_back(Bone{node == nodeOf.end() ? -1 : node->second, bone->mName.C_Str(),
+                              ToMatrix34(bone->mOffsetMatrix)});
+    for (unsigned w = 0; w < bone->mNumWeights; ++w) {
+      const unsigned vertex = bone->mWeights[w].mVertexId;
+      if (vertex >= mesh.mNumVertices)
+        return "bone " + QuotedText(bone->mName.C_Str()) + " weighs vertex " +
+               std::to_string(vertex) + " of a mesh of " + std::to_string(mesh.mNumVertices);
+      ++count[vertex + 1];
+    }
+  }
+  for (unsigned v = 0; v < mesh.mNumVertices; ++v) count[v + 1] += count[v];
+  out->influenceStart = count;
+  out->influences.resize(count.back());
+  for (unsigned b = 0; b < mesh.mNumBones; ++b) {
+    const aiBone& bone = *mesh.mBones[b];
+    for (unsigned w = 0; w < bone.mNumWeights; ++w)
+      out->influences[count[bone.mWeights[w].mVertexId]++] =
+          Influence{static_cast<int32_t>(b), bone.mWeights[w].mWeight};
+  }
+  return std::string();
+}
+
+// Every node's meshes become objects in node order, each at the static pose
+// (its node's global transform applied, as pre-transforming would), with the
+// rig mesh that poses it.
+void AddPosedObjects(const aiScene& source, const std::vector<const aiNode*>& nodes,
+                     const std::vector<aiMatrix4x4>& globals,
+                     const std::unordered_map<std::string, int32_t>& nodeOf, Scene* scene, Rig* rig,
+                     AssimpReport* report, std::string* problem) {
+  int capacity = std::max(static_cast<int>(std::min<unsigned>(source.mNumMeshes, 1u << 20)), kMaxObjects);
+  for (size_t n = 0; n < nodes.size(); ++n) {
+    for (unsigned k = 0; k < nodes[n]->mNumMeshes; ++k) {
+      const unsigned index = nodes[n]->mMeshes[k];
+      if (index >= source.mNumMeshes || source.mMeshes[index] == nullptr) continue;
+      const aiMesh& mesh = *source.mMeshes[index];
+      MeshObject* object = MakeObject(mesh, scene->materialCount, report);
+      if (object == nullptr) continue;
+      RigMesh posed;
+      posed.object = scene->objectCount;
+      posed.node = static_cast<int32_t>(n);
+      posed.bindPositions.assign(object->vertices, object->vertices + object->vertexCount);
+      for (int v = 0; v < object->vertexCount; ++v)
+        object->vertices[v] = ToVec3(globals[n] * mesh.mVertices[v]);
+      AddObject(scene, object, &capacity);
+      if (problem->empty()) *problem = CollectBones(mesh, nodeOf, &posed);
+      for (unsigned t = 0; t < mesh.mNumAnimMeshes && mesh.mAnimMeshes != nullptr; ++t) {
+        const aiAnimMesh* target = mesh.mAnimMeshes[t];
+        std::vector<Vec3> positions(posed.bindPositions);  // a target without positions moves none
+        if (target != nullptr && target->mVertices != nullptr && target->mNumVertices == mesh.mNumVertices)
+          for (unsigned v = 0; v < mesh.mNumVertices; ++v) positions[v] = ToVec3(target->mVertices[v]);
+        posed.morphTargets.push_back(std::move(positions));
+      }
+      rig->meshes.push_back(std::move(posed));
+    }
+  }
+}
+
+template <typename Key>
+std::vector<VectorKey> VectorKeys(const Key* keys, unsigned count) {
+  std::vector<VectorKey> out;
+  if (keys == nullptr) return out;
+  out.reserve(count);
+  for (unsigned k = 0; k < count; ++k) out.push_back(VectorKey{keys[k].mTime, ToVec3(keys[k].mValue)});
+  return out;
+}
+
+// The file's clips as they are; CheckRig judges them. Clips whose keys alone
+// would pass `maxKeys` are left out before anything is copied.
+void CollectClips(const aiScene& source, const std::unordered_map<std::string, int32_t>& nodeOf,
+                  uint64_t maxKeys, Rig* rig) {
+  auto nodeNamed = [&nodeOf](const aiString& name) {
+    const auto found = nodeOf.find(name.C_Str());
+    return found == nodeOf.end() ? -1 : found->second;
+  };
+  for (unsigned a = 0; a < source.mNumAnimations && source.mAnimations != nullptr; ++a) {
+    const aiAnimation* animation = source.mAnimations[a];
+    if (animation == nullptr) continue;
+    AnimClip clip;
+    clip.name = animation->mName.C_Str();
+    clip.duration = animation->mDuration;
+    clip.ticksPerSecond = animation->mTicksPerSecond == 0 ? 25 : animation->mTicksPerSecond;
+    uint64_t keys = 0;
+    for (unsigned c = 0; c < animation->mNumChannels; ++c)
+      if (const aiNodeAnim* channel = animation->mChannels[c])
+        keys += uint64_t{channel->mNumPositionKeys} + channel->mNumRotationKeys + channel->mNumScalingKeys;
+    for (unsigned c = 0; c < animation->mNumMorphMeshChannels; ++c)
+      if (const aiMeshMorphAnim* channel = animation->mMorphMeshChannels[c])
+        for (unsigned k = 0; k < channel->mNumKeys; ++k) keys += 1 + channel->mKeys[k].mNumValuesAndWeights;
+    if (keys > maxKeys) {
+      rig->notes.push_back("animation " + std::to_string(a) + " " + QuotedText(clip.name) +
+                           " left out: its " + std::to_string(keys) + " keys are more than the " +
+                           std::to_string(maxKeys) + " the file's size allows");
+      continue;
+    }
+    for (unsigned c = 0; c < animation->mNumChannels; ++c) {
+      const aiNodeAnim* source = animation->mChannels[c];
+      if (source == nullptr) continue;
+      NodeChannel channel;
+      channel.nodeName = source->mNodeName.C_Str();
+      channel.node = nodeNamed(source->mNodeName);
+      channel.positions = VectorKeys(source->mPositionKeys, source->mNumPositionKeys);
+      channel.scales = VectorKeys(source->mScalingKeys, source->mNumScalingKeys);
+      for (unsigned k = 0; k < source->mNumRotationKeys && source->mRotationKeys != nullptr; ++k) {
+        const aiQuatKey& key = source->mRotationKeys[k];
+        channel.rotations.push_back(
+            RotationKey{key.mTime, Quaternion{key.mValue.w, key.mValue.x, key.mValue.y, key.mValue.z}});
+      }
+      clip.channels.push_back(std::move(channel));
+    }
+    for (unsigned c = 0; c < animation->mNumMorphMeshChannels; ++c) {
+      const aiMeshMorphAnim* source = animation->mMorphMeshChannels[c];
+      if (source == nullptr) continue;
+      MorphChannel channel;
+      // glTF names the channel after the node, with "*" and a mesh number after it.
+      std::string name = source->mName.C_Str();
+      if (nodeOf.count(name) == 0 && name.find('*') != std::string::npos) name.resize(name.rfind('*'));
+      channel.nodeName = name;
+      const auto node = nodeOf.find(name);
+      channel.node = node == nodeOf.end() ? -1 : node->second;
+      for (unsigned k = 0; k < source->mNumKeys && source->mKeys != nullptr; ++k) {
+        const aiMeshMorphKey& key = source->mKeys[k];
+        MorphKey morph;
+        morph.time = key.mTime;
+        for (unsigned w = 0; w < key.mNumValuesAndWeights; ++w) {
+          const unsigned target = key.mValues[w];
+          if (target >= 4096) continue;  // no mesh has that many targets
+          if (morph.weights.size() <= target) morph.weights.resize(target + 1, 0.0f);
+          morph.weights[target] = static_cast<float>(key.mWeights[w]);
+        }
+        channel.keys.push_back(std::move(morph));
+      }
+      clip.morphs.push_back(std::move(channel));
+    }
+    rig->clips.push_back(std::move(clip));
+  }
+}
+
+// The scene of a file that moves: objects at the static pose, and the rig
+// that poses them, checked (CheckRig) against the bytes the files gave.
+Scene* MakeAnimatedScene(const aiScene& source, uint64_t fileBytes, AssimpReport* report) {
+  Scene* scene = MakeSceneShell(source);
+  auto rig = std::make_shared<Rig>();
+  std::vector<const aiNode*> nodes;
+  std::vector<aiMatrix4x4> globals;
+  CollectNodes(source.mRootNode, rig.get(), &nodes, &globals);
+  std::unordered_map<std::string, int32_t> nodeOf;
+  for (size_t n = 0; n < rig->nodes.size(); ++n)
+    nodeOf.emplace(rig->nodes[n].name, static_cast<int32_t>(n));  // the first of a name
+  std::string problem;
+  AddPosedObjects(source, nodes, globals, nodeOf, scene, rig.get(), report, &problem);
+  AddEmbeddedTextures(source, scene);
+  const RigLimits limits = LimitsForFileSize(fileBytes);
+  CollectClips(source, nodeOf, limits.maxKeys, rig.get());
+  if (!problem.empty()) {
+    rig->notes.push_back(problem + "; the model is shown in its static pose");
+    rig->nodes.clear();
+    rig->clips.clear();
+    rig->meshes.clear();
+  }
+  CheckRig(*scene, limits, rig.get());
+  scene->rig = std::move(rig);
+  return scene;
 }
 
 }  // namespace
@@ -343,7 +551,8 @@ Scene* LoadAssimpSceneFromBytes(const uint8_t* data, size_t size, const std::str
     Assimp::Importer importer;
     // The name assimp is given keeps the extension that chooses the importer.
     const std::string name = LastComponent(path).empty() ? "model" : LastComponent(path);
-    importer.SetIOHandler(new ConfinedIOSystem(data, size, FolderOf(path), name, &seen));
+    ConfinedIOSystem* io = new ConfinedIOSystem(data, size, FolderOf(path), name, &seen);
+    importer.SetIOHandler(io);  // the importer owns it
     const aiScene* raw = importer.ReadFile(name, 0);
     if (raw == nullptr) {
       *error = importer.GetErrorString();
@@ -364,14 +573,21 @@ Scene* LoadAssimpSceneFromBytes(const uint8_t* data, size_t size, const std::str
       *error = DescribeOverLimit(seen.placedTriangles, seen.placedVertices);
       return nullptr;
     }
-    const aiScene* scene =
-        importer.ApplyPostProcessing(aiProcess_Triangulate | aiProcess_PreTransformVertices);
+    // A file that moves keeps its node tree; any other is pre-transformed.
+    const bool moves = Moves(*raw);
+    const aiScene* scene = importer.ApplyPostProcessing(
+        moves ? unsigned{aiProcess_Triangulate}
+              : unsigned{aiProcess_Triangulate | aiProcess_PreTransformVertices});
     if (scene == nullptr) {
       *error = importer.GetErrorString();
       if (error->empty()) *error = "assimp's post-processing failed";
       return nullptr;
     }
-    return MakeScene(*scene, &seen);
+    if (moves) return MakeAnimatedScene(*scene, size + io->SecondFileBytes(), &seen);
+    Scene* made = MakeSceneShell(*scene);
+    AddMeshes(*scene, made, &seen);
+    AddEmbeddedTextures(*scene, made);
+    return made;
   } catch (const std::bad_alloc&) {
     *error = "not enough memory";
   } catch (const std::exception& failure) {

@@ -6,6 +6,7 @@
 // reader's source file; a build without assimp leaves that file out.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -36,13 +37,25 @@ struct AssimpReport {
 constexpr size_t kMaxFilesRead = 256;
 constexpr size_t kMaxFileReadPath = 4096;
 
+// Adds `path` to the files a read opened, once, up to kMaxFilesRead names of
+// up to kMaxFileReadPath bytes.
+inline void NoteFileRead(const std::string& path, AssimpReport* seen) {
+  std::vector<std::string>& files = seen->filesRead;
+  if (files.size() < kMaxFilesRead && path.size() <= kMaxFileReadPath &&
+      std::find(files.begin(), files.end(), path) == files.end())
+    files.push_back(path);
+}
+
 // Reads the model whose `size` bytes are at `data`; `path` is the file they
 // came from (its folder is where second files are looked up, its name tells
 // assimp the format). Triangulates, applies every node's transform (the
 // file's own axes kept, as assimp gives them) and gives one object per
 // resulting mesh with its triangles and texture coordinate set 0, one
 // material per assimp material (name, diffuse colour, diffuse texture), and
-// the embedded textures. Points and lines are counted in *report, not kept;
+// the embedded textures. A file with clips, bones or morph targets gives one
+// object per mesh each node places, in node order, at that static pose, and
+// the scene's rig (model/animation.h, checked by CheckRig against the bytes
+// of the model and its second files). Points and lines are counted in *report, not kept;
 // a mesh of nothing else gives no object. Returns a new Scene (FreeScene), or
 // null with assimp's own reason in *error (or, when what pre-transforming
 // would make exceeds model/model_limits.h, with report->overLimit set and

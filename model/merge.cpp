@@ -78,8 +78,9 @@ MeshObject* MergeMeshObjects(const Scene& scene, std::vector<LeftOutObject>* lef
   return owner.release();
 }
 
-void FitMesh(MeshObject* mesh, float halfExtent) {
-  if (mesh == nullptr) return;
+MeshFit FitMesh(MeshObject* mesh, float halfExtent) {
+  MeshFit fit;
+  if (mesh == nullptr) return fit;
   // Double precision throughout: the box of a model thousands of units
   // across must centre without float32 round-off drifting it.
   double low[3] = {0, 0, 0}, high[3] = {0, 0, 0};
@@ -94,17 +95,14 @@ void FitMesh(MeshObject* mesh, float halfExtent) {
     }
     any = true;
   }
-  if (!any) return;
-  double centre[3], largest = 0;
+  if (!any) return fit;
+  double* centre = fit.centre;
+  double largest = 0;
   for (int k = 0; k < 3; ++k) {
     centre[k] = (low[k] + high[k]) / 2;
     largest = std::max(largest, (high[k] - low[k]) / 2);
   }
-  const double scale = largest > 0 ? halfExtent / largest : 1.0;
-  for (int i = 0; i < mesh->vertexCount; ++i) {
-    Vec3& v = mesh->vertices[i];
-    v = Vec3{static_cast<float>((v.x - centre[0]) * scale),
-             static_cast<float>((v.y - centre[1]) * scale),
-             static_cast<float>((v.z - centre[2]) * scale)};
-  }
+  fit.scale = largest > 0 ? halfExtent / largest : 1.0;
+  for (int i = 0; i < mesh->vertexCount; ++i) mesh->vertices[i] = fit.Apply(mesh->vertices[i]);
+  return fit;
 }

@@ -36,8 +36,20 @@ MeshObject* MergeMeshObjects(const Scene& scene, std::vector<LeftOutObject>* lef
 // The size --fit gives a model: the largest half-extent of its bounding box.
 constexpr float kFitHalfExtent = 50.0f;
 
+// What FitMesh did: each coordinate less the centre, times the scale, in
+// double precision. The identity when it did nothing.
+struct MeshFit {
+  double centre[3] = {0, 0, 0};
+  double scale = 1.0;
+  Vec3 Apply(const Vec3& v) const {
+    return Vec3{static_cast<float>((v.x - centre[0]) * scale), static_cast<float>((v.y - centre[1]) * scale),
+                static_cast<float>((v.z - centre[2]) * scale)};
+  }
+};
+
 // Moves the centre of the bounding box of `mesh`'s finite vertices to the
 // origin and scales every vertex uniformly so that the box's largest
 // half-extent becomes `halfExtent`. A box of no extent (one point) is only
-// moved; a mesh without finite vertices is left as it is.
-void FitMesh(MeshObject* mesh, float halfExtent);
+// moved; a mesh without finite vertices is left as it is. Returns what it
+// did, so that later positions of the same model can be fitted alike.
+MeshFit FitMesh(MeshObject* mesh, float halfExtent);

@@ -6,6 +6,7 @@
 // safe: 3 edge records a face, exact-volume indices, merged totals.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -19,3 +20,10 @@ std::string DescribeOverLimit(int64_t triangles, int64_t vertices);
 
 // 1234567 as "1,234,567".
 std::string GroupedDigits(int64_t value);
+
+// assimp's OFF importer reserves memory for the counts in the header before
+// it reads a single vertex, so a header claiming billions of them exhausts
+// memory. A vertex needs at least 6 bytes ("0 0 0\n") and a face 2: a header
+// claiming more than the bytes can hold is refused here. Returns why, or ""
+// for anything else (not an OFF file, or plausible counts).
+std::string ImplausibleOffHeader(const uint8_t* data, size_t size);

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -106,6 +107,8 @@ struct MeshObject {
                           // in a merged mesh, and null when no merged object names a material
 };
 
+struct Rig;  // model/animation.h
+
 // One loaded model file.
 struct Scene {
   char name[kNameSize];  // always "Untitled"
@@ -126,6 +129,7 @@ struct Scene {
   uint64_t keyframerProblemOffset;
   char keyframerProblem[kNameSize];
   std::vector<EmbeddedTexture> embeddedTextures;  // read through assimp: the file's own images
+  std::shared_ptr<Rig> rig;  // how the objects move (model/animation.h); null when nothing does
 };
 
 // Releases a mesh object and every array it owns. Null is allowed.

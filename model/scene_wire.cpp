@@ -7,6 +7,7 @@
 #include <type_traits>
 
 #include "io/byte_reader.h"
+#include "model/animation.h"
 #include "model/model_limits.h"
 
 namespace {
@@ -22,6 +23,7 @@ enum Tag : uint32_t {
   kMaterial = 4,  // one material, in table order
   kObject = 5,    // one mesh object, in table order
   kTexture = 6,   // one embedded texture
+  kRig = 7,       // the rig that poses the objects; after every object
 };
 
 constexpr uint32_t kMaxTableEntries = 1u << 20;  // as the reader makes them
@@ -207,6 +209,189 @@ bool GetReport(Reader& r, AssimpReport* report) {
   return true;
 }
 
+// ---- The rig. Every count is read as a u32 and checked against what is
+// left of the record at the fewest bytes an element takes, before anything
+// is sized by it; the indices are then checked by CheckRig, as the reader's
+// were.
+
+void PutCount(Writer& w, size_t count) { w.Put(static_cast<uint32_t>(count)); }
+
+// A count of elements of at least `minBytes` each that the rest of the record can hold.
+bool GetCount(Reader& r, size_t minBytes, size_t* count) {
+  uint32_t value = 0;
+  if (!r.Get(&value) || value > r.bytes.Remaining() / minBytes) return false;
+  *count = value;
+  return true;
+}
+
+template <typename T>
+void PutPlainVector(Writer& w, const std::vector<T>& values) {
+  PutCount(w, values.size());
+  w.PutBytes(values.data(), sizeof(T) * values.size());
+}
+
+template <typename T>
+bool GetPlainVector(Reader& r, std::vector<T>* values) {
+  size_t count = 0;
+  if (!GetCount(r, sizeof(T), &count)) return false;
+  values->resize(count);
+  return r.bytes.ReadUpTo(reinterpret_cast<uint8_t*>(values->data()), sizeof(T) * count) ==
+         sizeof(T) * count;
+}
+
+void PutVectorKeys(Writer& w, const std::vector<VectorKey>& keys) {
+  PutCount(w, keys.size());
+  for (const VectorKey& key : keys) {
+    w.Put(key.time);
+    w.Put(key.value);
+  }
+}
+
+bool GetVectorKeys(Reader& r, std::vector<VectorKey>* keys) {
+  size_t count = 0;
+  if (!GetCount(r, sizeof(double) + sizeof(Vec3), &count)) return false;
+  keys->resize(count);
+  for (VectorKey& key : *keys)
+    if (!r.Get(&key.time) || !r.Get(&key.value)) return false;
+  return true;
+}
+
+void PutClip(Writer& w, const AnimClip& clip) {
+  w.PutText(clip.name);
+  w.Put(clip.duration);
+  w.Put(clip.ticksPerSecond);
+  PutCount(w, clip.channels.size());
+  for (const NodeChannel& channel : clip.channels) {
+    w.Put(channel.node);
+    w.PutText(channel.nodeName);
+    PutVectorKeys(w, channel.positions);
+    PutCount(w, channel.rotations.size());
+    for (const RotationKey& key : channel.rotations) {
+      w.Put(key.time);
+      w.Put(key.value);
+    }
+    PutVectorKeys(w, channel.scales);
+  }
+  PutCount(w, clip.morphs.size());
+  for (const MorphChannel& channel : clip.morphs) {
+    w.Put(channel.node);
+    w.PutText(channel.nodeName);
+    PutCount(w, channel.keys.size());
+    for (const MorphKey& key : channel.keys) {
+      w.Put(key.time);
+      PutPlainVector(w, key.weights);
+    }
+  }
+}
+
+bool GetClip(Reader& r, AnimClip* clip) {
+  size_t count = 0;
+  if (!(r.GetText(&clip->name, kMaxText) && r.Get(&clip->duration) && r.Get(&clip->ticksPerSecond) &&
+        GetCount(r, sizeof(int32_t) + sizeof(uint64_t) + 3 * sizeof(uint32_t), &count)))
+    return false;
+  clip->channels.resize(count);
+  for (NodeChannel& channel : clip->channels) {
+    size_t rotations = 0;
+    if (!(r.Get(&channel.node) && r.GetText(&channel.nodeName, kMaxText) &&
+          GetVectorKeys(r, &channel.positions) &&
+          GetCount(r, sizeof(double) + sizeof(Quaternion), &rotations)))
+      return false;
+    channel.rotations.resize(rotations);
+    for (RotationKey& key : channel.rotations)
+      if (!r.Get(&key.time) || !r.Get(&key.value)) return false;
+    if (!GetVectorKeys(r, &channel.scales)) return false;
+  }
+  if (!GetCount(r, sizeof(int32_t) + sizeof(uint64_t) + sizeof(uint32_t), &count)) return false;
+  clip->morphs.resize(count);
+  for (MorphChannel& channel : clip->morphs) {
+    if (!(r.Get(&channel.node) && r.GetText(&channel.nodeName, kMaxText) &&
+          GetCount(r, sizeof(double) + sizeof(uint32_t), &count)))
+      return false;
+    channel.keys.resize(count);
+    for (MorphKey& key : channel.keys)
+      if (!r.Get(&key.time) || !GetPlainVector(r, &key.weights)) return false;
+  }
+  return true;
+}
+
+void PutRigMesh(Writer& w, const RigMesh& mesh) {
+  w.Put(mesh.object);
+  w.Put(mesh.node);
+  w.Put(mesh.meshMatrix);
+  PutPlainVector(w, mesh.bindPositions);
+  PutCount(w, mesh.bones.size());
+  for (const Bone& bone : mesh.bones) {
+    w.Put(bone.node);
+    w.PutText(bone.name);
+    w.Put(bone.offset);
+  }
+  PutPlainVector(w, mesh.influenceStart);
+  PutPlainVector(w, mesh.influences);
+  PutCount(w, mesh.morphTargets.size());
+  for (const std::vector<Vec3>& target : mesh.morphTargets) PutPlainVector(w, target);
+}
+
+bool GetRigMesh(Reader& r, RigMesh* mesh) {
+  size_t count = 0;
+  if (!(r.Get(&mesh->object) && r.Get(&mesh->node) && r.Get(&mesh->meshMatrix) &&
+        GetPlainVector(r, &mesh->bindPositions) &&
+        GetCount(r, sizeof(int32_t) + sizeof(uint64_t) + sizeof(Matrix34), &count)))
+    return false;
+  mesh->bones.resize(count);
+  for (Bone& bone : mesh->bones)
+    if (!(r.Get(&bone.node) && r.GetText(&bone.name, kMaxText) && r.Get(&bone.offset))) return false;
+  if (!(GetPlainVector(r, &mesh->influenceStart) && GetPlainVector(r, &mesh->influences) &&
+        GetCount(r, sizeof(uint32_t), &count)))
+    return false;
+  mesh->morphTargets.resize(count);
+  for (std::vector<Vec3>& target : mesh->morphTargets)
+    if (!GetPlainVector(r, &target)) return false;
+  return true;
+}
+
+void PutRig(Writer& w, const Rig& rig) {
+  PutCount(w, rig.nodes.size());
+  for (const AnimNode& node : rig.nodes) {
+    w.Put(node.parent);
+    w.PutText(node.name);
+    w.Put(node.local);
+  }
+  PutCount(w, rig.clips.size());
+  for (const AnimClip& clip : rig.clips) PutClip(w, clip);
+  PutCount(w, rig.meshes.size());
+  for (const RigMesh& mesh : rig.meshes) PutRigMesh(w, mesh);
+  PutCount(w, rig.notes.size());
+  for (const std::string& note : rig.notes) w.PutText(note);
+}
+
+// The rig as the reader left it: structurally whole, and unchanged by
+// CheckRig (a sound reader only sends a checked rig), within limits as large
+// as the whole stream, which no sound rig's records can pass.
+bool GetRig(Reader& r, const Scene& scene, uint64_t streamBytes, Rig* rig) {
+  size_t count = 0;
+  if (!GetCount(r, sizeof(int32_t) + sizeof(uint64_t) + sizeof(Matrix34), &count)) return false;
+  rig->nodes.resize(count);
+  for (AnimNode& node : rig->nodes)
+    if (!(r.Get(&node.parent) && r.GetText(&node.name, kMaxText) && r.Get(&node.local))) return false;
+  if (!GetCount(r, sizeof(uint64_t) + 2 * sizeof(double) + 2 * sizeof(uint32_t), &count)) return false;
+  rig->clips.resize(count);
+  for (AnimClip& clip : rig->clips)
+    if (!GetClip(r, &clip)) return false;
+  if (!GetCount(r, 2 * sizeof(int32_t) + sizeof(Matrix34) + 5 * sizeof(uint32_t), &count)) return false;
+  rig->meshes.resize(count);
+  for (RigMesh& mesh : rig->meshes)
+    if (!GetRigMesh(r, &mesh)) return false;
+  if (!GetCount(r, sizeof(uint64_t), &count)) return false;
+  rig->notes.resize(count);
+  for (std::string& note : rig->notes)
+    if (!r.GetText(&note, kMaxText)) return false;
+  const size_t clips = rig->clips.size(), meshes = rig->meshes.size(), notes = rig->notes.size();
+  CheckRig(scene, LimitsForFileSize(streamBytes), rig);
+  if (rig->clips.size() != clips || rig->meshes.size() != meshes) return false;
+  rig->notes.resize(notes);  // the reader's notes already say what the check says again
+  return true;
+}
+
 void PutSceneFields(Writer& w, const Scene& scene) {
   w.Put(scene.name);
   w.Put(scene.objectCount);
@@ -245,6 +430,7 @@ struct Decoding {
   int32_t objectsStated = 0, materialsStated = 0;
   bool sceneFollows = false, sawOutcome = false, sawReport = false;
   int64_t vertices = 0, faces = 0;
+  uint64_t streamBytes = 0;
 
   ~Decoding() { FreeScene(scene); }
 
@@ -286,6 +472,14 @@ struct Decoding {
         faces += object->faceCount;
         scene->totalVertexCount = static_cast<int32_t>(vertices);
         scene->totalFaceCount = static_cast<int32_t>(faces);
+        return true;
+      }
+      case kRig: {
+        if (scene == nullptr || scene->rig != nullptr || scene->objectCount != objectsStated)
+          return false;
+        auto rig = std::make_shared<Rig>();
+        if (!GetRig(r, *scene, streamBytes, rig.get())) return false;
+        scene->rig = std::move(rig);
         return true;
       }
       case kTexture: {
@@ -334,6 +528,11 @@ std::vector<uint8_t> EncodeAssimpRead(const Scene* scene, const AssimpReport& re
       PutTexture(w, texture);
       w.End();
     }
+    if (scene->rig != nullptr) {
+      w.Begin(kRig);
+      PutRig(w, *scene->rig);
+      w.End();
+    }
   }
   w.Begin(kEnd);
   w.End();
@@ -351,6 +550,7 @@ bool DecodeAssimpRead(const uint8_t* data, size_t size, Scene** scene, AssimpRep
   }
   try {
     Decoding decoding;
+    decoding.streamBytes = size;
     ByteReader stream{data, size, PastEnd::kFail};
     stream.pos = sizeof kMagic;
     while (true) {

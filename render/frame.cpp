@@ -15,6 +15,7 @@
 #include "render/immediate_batch.h"
 #include "render/lighting.h"
 #include "render/render_state.h"
+#include "render/scene_animation.h"
 #include "render/traced_shadows.h"
 #include "render/shadow_structures.h"
 #include "shadow/shadow_volume.h"
@@ -273,6 +274,7 @@ void RenderFrame(HWND window) {
   glDepthMask(GL_TRUE);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 
+  AnimateScene(&LoadedScene);
   if (LoadedScene.mesh != nullptr) {
     const MeshObject& mesh = *LoadedScene.mesh;
     // The light and the eye as they stand at the start of the frame; only

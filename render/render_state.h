@@ -15,6 +15,7 @@
 #include "render/scene_settings.h"
 
 class ExactShadowVolume;
+struct SceneAnimation;
 class ShadowTracer;
 class ShadowVolume;
 struct TextureImage;
@@ -42,6 +43,9 @@ struct SceneRequest {
   bool textureGiven = false;  // --texture named it: that one texture over everything
   bool fit = false;                            // --fit: centre the model, largest half-extent 50
   bool stage = false;                          // --stage: a floor and a back wall around it
+  int animation = 0;                           // --animation: the clip a model that moves starts in
+  double time = 0;                             // --time: seconds into it
+  bool paused = false;                         // --paused
 };
 
 // How shadows are drawn now.
@@ -106,6 +110,7 @@ struct SceneGlobals {
   bool blendUnavailable = false;  // building the blend volume failed: no shadows drawn
   bool exactUnavailable = false;  // building the exact volume failed: blend stands in
   bool tracerUnavailable = false;  // the tracer could not be made: blend stands in
+  SceneAnimation* animation = nullptr;       // null unless the model moves (render/scene_animation.h)
   int32_t texturedFaceCount = 0;  // faces [0, this) are the model's; the rest, the stage, stay white
   bool textureUploaded = false;          // false: no usable texture, the mesh is drawn untextured
   // Empty when one texture lies over everything (--texture, or no material

@@ -11,6 +11,7 @@
 
 #include "render/camera.h"
 #include "render/render_state.h"
+#include "render/scene_animation.h"
 #include "render/scene_setup.h"
 #include "render/scene_textures.h"
 #include "shadow/exact_volume.h"
@@ -29,6 +30,7 @@ void ReleaseSceneGlobals(SceneGlobals* scene) {
   FreeMeshObject(scene->mesh);
   delete scene->shadowVolume;
   delete scene->exactVolume;
+  delete scene->animation;
   delete scene->tracer;
   *scene = SceneGlobals();
 }

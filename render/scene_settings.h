@@ -21,4 +21,7 @@ struct SceneSettings {
   ShadowMode shadows = ShadowMode::kBlend;  // --shadows blend|exact|traced|off
   bool truth = false;                       // --truth
   bool showVolumes = false;                 // --show-volumes
+  int animation = 0;                        // --animation N: a moving model's clip, from 0
+  double time = 0;                          // --time SECONDS into it
+  bool paused = false;                      // --paused
 };

@@ -35,6 +35,7 @@
 #include "render/exact_shadows.h"
 #include "render/gl_context.h"
 #include "render/render_state.h"
+#include "render/scene_animation.h"
 #include "render/scene_reload.h"
 #include "render/scene_textures.h"
 #include "render/stage.h"
@@ -156,6 +157,8 @@ SetupResult BuildScene(const SceneRequest& request, std::string* refusal, const 
                  static_cast<long long>(model.assimp.lines));
   // Every drawable object, in file order, becomes the one mesh drawn. A file
   // cut off inside a chunk is said first, as it explains what follows.
+  // A model that moves is merged in its start pose.
+  loaded.animation = StartAnimation(loaded.scene, request);
   std::vector<LeftOutObject> leftOut;
   OwnedMesh mesh(MergeMeshObjects(*loaded.scene, &leftOut));
   const std::string cutOff = DescribeCutOff(*loaded.scene);
@@ -179,7 +182,8 @@ SetupResult BuildScene(const SceneRequest& request, std::string* refusal, const 
            std::to_string(loaded.scene->objectCount) + " mesh objects can be drawn");
     return SetupResult::kModelUnusable;
   }
-  if (request.fit) FitMesh(mesh.get(), kFitHalfExtent);
+  const MeshFit fit = request.fit ? FitMesh(mesh.get(), kFitHalfExtent) : MeshFit();
+  PlaceAnimation(loaded.animation, *loaded.scene, *mesh, fit);
   const int32_t modelFaceCount = mesh->faceCount;
   // The looks hold the model's faces only: the stage's stay white.
   if (materialsDecide)

@@ -6,7 +6,9 @@
 #include <memory>
 #include <new>
 #include <stdexcept>
+#include <vector>
 
+#include "render/scene_animation.h"
 #include "shadow/edges.h"
 #include "shadow/exact_volume.h"
 #include "shadow/shadow_volume.h"
@@ -46,7 +48,12 @@ ExactShadowVolume* ExactVolumeOf(SceneGlobals& scene, const std::string& modelPa
   const MeshObject& mesh = *scene.mesh;
   try {
     auto volume = std::make_unique<ExactShadowVolume>();
-    volume->Build(mesh.vertices, mesh.vertexCount, mesh.faces, mesh.faceCount);
+    // A model that moves merges only vertices that move together.
+    const std::vector<int32_t> groups = scene.animation != nullptr
+                                            ? MoveGroups(*scene.animation, mesh)
+                                            : std::vector<int32_t>();
+    volume->Build(mesh.vertices, mesh.vertexCount, mesh.faces, mesh.faceCount,
+                  groups.empty() ? nullptr : groups.data());
     scene.exactVolume = volume.release();
   } catch (const std::bad_alloc&) {
     scene.exactUnavailable = true;

@@ -45,7 +45,17 @@ class ExactShadowVolume {
   // copies what it needs, so the arrays need not outlive the call. Throws
   // std::length_error for more than kMaxFaces faces and std::bad_alloc when
   // memory runs out, leaving an empty volume.
-  void Build(const Vec3* vertices, int32_t vertexCount, const Face* faces, int32_t faceCount);
+  // With `moveGroups` ([vertexCount]), vertices merge only when their groups
+  // are equal too: a mesh that will move gives equal groups to vertices that
+  // always move together, so a seam between parts that part stays open.
+  void Build(const Vec3* vertices, int32_t vertexCount, const Face* faces, int32_t faceCount,
+             const int32_t* moveGroups = nullptr);
+
+  // New positions for the vertices Build saw (`vertexCount` must be Build's;
+  // otherwise nothing changes): the topology and the classification into
+  // solids stay as built. Flat patches are given up on the first call, as a
+  // moving patch need not stay flat. Call Update afterwards. No allocation.
+  void UpdatePositions(const Vec3* vertices, int32_t vertexCount);
 
   // Makes the volumes of a point light at `light`. With `reach` > 0, faces
   // whose bounding sphere lies wholly beyond it are left out, and every
@@ -91,6 +101,7 @@ class ExactShadowVolume {
   std::vector<int8_t> solidSign_;     // per face: +1 / -1 part of a solid (-1 inside out), 0 alone
   std::vector<float> bounds_;         // per face: centre x, y, z and radius
   std::vector<int32_t> edgeEnds_;     // per edge: lo < hi position ids
+  std::vector<int32_t> positionOf_;   // per vertex Build saw: its position id, -1 for none
   int32_t solidCount_ = 0;
   // Flat patches: open sets of faces in one plane, consistently wound, of a
   // few faces or more; their caps are fans over the edges that bound what
@@ -103,6 +114,8 @@ class ExactShadowVolume {
   std::vector<int32_t> patchOfFace_;  // per face: its patch, -1 for none
   std::vector<int32_t> edgePatch_;    // per edge: its faces' patch, -1 for none
 
+  // Each face's bounding sphere from the positions.
+  void ComputeBounds();
   // Classifies the open parts into flat patches (Build's last step).
   void FindFlatPatches(std::vector<int32_t>& parent, const std::vector<int32_t>& uses,
                        const std::vector<int32_t>& runSum);

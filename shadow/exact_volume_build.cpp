@@ -21,10 +21,14 @@ using exact_geometry::Sub;
 
 namespace {
 
-// The bits of a position with -0.0 read as 0.0, for hashing and equality.
+// The bits of a position with -0.0 read as 0.0, and the vertex's move
+// group, for hashing and equality.
 struct PositionKey {
   uint32_t x, y, z;
-  bool operator==(const PositionKey& o) const { return x == o.x && y == o.y && z == o.z; }
+  int32_t group;
+  bool operator==(const PositionKey& o) const {
+    return x == o.x && y == o.y && z == o.z && group == o.group;
+  }
 };
 
 struct PositionKeyHash {
@@ -32,6 +36,7 @@ struct PositionKeyHash {
     uint64_t h = k.x * 0x9E3779B97F4A7C15ull;
     h ^= (h >> 29) + k.y * 0xBF58476D1CE4E5B9ull;
     h ^= (h >> 31) + k.z * 0x94D049BB133111EBull;
+    h ^= static_cast<uint32_t>(k.group) * 0xD6E8FEB86659FD93ull;
     return static_cast<size_t>(h ^ (h >> 32));
   }
 };
@@ -70,7 +75,7 @@ int32_t Root(std::vector<int32_t>& parent, int32_t i) {
 }  // namespace
 
 void ExactShadowVolume::Build(const Vec3* vertices, int32_t vertexCount, const Face* faces,
-                              int32_t faceCount) {
+                              int32_t faceCount, const int32_t* moveGroups) {
   *this = ExactShadowVolume();
   if (faceCount > kMaxFaces)
     throw std::length_error("more than " + std::to_string(kMaxFaces) + " faces");
@@ -78,13 +83,15 @@ void ExactShadowVolume::Build(const Vec3* vertices, int32_t vertexCount, const F
     Update(Vec3{0, 0, 0}, 0.0f);
     return;
   }
-  // Merge vertices by position; a non-finite one gets no id.
-  std::vector<int32_t> idOf(static_cast<size_t>(vertexCount), -1);
+  // Merge vertices by position (and group); a non-finite one gets no id.
+  positionOf_.assign(static_cast<size_t>(vertexCount), -1);
+  std::vector<int32_t>& idOf = positionOf_;
   std::unordered_map<PositionKey, int32_t, PositionKeyHash> ids;
   ids.reserve(static_cast<size_t>(vertexCount));
   for (int32_t v = 0; v < vertexCount; ++v) {
     if (!Finite(vertices[v])) continue;
-    const PositionKey key{BitsOf(vertices[v].x), BitsOf(vertices[v].y), BitsOf(vertices[v].z)};
+    const PositionKey key{BitsOf(vertices[v].x), BitsOf(vertices[v].y), BitsOf(vertices[v].z),
+                          moveGroups != nullptr ? moveGroups[v] : 0};
     const auto found = ids.emplace(key, static_cast<int32_t>(positions_.size()));
     if (found.second) positions_.push_back(vertices[v]);
     idOf[v] = found.first->second;
@@ -150,26 +157,13 @@ void ExactShadowVolume::Build(const Vec3* vertices, int32_t vertexCount, const F
     volume[Root(parent, f)] += Dot(a, Cross(b, c));
   }
   solidSign_.resize(static_cast<size_t>(triangles));
-  bounds_.resize(static_cast<size_t>(triangles) * 4);
   for (int32_t f = 0; f < triangles; ++f) {
     const int32_t root = Root(parent, f);
     solidSign_[f] = open[root] ? 0 : volume[root] > 0 ? 1 : volume[root] < 0 ? -1 : 0;
     solidCount_ += solidSign_[f] != 0;
-    const Vec3& a = positions_[corners_[3 * f]];
-    const Vec3& b = positions_[corners_[3 * f + 1]];
-    const Vec3& c = positions_[corners_[3 * f + 2]];
-    const Vec3 centre{(a.x + b.x + c.x) / 3, (a.y + b.y + c.y) / 3, (a.z + b.z + c.z) / 3};
-    float radius = 0;
-    for (const Vec3* v : {&a, &b, &c}) {
-      const Vec3 d = Sub(*v, centre);
-      radius = std::fmax(radius, std::sqrt(static_cast<float>(Dot(d, d))));
-    }
-    float* bound = &bounds_[4 * static_cast<size_t>(f)];
-    bound[0] = centre.x;
-    bound[1] = centre.y;
-    bound[2] = centre.z;
-    bound[3] = radius * 1.0001f + 1e-4f;  // rounding must not cut a corner off
   }
+  bounds_.resize(static_cast<size_t>(triangles) * 4);
+  ComputeBounds();
   FindFlatPatches(parent, uses, runSum);
   // Per-frame arrays at their largest: every face casts, every one of its
   // edges gets one side quad of its own and, in a flat patch, up to three
@@ -188,6 +182,44 @@ void ExactShadowVolume::Build(const Vec3* vertices, int32_t vertexCount, const F
   indices_.assign(static_cast<size_t>(triangles) * 36, 0u);
   backCap_.assign(static_cast<size_t>(triangles) * 9, 0u);
   patchState_.assign(patches_.size(), 0);
+}
+
+void ExactShadowVolume::ComputeBounds() {
+  for (int32_t f = 0; f < TriangleCount(); ++f) {
+    const Vec3& a = positions_[corners_[3 * f]];
+    const Vec3& b = positions_[corners_[3 * f + 1]];
+    const Vec3& c = positions_[corners_[3 * f + 2]];
+    const Vec3 centre{(a.x + b.x + c.x) / 3, (a.y + b.y + c.y) / 3, (a.z + b.z + c.z) / 3};
+    float radius = 0;
+    for (const Vec3* v : {&a, &b, &c}) {
+      const Vec3 d = Sub(*v, centre);
+      radius = std::fmax(radius, std::sqrt(static_cast<float>(Dot(d, d))));
+    }
+    float* bound = &bounds_[4 * static_cast<size_t>(f)];
+    bound[0] = centre.x;
+    bound[1] = centre.y;
+    bound[2] = centre.z;
+    bound[3] = radius * 1.0001f + 1e-4f;  // rounding must not cut a corner off
+  }
+}
+
+void ExactShadowVolume::UpdatePositions(const Vec3* vertices, int32_t vertexCount) {
+  if (vertices == nullptr || static_cast<size_t>(vertexCount) != positionOf_.size()) return;
+  for (int32_t v = 0; v < vertexCount; ++v) {
+    const int32_t p = positionOf_[v];
+    if (p < 0) continue;
+    positions_[p] = vertices[v];
+    vertices_[4 * p] = vertices[v].x;
+    vertices_[4 * p + 1] = vertices[v].y;
+    vertices_[4 * p + 2] = vertices[v].z;
+  }
+  ComputeBounds();
+  if (!patches_.empty()) {
+    patches_.clear();
+    std::fill(patchOfFace_.begin(), patchOfFace_.end(), -1);
+    std::fill(edgePatch_.begin(), edgePatch_.end(), -1);
+    patchState_.clear();
+  }
 }
 
 void ExactShadowVolume::FindFlatPatches(std::vector<int32_t>& parent,

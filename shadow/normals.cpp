@@ -6,6 +6,7 @@
 #include <array>
 #include <cmath>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -18,9 +19,14 @@ bool InMesh(int32_t index, int32_t vertexCount) {
 void ComputeFaceNormals(MeshObject* object) {
   if (object == nullptr) return;
   delete[] object->faceNormals;
-  object->faceNormals = nullptr;
+  object->faceNormals = new Vec3[object->faceCount > 0 ? object->faceCount : 0];
+  RecomputeFaceNormals(object);
+}
+
+void RecomputeFaceNormals(MeshObject* object) {
+  if (object == nullptr || object->faceNormals == nullptr) return;
+  Vec3* normals = object->faceNormals;
   const int32_t faceCount = object->faceCount > 0 ? object->faceCount : 0;
-  Vec3* normals = new Vec3[faceCount];
   for (int32_t f = 0; f < faceCount; ++f) {
     const std::array<int32_t, 3> corners = object->faces[f].Corners();
     normals[f] = Vec3{0.0f, 0.0f, 0.0f};
@@ -40,7 +46,6 @@ void ComputeFaceNormals(MeshObject* object) {
     // Negated: (P - Q) x (P - R) is the counter-clockwise normal.
     normals[f] = Vec3{-n.x / len, -n.y / len, -n.z / len};
   }
-  object->faceNormals = normals;
 }
 
 void ComputeVertexNormals(MeshObject* object) {
@@ -48,11 +53,18 @@ void ComputeVertexNormals(MeshObject* object) {
   delete[] object->vertexNormals;
   object->vertexNormals = nullptr;
   const int32_t vertexCount = object->vertexCount > 0 ? object->vertexCount : 0;
-  // Owned here until done, so that memory running out loses nothing.
+  // Both arrays are made before the mesh takes one, so that memory running
+  // out loses nothing.
   std::unique_ptr<Vec3[]> owner(new Vec3[vertexCount]);
-  std::unique_ptr<int32_t[]> counterOwner(new int32_t[vertexCount]);
-  Vec3* normals = owner.get();
-  int32_t* counters = counterOwner.get();
+  std::vector<int32_t> counters(static_cast<size_t>(vertexCount));
+  object->vertexNormals = owner.release();
+  RecomputeVertexNormals(object, counters.data());
+}
+
+void RecomputeVertexNormals(MeshObject* object, int32_t* counters) {
+  if (object == nullptr || object->vertexNormals == nullptr) return;
+  Vec3* normals = object->vertexNormals;
+  const int32_t vertexCount = object->vertexCount > 0 ? object->vertexCount : 0;
   for (int32_t v = 0; v < vertexCount; ++v) {
     normals[v] = Vec3{0.0f, 0.0f, 0.0f};
     counters[v] = 0;
@@ -76,5 +88,4 @@ void ComputeVertexNormals(MeshObject* object) {
     if (normals[v].y != 0.0f) normals[v].y /= static_cast<float>(k);
     if (normals[v].z != 0.0f) normals[v].z /= static_cast<float>(k);
   }
-  object->vertexNormals = owner.release();
 }

@@ -4,14 +4,18 @@
 // the scene, each object, each material with whether its texture was found,
 // and with --merged the totals and bounds of the one mesh the demo merges
 // from them, then a warning when a 3DS file ends inside a chunk (a cut-off
-// copy). Names are
+// copy), the clips of an animated model and what its animation check noted;
+// --merged --animation N --time T poses the model first. Names are
 // printed in double quotes with '"', '\' and bytes outside printable ASCII
 // escaped (\" \\ \xHH), so every record stays on one line.
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "model/animation.h"
 #include "model/load3ds.h"
 #include "model/load_model.h"
 #include "model/material_texture.h"
@@ -95,15 +99,50 @@ void PrintMerged(const Scene& scene) {
   FreeMeshObject(merged);
 }
 
+// One line per clip: number, name, duration in seconds, channels, and the
+// bones of the whole model.
+void PrintClips(const Rig& rig) {
+  size_t bones = 0;
+  for (const RigMesh& mesh : rig.meshes) bones += mesh.bones.size();
+  for (size_t c = 0; c < rig.clips.size(); ++c) {
+    const AnimClip& clip = rig.clips[c];
+    std::printf("clip %zu name=%s duration=%g channels=%zu bones=%zu\n", c,
+                QuotedText(clip.name).c_str(), clip.duration / clip.ticksPerSecond,
+                clip.channels.size() + clip.morphs.size(), bones);
+  }
+}
+
+// Parses a number option's value; false when it is not one.
+bool ParseNumber(const char* text, double* value) {
+  char* end = nullptr;
+  *value = std::strtod(text, &end);
+  return end != text && *end == '\0' && std::isfinite(*value);
+}
+
 }  // namespace
 
-// argv: "model", FILE, optionally "--merged". Exit 0 after printing, 2 with
+// argv: "model", FILE, optionally "--merged", then optionally
+// "--animation N" and "--time T" (seconds), which pose the model first. Exit 0 after printing, 2 with
 // one line on standard error when FILE cannot be read or is not a 3DS file,
 // 64 for a bad command line.
 int InspectModel(int argc, char** argv) {
-  const bool merged = argc == 3 && std::strcmp(argv[2], "--merged") == 0;
-  if (argc != 2 && !merged) {
-    std::fprintf(stderr, "usage: sv-inspect model FILE [--merged]\n");
+  bool merged = false, posed = false;
+  double clip = 0, seconds = 0;
+  bool usage = argc < 2;
+  for (int i = 2; i < argc && !usage; ++i) {
+    if (std::strcmp(argv[i], "--merged") == 0) {
+      merged = true;
+    } else if (i + 1 < argc && std::strcmp(argv[i], "--animation") == 0) {
+      usage = !ParseNumber(argv[++i], &clip) || clip < 0 || clip != std::floor(clip) || clip > 1e6;
+    } else if (i + 1 < argc && std::strcmp(argv[i], "--time") == 0) {
+      usage = !ParseNumber(argv[++i], &seconds);
+      posed = true;
+    } else {
+      usage = true;
+    }
+  }
+  if (usage || (posed && !merged)) {
+    std::fprintf(stderr, "usage: sv-inspect model FILE [--merged [--animation N] [--time SECONDS]]\n");
     return 64;
   }
   const char* path = argv[1];
@@ -126,10 +165,27 @@ int InspectModel(int argc, char** argv) {
               scene->materialCount, scene->totalVertexCount, scene->totalFaceCount);
   for (int i = 0; i < scene->objectCount; ++i) PrintObject(i, *scene->objects[i]);
   for (int i = 0; i < scene->materialCount; ++i) PrintMaterial(i, *scene, path);
+  const Rig* rig = scene->rig.get();
+  if (posed && rig != nullptr && HasAnimation(*rig)) {
+    if (clip >= static_cast<double>(rig->clips.size())) {
+      std::fprintf(stderr, "sv-inspect: %s: no animation %d: the model has %zu\n", path,
+                   static_cast<int>(clip), rig->clips.size());
+      FreeScene(scene);
+      return 64;
+    }
+    AnimationPlayer player(*rig);
+    player.SelectClip(static_cast<int>(clip));
+    player.SetTimeSeconds(seconds);
+    player.Pose();
+    ApplyPose(player, *rig, scene);
+  }
   if (merged) PrintMerged(*scene);
+  if (rig != nullptr) PrintClips(*rig);
   if (scene->endsInsideChunk) std::printf("warning %s\n", DescribeCutOff(*scene).c_str());
   const std::string keyframer = DescribeKeyframerProblem(*scene);
   if (!keyframer.empty()) std::printf("warning %s\n", keyframer.c_str());
+  if (rig != nullptr)
+    for (const std::string& note : rig->notes) std::printf("warning %s\n", note.c_str());
   FreeScene(scene);
   return 0;
 }

@@ -20,7 +20,8 @@ TEST(RunOptions, EveryOptionTakesEffect) {
   ASSERT_EQ(Parse({"--headless", "--frames", "30", "--clock-step=10", "--capture", "3:a.png",
                    "--capture=7:dir/b.png", "--keys", "2:down:TAB,2:up:TAB", "--size", "640x360",
                    "--no-vsync", "--model", "models/a.3ds", "--texture=b.tif", "--fit",
-                   "--shadows", "exact", "--show-volumes", "--stage"},
+                   "--shadows", "exact", "--show-volumes", "--stage", "--animation", "2",
+                   "--time=1.25", "--paused"},
                   &o, &error),
             RunAction::kRun)
       << error;
@@ -43,6 +44,9 @@ TEST(RunOptions, EveryOptionTakesEffect) {
   EXPECT_EQ(o.scene.shadows, ShadowMode::kExact);
   EXPECT_TRUE(o.scene.showVolumes);
   EXPECT_TRUE(o.scene.stage);
+  EXPECT_EQ(o.scene.animation, 2);
+  EXPECT_EQ(o.scene.time, 1.25);
+  EXPECT_TRUE(o.scene.paused);
   EXPECT_FALSE(o.scene.truth);
   ASSERT_EQ(Parse({"--shadows=off"}, &o, &error), RunAction::kRun);
   EXPECT_EQ(o.scene.shadows, ShadowMode::kOff);
@@ -54,6 +58,9 @@ TEST(RunOptions, EveryOptionTakesEffect) {
   EXPECT_EQ(o.scene.shadows, ShadowMode::kBlend);
   EXPECT_FALSE(o.scene.showVolumes);
   EXPECT_FALSE(o.scene.stage);
+  EXPECT_EQ(o.scene.animation, 0);
+  EXPECT_EQ(o.scene.time, 0.0);
+  EXPECT_FALSE(o.scene.paused);
   EXPECT_FALSE(o.platform.headless);
   EXPECT_EQ(o.scene.modelPath, "");  // the renderer's defaults
   EXPECT_EQ(o.scene.texturePath, "");
@@ -114,6 +121,11 @@ TEST(RunOptions, MalformedCommandLinesAreRefused) {
       {{"--shadows", "stencil"}, "--shadows 'stencil': expected blend, exact, traced or off"},
       {{"--shadows"}, "--shadows needs a value"},
       {{"--stage=1"}, "--stage=1"},
+      {{"--animation", "-1"}, "--animation '-1': expected a clip number from 0"},
+      {{"--time", "nan"}, "--time 'nan': expected seconds, a number from 0"},
+      {{"--time", "1e400"}, "--time '1e400': expected seconds, a number from 0"},
+      {{"--time=2s"}, "--time '2s': expected seconds, a number from 0"},
+      {{"--paused=1"}, "--paused=1"},
       {{"--help=1"}, "--help=1"}};
   for (const Bad& line : bad) {
     RunOptions o;

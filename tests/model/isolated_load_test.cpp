@@ -16,10 +16,13 @@
 #include "io/isolated_run.h"
 #include "io/whole_file.h"
 #include "model/load3ds.h"
+#include "model/animation.h"
 #include "model/load_assimp.h"
 #include "model/load_model.h"
 #include "model/scene_wire.h"
 #include "tests/support/assimp_models.h"
+#include "tests/support/scratch.h"
+#include "tests/support/skinned_gltf.h"
 
 namespace {
 
@@ -83,16 +86,20 @@ INSTANTIATE_TEST_SUITE_P(
                       ChildCase{"Throws", Throws, IsolatedOutcome::kExited, 0}),
     [](const ::testing::TestParamInfo<ChildCase>& info) { return std::string(info.param.name); });
 
-// A real model with materials, texture coordinates and an embedded image,
-// read in this process, so the stream's round trip is checked field by field.
-Scene* ReadBoxInProcess(AssimpReport* report) {
-  const std::string path = AssimpModelPath("glTF2/BoxTextured-glTF-Binary/BoxTextured.glb");
+// A model read in this process, so the stream's round trip is checked field
+// by field: `path`, or a real one with materials, texture coordinates and an
+// embedded image.
+Scene* ReadBoxInProcess(AssimpReport* report, std::string path = std::string()) {
+  if (path.empty()) path = AssimpModelPath("glTF2/BoxTextured-glTF-Binary/BoxTextured.glb");
   const FileBytes file = ReadWholeFile(path.c_str(), kModelFileLimits);
   std::string error;
   Scene* scene = LoadAssimpSceneFromBytes(file.data, file.size, path, report, &error);
   EXPECT_NE(scene, nullptr) << error;
   return scene;
 }
+
+// The skinned strip the tests write (tests/support/skinned_gltf.h).
+std::string SkinnedStrip() { return WriteSkinnedGltf(ScratchFolder("wire"), "strip"); }
 
 TEST(SceneWire, RoundTripKeepsEveryFieldTheReaderFills) {
   if (const std::string why = AssimpModelsMissing(); !why.empty()) GTEST_SKIP() << why;
@@ -162,19 +169,62 @@ TEST(SceneWire, FilesTheChildReadComeBackWithinTheirBound) {
   EXPECT_EQ(back.filesRead, report.filesRead);
 }
 
+// The rig crosses whole: the decoded copy poses every clip exactly as the
+// reader's own scene does, and keeps the reader's notes.
+TEST(SceneWire, RoundTripKeepsTheRig) {
+  AssimpReport report;
+  Scene* original = ReadBoxInProcess(&report, SkinnedStrip());
+  ASSERT_NE(original, nullptr);
+  ASSERT_NE(original->rig, nullptr);
+  original->rig->notes.push_back("a note the reader made");
+  const std::vector<uint8_t> bytes = EncodeAssimpRead(original, report, "");
+  Scene* copy = nullptr;
+  AssimpReport copyReport;
+  std::string error, problem;
+  ASSERT_TRUE(DecodeAssimpRead(bytes.data(), bytes.size(), &copy, &copyReport, &error, &problem))
+      << problem;
+  ASSERT_NE(copy->rig, nullptr);
+  const Rig &a = *original->rig, &b = *copy->rig;
+  EXPECT_EQ(b.notes, a.notes);
+  ASSERT_EQ(b.nodes.size(), a.nodes.size());
+  ASSERT_EQ(b.meshes.size(), a.meshes.size());
+  ASSERT_EQ(b.clips.size(), a.clips.size());
+  ASSERT_TRUE(HasAnimation(b));
+  AnimationPlayer posedA(a), posedB(b);
+  for (double seconds : {0.0, 0.7, 1.25}) {
+    posedA.SetTimeSeconds(seconds);
+    posedB.SetTimeSeconds(seconds);
+    posedA.Pose();
+    posedB.Pose();
+    for (size_t m = 0; m < a.meshes.size(); ++m) {
+      const std::vector<Vec3>&pa = posedA.Positions(m), &pb = posedB.Positions(m);
+      ASSERT_EQ(pa.size(), pb.size());
+      EXPECT_EQ(std::memcmp(pa.data(), pb.data(), sizeof(Vec3) * pa.size()), 0) << seconds;
+    }
+  }
+  FreeScene(copy);
+  FreeScene(original);
+}
+
 // The child parsed a hostile file, so its stream is untrusted: every cut-off
 // copy, and every copy with one byte changed, is either refused or decodes
 // to a scene within the tables it states (the sanitizer build checks that
 // nothing is read or written out of bounds on the way).
-TEST(SceneWire, DamagedStreamsAreRefusedOrStayInBounds) {
-  if (const std::string why = AssimpModelsMissing(); !why.empty()) GTEST_SKIP() << why;
+// The skinned strip's stream carries a rig record too: a damaged copy of it
+// decodes to a rig the player can pose, or is refused.
+class DamagedSceneWire : public ::testing::TestWithParam<bool> {};
+
+TEST_P(DamagedSceneWire, StreamsAreRefusedOrStayInBounds) {
+  const bool skinned = GetParam();
+  if (!skinned)
+    if (const std::string why = AssimpModelsMissing(); !why.empty()) GTEST_SKIP() << why;
   AssimpReport report;
-  Scene* original = ReadBoxInProcess(&report);
+  Scene* original = ReadBoxInProcess(&report, skinned ? SkinnedStrip() : std::string());
   ASSERT_NE(original, nullptr);
   original->embeddedTextures.clear();  // keeps the stream short: every byte is tried
   const std::vector<uint8_t> bytes = EncodeAssimpRead(original, report, "");
   FreeScene(original);
-  ASSERT_LT(bytes.size(), 4096u);
+  ASSERT_LT(bytes.size(), skinned ? 8192u : 4096u);
   int refused = 0;
   auto decode = [&](const std::vector<uint8_t>& damaged) {
     Scene* scene = nullptr;
@@ -196,6 +246,12 @@ TEST(SceneWire, DamagedStreamsAreRefusedOrStayInBounds) {
     }
     EXPECT_EQ(vertices, scene->totalVertexCount);
     EXPECT_LE(vertices, kMaxModelVertices);
+    if (scene->rig != nullptr && HasAnimation(*scene->rig)) {
+      AnimationPlayer player(*scene->rig);
+      player.SetTimeSeconds(1.0);
+      player.Pose();
+      ApplyPose(player, *scene->rig, scene);
+    }
     FreeScene(scene);
   };
   for (size_t length = 0; length < bytes.size(); ++length)
@@ -207,5 +263,10 @@ TEST(SceneWire, DamagedStreamsAreRefusedOrStayInBounds) {
     decode(damaged);
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(SceneWire, DamagedSceneWire, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return std::string(info.param ? "SkinnedStrip" : "BoxTextured");
+                         });
 
 }  // namespace

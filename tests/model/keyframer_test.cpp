@@ -12,14 +12,17 @@
 
 #include <cmath>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "model/animation.h"
 #include "model/load3ds.h"
 #include "model/merge.h"
 #include "tests/support/assimp_models.h"
 #include "tests/support/assimp_oracle.h"
+#include "tests/support/assimp_pose.h"
 #include "tests/support/scratch.h"
 #include "tools/chunk_writer.h"
 #include "tools/mesh_writer.h"
@@ -235,6 +238,122 @@ TEST(KeyframerPlacement, BadSectionsLeaveEveryObjectUnplacedAndSayWhere) {
             "placed by it");
   EXPECT_TRUE(cut->endsInsideChunk);
   EXPECT_FALSE(cut->objects[0]->placed);
+}
+
+// A track whose keys are at the given frames.
+struct TrackKey {
+  uint32_t frame;
+  std::vector<float> values;
+};
+void KeyedTrack(ChunkWriter& w, uint16_t id, const std::vector<TrackKey>& keys) {
+  w.Begin(id);
+  w.U16(0);
+  w.U32(0);
+  w.U32(0);
+  w.U32(static_cast<uint32_t>(keys.size()));
+  for (const TrackKey& key : keys) {
+    w.U32(key.frame);
+    w.U16(0);
+    for (float value : key.values) w.F32(value);
+  }
+  w.End();
+}
+
+// Two objects in a chain, Arm (under a 4160 matrix that moved it, with a
+// pivot) and Hand below it, whose position, rotation (each key relative to
+// the one before) and scale tracks run over frames 0..100.
+std::vector<uint8_t> MovingArm() {
+  ChunkWriter w;
+  w.Begin(kChunkMain);
+  w.Begin(kChunkEditor);
+  for (const char* name : {"Arm", "Hand"}) {
+    w.Begin(kChunkNamedObject);
+    w.Name(name);
+    w.Begin(kChunkTriangleMesh);
+    WriteVertexList(w, {{10, 0, 0}, {12, 0, 0}, {10, 1, 0.5f}, {11, 2, 1}});
+    if (std::strcmp(name, "Arm") == 0) {
+      w.Begin(kChunkLocalMatrix);
+      for (float value : {0, 1, 0, -1, 0, 0, 0, 0, 1, 10, 0, 0}) w.F32(value);
+      w.End();
+    }
+    BeginFaceList(w, {{0, 1, 2}, {1, 3, 2}});
+    w.End();
+    w.End();
+    w.End();
+  }
+  w.End();  // editor
+  w.Begin(kChunkKeyframer);
+  w.Begin(kChunkFrameRange);
+  w.U32(0);
+  w.U32(100);
+  w.End();
+  w.Begin(kChunkObjectNode);
+  w.Begin(kChunkNodeId);
+  w.U16(0);
+  w.End();
+  NodeHeader(w, "Arm", 0xFFFF);
+  w.Begin(kChunkPivot);
+  for (float value : {1.0f, 0.5f, 0.0f}) w.F32(value);
+  w.End();
+  KeyedTrack(w, kChunkPositionTrack, {{0, {0, 0, 0}}, {40, {5, 2, 0}}, {100, {5, 2, 8}}});
+  KeyedTrack(w, kChunkRotationTrack,
+             {{0, {0.2f, 0, 0, 1}}, {50, {0.8f, 0, 0, 1}}, {100, {0.6f, 1, 0, 0}}});
+  KeyedTrack(w, kChunkScaleTrack, {{0, {1, 1, 1}}, {100, {2, 1, 0.5f}}});
+  w.End();
+  w.Begin(kChunkObjectNode);
+  w.Begin(kChunkNodeId);
+  w.U16(1);
+  w.End();
+  NodeHeader(w, "Hand", 0);
+  KeyedTrack(w, kChunkPositionTrack, {{0, {0, 3, 0}}, {60, {0, 4, 1}}});
+  KeyedTrack(w, kChunkRotationTrack, {{0, {0.3f, 0, 1, 0}}});
+  w.End();
+  w.EndAll();
+  return w.Bytes();
+}
+
+// The tracks play as assimp's importer plays the same file, in the file's
+// own axes, frame by frame (25 frames a second).
+TEST(KeyframerTracks, PlayAsAssimpPlaysThem) {
+  struct Model {
+    std::string path;
+    std::vector<double> frames;  // before the last key of assimp's clip, which ends there
+  };
+  std::vector<Model> models;
+  const std::vector<uint8_t> arm = MovingArm();
+  const std::string written = ScratchPath("moving-arm.3ds");
+  {
+    std::ofstream out(written, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(arm.data()), static_cast<std::streamsize>(arm.size()));
+  }
+  models.push_back({written, {0, 17, 40, 50, 73, 99.5}});
+  if (AssimpModelsMissing().empty())
+    models.push_back({AssimpModelPath("3DS/RotatingCube.3DS"), {0, 33, 90.5, 150}});
+  for (const Model& model : models) {
+    SCOPED_TRACE(model.path);
+    ScenePtr scene(Load3dsScene(model.path.c_str(), true), FreeScene);
+    ASSERT_NE(scene, nullptr);
+    ASSERT_NE(scene->rig, nullptr);
+    ASSERT_EQ(scene->rig->clips.size(), 1u);
+    EXPECT_TRUE(scene->rig->notes.empty());
+    AnimationPlayer player(*scene->rig);
+    for (double frame : model.frames) {
+      SCOPED_TRACE("frame " + std::to_string(frame));
+      player.SetTimeSeconds(frame / 25);
+      player.Pose();
+      ApplyPose(player, *scene->rig, scene.get());
+      const MeshPtr merged = Merged(*scene);
+      ASSERT_NE(merged, nullptr);
+      std::string error;
+      const std::vector<WorldTriangle> theirs =
+          AssimpPosedTriangles(model.path, 0, frame / 25, true, &error);
+      ASSERT_FALSE(theirs.empty()) << error;
+      const std::vector<WorldTriangle> ours = MeshTriangles(*merged);
+      EXPECT_EQ(ours.size(), theirs.size());
+      const float tolerance = 2e-5f * (1 + LargestCoordinate(theirs));
+      EXPECT_EQ(UnmatchedTriangles(ours, theirs, tolerance), 0) << "tolerance " << tolerance;
+    }
+  }
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <lib3ds/material.h>
 #include <lib3ds/mesh.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <sstream>
 #include <string>
@@ -13,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/assimp_models.h"
+#include "tests/support/assimp_pose.h"
 #include "tests/support/demo_runner.h"
 #include "tools/chunk_writer.h"
 
@@ -60,6 +63,9 @@ TEST(InspectModel, PrintsOneRecordPerObjectAndMaterialAgreeingWithLib3ds) {
     lib3ds_file_free(oracle);
 
     std::vector<std::string> lines = Lines(run.out);
+    // The clips of a file whose keyframer moves something come last; the
+    // animation tests check them.
+    while (!lines.empty() && lines.back().rfind("clip ", 0) == 0) lines.pop_back();
     ASSERT_EQ(lines.size(), 2u + meshes + materials + (meshes - drawn));
     char merged[128];
     std::snprintf(merged, sizeof merged, "merged objects=%d vertices=%lu faces=%lu texcoords=",
@@ -127,6 +133,53 @@ TEST(InspectModel, EscapesNamesSoEachRecordKeepsItsLine) {
   EXPECT_EQ(lines[2], "merged objects=0 vertices=0 faces=0 texcoords=no left_out=1");
   EXPECT_EQ(lines[3],
             "left_out object 0 name=\"say \\\"hi\\\"\\x0A\\\\\" reason=\"it has no faces\"");
+}
+
+// An animated file: one line per clip as assimp has them, and the bounds of
+// the pose at a time equal those of a plain evaluation of that pose.
+TEST(InspectModel, ListsClipsAndPrintsTheBoundsOfAPose) {
+  if (const std::string why = AssimpModelsMissing(); !why.empty()) GTEST_SKIP() << why;
+  const std::string path = AssimpModelPath("X/Testwuson.X");
+  const std::vector<AssimpClipInfo> clips = AssimpClips(path);
+  ASSERT_EQ(clips.size(), 3u);
+  DemoRun run = Inspect({"model", path});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  std::vector<std::string> lines = Lines(run.out);
+  for (size_t c = 0; c < clips.size(); ++c) {
+    char expected[160];
+    std::snprintf(expected, sizeof expected, "clip %zu name=\"%s\" duration=%g channels=39 bones=37",
+                  c, clips[c].name.c_str(), clips[c].durationSeconds);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), expected), lines.end()) << expected << "\n" << run.out;
+  }
+
+  for (double seconds : {0.0, 0.7}) {
+    run = Inspect({"model", path, "--merged", "--animation", "1", "--time", std::to_string(seconds)});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const size_t at = run.out.find(" bounds=");
+    ASSERT_NE(at, std::string::npos) << run.out;
+    float bounds[6];
+    ASSERT_EQ(std::sscanf(run.out.c_str() + at, " bounds=%g,%g,%g,%g,%g,%g", &bounds[0], &bounds[1],
+                          &bounds[2], &bounds[3], &bounds[4], &bounds[5]),
+              6);
+    std::vector<Vec3> posed;
+    std::string error;
+    ASSERT_TRUE(AssimpPosedVertices(path, 1, seconds, &posed, &error)) << error;
+    float lo[3] = {posed[0].x, posed[0].y, posed[0].z}, hi[3] = {lo[0], lo[1], lo[2]};
+    for (const Vec3& v : posed) {
+      const float xyz[3] = {v.x, v.y, v.z};
+      for (int k = 0; k < 3; ++k) {
+        lo[k] = std::min(lo[k], xyz[k]);
+        hi[k] = std::max(hi[k], xyz[k]);
+      }
+    }
+    for (int k = 0; k < 3; ++k) {
+      EXPECT_NEAR(bounds[k], lo[k], 1e-4) << seconds;
+      EXPECT_NEAR(bounds[3 + k], hi[k], 1e-4) << seconds;
+    }
+  }
+  // A pose needs --merged, and a clip the file has.
+  EXPECT_EQ(Inspect({"model", path, "--time", "1"}).exitCode, 64);
+  EXPECT_EQ(Inspect({"model", path, "--merged", "--animation", "3", "--time", "1"}).exitCode, 64);
 }
 
 TEST(InspectModel, UnreadableOrForeignFilesExitWithCodeTwoAndOneLine) {

@@ -23,6 +23,8 @@
 #include "demo_run.h"
 #include "ray_caster.h"
 #include "render/frame.h"
+#include "tests/support/skinned_gltf.h"
+#include "tests/support/tiff_helpers.h"
 #include "truth_scenes.h"
 
 namespace {
@@ -162,6 +164,63 @@ TEST_P(ShadowTruth, ExactAndTracedModesAgreeWithRayCastingAndBlendModeKeepsItsFi
   EXPECT_GE(modes[2].Percent(), 99.9);
   EXPECT_EQ(modes[2].darkenedBackground, 0);
 }
+
+// A model that moves: a box slides and rises in front of the wall through a
+// glTF clip, read through assimp. At a moment of the clip, the exact and
+// traced shadows agree with ray casting over the box where the clip
+// puts it then.
+class AnimatedShadowTruth : public testing::TestWithParam<double> {};
+
+TEST_P(AnimatedShadowTruth, ExactAndTracedModesFollowThePose) {
+  const double seconds = GetParam();
+  // Played there from 0 s at 50 ms a frame: the volumes and the tracer
+  // follow the mesh moved frame by frame.
+  const SceneCase c = {"Sliding", nullptr, "", 1 + static_cast<int>(seconds * 20 + 0.5), 200, 0};
+  const std::string folder = ScratchFolder("Sliding");
+  ASSERT_FALSE(folder.empty());
+  TestMesh wall, box;
+  AddWall(wall, TestWall{});
+  AddBox(box, Vec3{-10, -10, 0}, Vec3{5, 5, 15});
+  const Vec3 from{-15, -5, 0}, to{25, 15, 10};
+  ASSERT_FALSE(WriteSlidingGltf(folder, "slide", wall.vertices, wall.faces, box.vertices, box.faces,
+                                {0.0f, 2.0f}, {from, to})
+                   .empty());
+  TiffLayout white;
+  white.width = white.height = 4;
+  ASSERT_TRUE(
+      WriteTiffWithLibtiff(folder + "/txt.tif", white, std::vector<uint8_t>(4 * 4 * 3, 255)));
+  // The pose by hand: the box moved by the clip's linear translation.
+  const float f = static_cast<float>(seconds / 2);
+  const Vec3 shift{from.x + (to.x - from.x) * f, from.y + (to.y - from.y) * f, from.z + (to.z - from.z) * f};
+  TruthScene posed;
+  posed.Part([&](TestMesh& m) { m = wall; });
+  posed.Part([&](TestMesh& m) {
+    const int base = static_cast<int>(m.vertices.size());
+    for (const Vec3& v : box.vertices) m.vertices.push_back(Vec3{v.x + shift.x, v.y + shift.y, v.z + shift.z});
+    for (const Face& face : box.faces)
+      m.faces.push_back(Face{face.index0 + base, face.index1 + base, face.index2 + base});
+  });
+  const RayCaster caster(posed.mesh.vertices, posed.mesh.faces, posed.surfaces);
+  const std::vector<TruthPixel> truth = CastView(caster, View{kWidth, kHeight, 200}, kLight, kMarkerHalfSize);
+  const std::vector<std::string> moment = {"--model", "slide.gltf", "--clock-step", "50"};
+  const RgbImage off = Capture(folder, c, "off", moment);
+  ASSERT_EQ(off.width, kWidth);
+  for (const char* mode : {"exact", "traced"}) {
+    const RgbImage image = Capture(folder, c, mode, moment);
+    ASSERT_EQ(image.width, kWidth) << mode;
+    const Agreement a = Compare(caster, truth, off, image);
+    std::printf("Sliding at %.2f s %-6s %6d pixels  %6.2f%%\n", seconds, mode, a.counted, a.Percent());
+    EXPECT_EQ(a.misplaced, 0) << mode;
+    EXPECT_GT(a.counted, kWidth * kHeight / 20) << mode;
+    EXPECT_GE(a.Percent(), 99.5) << mode;
+    EXPECT_EQ(a.darkenedBackground, 0) << mode;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Moments, AnimatedShadowTruth, testing::Values(0.5, 1.5),
+                         [](const testing::TestParamInfo<double>& info) {
+                           return info.param < 1 ? std::string("QuarterWay") : std::string("ThreeQuarters");
+                         });
 
 INSTANTIATE_TEST_SUITE_P(Scenes, ShadowTruth, testing::ValuesIn(kTruthScenes),
                          [](const testing::TestParamInfo<SceneCase>& info) {
