@@ -32,7 +32,7 @@ const std::vector<ControlRow>& Controls() {
       {"P, F12", "save the frame as shadow-volume-NNNN.png in the current directory"},
       {"H, F1", "show or hide this help"},
       {"F11", "fullscreen on / off"},
-      {"Drop a file", "a model replaces the model, an image (.tif .png .jpg) the texture"},
+      {"Drop a file", "a model replaces the model, an image (.tif .png .jpg .bmp .tga) the texture"},
       {"Escape, Alt+F4, the window's close button", "quit (exit code 0)"},
   };
   return rows;
