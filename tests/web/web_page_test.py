@@ -157,6 +157,7 @@ class WebPageTest(unittest.TestCase):
                          r" fps - exact shadows$")
         # The screenshot button is P: the page offers the frame as a download.
         browser.evaluate("document.querySelector('#controls [data-key=KeyP]').click()")
+        self.run_frames(2)
         browser.wait_for("Module.screenshotsOffered === 1")
 
     def pick(self, *paths):
