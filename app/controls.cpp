@@ -25,6 +25,9 @@ const std::vector<ControlRow>& Controls() {
       {"S", "cycle the shadows: blend, exact, traced, off"},
       {"T", "truth view: red where the shadow is wrongly dark, blue where wrongly lit"},
       {"V", "show or hide the shadow volumes"},
+      {"+ / -",
+       "light size: radius 1 unit more / less (0 to 20, 0 a point); soft shadows in exact and "
+       "traced modes"},
       {"R", "camera and light back to their start positions"},
       {"Space", "a model that moves: pause or play"},
       {"[ / ]", "a model that moves: previous / next clip, from its start"},
