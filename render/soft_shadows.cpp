@@ -153,7 +153,10 @@ int BeginSoftFrame(ShadowMode mode, const MeshObject& mesh, uint64_t poseStamp, 
     Soft.hidden.assign(pixels, 0);
     Soft.shade.assign(pixels, 255);
   }
-  return std::min(kSoftSamplesPerFrame, kSoftSampleCount - Soft.samples);
+  // A frame that starts again may be one of many while something moves:
+  // it takes fewer samples and stays quick.
+  return same ? std::min(kSoftSamplesPerFrame, kSoftSampleCount - Soft.samples)
+              : kSoftSamplesOnChange;
 }
 
 void TakeExactSoftSamples(const MeshObject& mesh, ExactShadowVolume& volume, int count,

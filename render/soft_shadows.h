@@ -7,7 +7,8 @@
 // The fraction is sampled at kSoftSampleCount fixed points of the disc, the
 // same for every pixel: 16 rings of equal area times 16 sectors, one point
 // at the middle of each cell, in an order whose every run of eight is spread
-// over the whole disc. Each frame takes the next few samples: exact mode
+// over the whole disc. Each frame takes the next few samples (4 in a frame
+// where something changed, else 8): exact mode
 // counts the volumes of each sample point in the stencil buffer and adds
 // one bit per sample to the colour buffer's red channel, traced mode shoots
 // one ray per pixel and sample. The bits are read back and added per pixel
@@ -30,6 +31,10 @@ class ShadowTracer;
 
 constexpr int kSoftSampleCount = 256;
 constexpr int kSoftSamplesPerFrame = 8;  // one bit each in an 8-bit channel
+// The samples of a frame that starts the counts again: while something
+// moves, every frame does. So the last change's frame takes 4, the 31
+// frames after it 8 each (252 in all), and the 32nd after it the last 4.
+constexpr int kSoftSamplesOnChange = 4;
 constexpr float kMaxLightSize = 20.0f;   // model units; the + key stops there
 
 // Sample `k` (0 .. kSoftSampleCount - 1) of the disc of `radius` about
