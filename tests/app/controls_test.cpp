@@ -68,7 +68,8 @@ TEST(Controls, PageTableIsTheWindowsWithoutWhatThePageLacks) {
       EXPECT_EQ(text.find(word), std::string::npos) << text;
     if (std::string(row.input) == "P") screenshot = text.find("download") != std::string::npos;
     for (size_t i = next; i < window.size(); ++i) {
-      if (std::string(window[i].input) == row.input && std::string(window[i].action) == row.action) {
+      if (std::string(window[i].input) == row.input &&
+          std::string(window[i].action) == row.action) {
         next = i + 1;
         ++kept;
         break;
@@ -79,7 +80,8 @@ TEST(Controls, PageTableIsTheWindowsWithoutWhatThePageLacks) {
   EXPECT_LT(page.size(), window.size());
   EXPECT_GE(kept, window.size() - 5);  // the few rows the page words otherwise
   std::string overlay;
-  for (const std::string& line : ControlsText(64, true, ControlsHost::kPage)) overlay += line + "\n";
+  for (const std::string& line : ControlsText(64, true, ControlsHost::kPage))
+    overlay += line + "\n";
   EXPECT_EQ(overlay.find("F12"), std::string::npos);
   EXPECT_NE(overlay.find("\tdownload the frame"), std::string::npos);
 }
