@@ -5,9 +5,49 @@ namespace {
 
 constexpr size_t kInputColumn = 20;  // characters of the input column in text form
 
+// A window row the page shows otherwise: its input, and the page's row
+// (a null input leaves the row out).
+struct PageRow {
+  const char* windowInput;
+  ControlRow page;
+};
+
+std::vector<ControlRow> PageRows(const std::vector<ControlRow>& windowRows) {
+  static const PageRow changes[] = {
+      {"S", {"S", "cycle the shadows: blend, exact, off"}},
+      {"T", {nullptr, nullptr}},
+      {"P, F12", {"P", "download the frame as shadow-volume-NNNN.png"}},
+      {"Drop a file",
+       {"Drop or pick files",
+        "a model (with its .bin, .mtl and textures) replaces the model, an image (.tif .png .jpg "
+        ".bmp .tga) the texture"}},
+      {"Escape, Alt+F4, the window's close button", {"Escape", "stop the demo"}},
+  };
+  std::vector<ControlRow> rows;
+  for (const ControlRow& row : windowRows) {
+    const PageRow* change = nullptr;
+    for (const PageRow& candidate : changes)
+      if (std::string(candidate.windowInput) == row.input) change = &candidate;
+    if (change == nullptr) {
+      rows.push_back(row);
+    } else if (change->page.input != nullptr) {
+      rows.push_back(change->page);
+    }
+  }
+  return rows;
+}
+
 }  // namespace
 
-const std::vector<ControlRow>& Controls() {
+ControlsHost BuildControlsHost() {
+#ifdef SV_CONTROLS_FOR_PAGE
+  return ControlsHost::kPage;
+#else
+  return ControlsHost::kWindow;
+#endif
+}
+
+const std::vector<ControlRow>& Controls(ControlsHost host) {
   static const std::vector<ControlRow> rows = {
       {"Left-drag", "orbit the camera around the origin, 0.5 degrees per pixel"},
       {"Right-drag", "pan: the point under the cursor stays under it"},
@@ -38,13 +78,14 @@ const std::vector<ControlRow>& Controls() {
       {"Drop a file", "a model replaces the model, an image (.tif .png .jpg .bmp .tga) the texture"},
       {"Escape, Alt+F4, the window's close button", "quit (exit code 0)"},
   };
-  return rows;
+  static const std::vector<ControlRow> pageRows = PageRows(rows);
+  return host == ControlsHost::kPage ? pageRows : rows;
 }
 
-std::vector<std::string> ControlsText(size_t width, bool tabbed) {
+std::vector<std::string> ControlsText(size_t width, bool tabbed, ControlsHost host) {
   std::vector<std::string> lines;
   const std::string indent = tabbed ? "\t" : std::string(2 + kInputColumn + 1, ' ');
-  for (const ControlRow& row : Controls()) {
+  for (const ControlRow& row : Controls(host)) {
     const std::string input = row.input;
     std::string line = (tabbed ? "" : "  ") + input;
     if (tabbed && input.size() <= kInputColumn) {

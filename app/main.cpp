@@ -18,7 +18,8 @@ int main(int argc, char** argv) {
     case RunAction::kHelp:
       std::fputs(RunUsage(), stdout);
       std::fputs("Keys and mouse (held keys act once per frame):\n", stdout);
-      for (const std::string& line : ControlsText(80)) std::printf("%s\n", line.c_str());
+      for (const std::string& line : ControlsText(80, false, BuildControlsHost()))
+        std::printf("%s\n", line.c_str());
       return 0;
     case RunAction::kVersion:
       std::fputs(RunVersion(), stdout);

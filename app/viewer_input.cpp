@@ -63,7 +63,7 @@ bool IsSecondFileName(const std::string& path) {
 // The lines of the help overlay: the controls, then what is loaded.
 std::vector<std::string> HelpLines() {
   std::vector<std::string> lines = {"Shadow Volume: keys and mouse (H or F1 hides this)", ""};
-  for (const std::string& line : ControlsText(64, true)) lines.push_back(line);
+  for (const std::string& line : ControlsText(64, true, BuildControlsHost())) lines.push_back(line);
   lines.push_back("");
   const int faces =
       LoadedScene.mesh != nullptr ? LoadedScene.texturedFaceCount : 0;  // the stage left out

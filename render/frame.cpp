@@ -169,12 +169,15 @@ void EqualDepthMultiplyState() {
   glBlendFunc(GL_ZERO, GL_SRC_COLOR);
 }
 
-// Multiplies the texel colour in. A mesh without texture coordinates sends
-// none, so every vertex keeps the current coordinate. Without a texture image
-// texturing is in effect off and the fragments take the current colour, which
-// the ambient quad left at 0.12 grey and would blacken the mesh: white keeps
-// the lit colour, so the model shows untextured. Only the first
-// `faceCount` faces are drawn: the stage after them keeps the lit colour.
+// Multiplies the texel colour in. A mesh without texture coordinates gives
+// every vertex (0, 0), as MaterialTexturePass does: sending none would leave
+// the current coordinate of whatever was drawn before, the last vertex of a
+// model it replaced, so its look would depend on what was open before it.
+// Without a texture image texturing is in effect off and the fragments take
+// the current colour, which the ambient quad left at 0.12 grey and would
+// blacken the mesh: white keeps the lit colour, so the model shows
+// untextured. Only the first `faceCount` faces are drawn: the stage after
+// them keeps the lit colour.
 void TexturePass(const MeshObject& mesh, int32_t faceCount, bool textured) {
   EqualDepthMultiplyState();
   // Without a texture image texturing is left off outright: OpenGL ignores
@@ -185,16 +188,13 @@ void TexturePass(const MeshObject& mesh, int32_t faceCount, bool textured) {
     glDisable(GL_TEXTURE_2D);
     glColor3f(1, 1, 1);
   }
+  static const TexCoord kNoCoordinate = {0, 0};
   ImmediateBatch batch(GL_TRIANGLES);
-  if (mesh.texCoords == nullptr) {
-    SendPositions(mesh, faceCount, batch);
-  } else {
-    for (int f = 0; f < faceCount; ++f) {
-      for (int32_t v : mesh.faces[f].Corners()) {
-        batch.Vertex();
-        glTexCoord2fv(&mesh.texCoords[v].u);
-        glVertex3fv(&mesh.vertices[v].x);
-      }
+  for (int f = 0; f < faceCount; ++f) {
+    for (int32_t v : mesh.faces[f].Corners()) {
+      batch.Vertex();
+      glTexCoord2fv(mesh.texCoords != nullptr ? &mesh.texCoords[v].u : &kNoCoordinate.u);
+      glVertex3fv(&mesh.vertices[v].x);
     }
   }
 }

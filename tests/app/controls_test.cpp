@@ -54,4 +54,36 @@ TEST(Controls, HelpTextNamesEveryRowWithin80Columns) {
         << line;
 }
 
+// The page's table: the window's rows in their order, except that nothing
+// names F12 (the browser's), a window, or tracing (the page never traces),
+// and P is there, as a download.
+TEST(Controls, PageTableIsTheWindowsWithoutWhatThePageLacks) {
+  const std::vector<ControlRow>& window = Controls(ControlsHost::kWindow);
+  const std::vector<ControlRow>& page = Controls(ControlsHost::kPage);
+  size_t next = 0, kept = 0;
+  bool screenshot = false;
+  for (const ControlRow& row : page) {
+    const std::string text = std::string(row.input) + " " + row.action;
+    for (const char* word : {"F12", "Alt+F4", "window", "traced", "truth"})
+      EXPECT_EQ(text.find(word), std::string::npos) << text;
+    if (std::string(row.input) == "P") screenshot = text.find("download") != std::string::npos;
+    for (size_t i = next; i < window.size(); ++i) {
+      if (std::string(window[i].input) == row.input &&
+          std::string(window[i].action) == row.action) {
+        next = i + 1;
+        ++kept;
+        break;
+      }
+    }
+  }
+  EXPECT_TRUE(screenshot);
+  EXPECT_LT(page.size(), window.size());
+  EXPECT_GE(kept, window.size() - 5);  // the few rows the page words otherwise
+  std::string overlay;
+  for (const std::string& line : ControlsText(64, true, ControlsHost::kPage))
+    overlay += line + "\n";
+  EXPECT_EQ(overlay.find("F12"), std::string::npos);
+  EXPECT_NE(overlay.find("\tdownload the frame"), std::string::npos);
+}
+
 }  // namespace

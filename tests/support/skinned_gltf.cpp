@@ -8,6 +8,8 @@
 #include <sstream>
 #include <vector>
 
+#include "tests/support/test_meshes.h"
+
 namespace {
 
 // The binary buffer, and a view plus accessor per array put into it.
@@ -160,4 +162,12 @@ std::string WriteSkinnedGltf(const std::string& folder, const std::string& name,
        << "\"bufferViews\":[" << buffer.views.str() << "],\"accessors\":[" << buffer.accessors.str()
        << "]}";
   return WriteFiles(folder, name, json.str(), buffer);
+}
+
+std::string WriteSlidingBoxGltf(const std::string& folder, const std::string& name) {
+  TestMesh wall, box;
+  AddWall(wall, TestWall{});
+  AddBox(box, Vec3{-10, -10, 0}, Vec3{5, 5, 15});
+  return WriteSlidingGltf(folder, name, wall.vertices, wall.faces, box.vertices, box.faces, {0.0f, 2.0f},
+                          {Vec3{-15, -5, 0}, Vec3{25, 15, 10}});
 }

@@ -34,3 +34,10 @@ std::string WriteSlidingGltf(const std::string& folder, const std::string& name,
                              const std::vector<Vec3>& stillVertices, const std::vector<Face>& stillFaces,
                              const std::vector<Vec3>& movingVertices, const std::vector<Face>& movingFaces,
                              const std::vector<float>& times, const std::vector<Vec3>& translations);
+
+// The sliding box of the demo's animation tests: a wall (AddWall's default)
+// and a 15-unit box in front of it, without texture coordinates, on a node
+// moved from (-15, -5, 0) at 0 s to (25, 15, 10) at 2 s. Writes NAME.gltf and
+// NAME.bin into `folder`; returns the .gltf's path, "" when the files cannot
+// be written.
+std::string WriteSlidingBoxGltf(const std::string& folder, const std::string& name);
