@@ -16,6 +16,7 @@ std::vector<ControlRow> PageRows(const std::vector<ControlRow>& windowRows) {
   static const PageRow changes[] = {
       {"S", {"S", "cycle the shadows: blend, exact, off"}},
       {"T", {nullptr, nullptr}},
+      {"+ / -", {nullptr, nullptr}},  // the page draws hard shadows only
       {"P, F12", {"P", "download the frame as shadow-volume-NNNN.png"}},
       {"Drop a file",
        {"Drop or pick files",
