@@ -28,7 +28,12 @@ ShadowVolume* BlendVolumeOf(SceneGlobals& scene, const std::string& modelPath) {
   MeshObject* mesh = scene.mesh;
   try {
     auto volume = std::make_unique<ShadowVolume>();
-    BuildEdgeList(mesh);
+    // A model that moves pairs only faces whose shared edge moves as one;
+    // the silhouette walk then reads the posed vertices each frame.
+    const std::vector<int32_t> groups = scene.animation != nullptr
+                                            ? MoveGroups(*scene.animation, *mesh)
+                                            : std::vector<int32_t>();
+    BuildEdgeList(mesh, groups.empty() ? nullptr : groups.data());
     volume->BindVertexArray(mesh->vertices, mesh->vertexCount, sizeof(Vec3), 0);
     volume->BindEdgeArray(mesh->edges, mesh->edgeCount, sizeof(EdgeRecord), 0);
     volume->SetExtrusion(kSceneExtrusion);

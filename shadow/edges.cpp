@@ -40,10 +40,11 @@ uint64_t Mix64(uint64_t x) {
   return x;
 }
 
-// A position under float32 equality: both zeros give the same bits.
-// Not-a-number never gets here (such a position equals nothing).
+// A position under float32 equality (both zeros give the same bits) and its
+// move group. Not-a-number never gets here (such a position equals nothing).
 struct PositionKey {
   uint32_t x, y, z;
+  int32_t group;
 };
 
 uint32_t CanonicalBits(float value) {
@@ -53,16 +54,17 @@ uint32_t CanonicalBits(float value) {
   return bits;
 }
 
-PositionKey KeyOf(const Vec3& p) {
-  return PositionKey{CanonicalBits(p.x), CanonicalBits(p.y), CanonicalBits(p.z)};
+PositionKey KeyOf(const Vec3& p, int32_t group) {
+  return PositionKey{CanonicalBits(p.x), CanonicalBits(p.y), CanonicalBits(p.z), group};
 }
 
 bool operator==(const PositionKey& a, const PositionKey& b) {
-  return a.x == b.x && a.y == b.y && a.z == b.z;
+  return a.x == b.x && a.y == b.y && a.z == b.z && a.group == b.group;
 }
 
 uint64_t KeyHash(const PositionKey& k) {
-  return Mix64((static_cast<uint64_t>(k.x) << 32 | k.y) ^ Mix64(k.z));
+  return Mix64((static_cast<uint64_t>(k.x) << 32 | k.y) ^
+               Mix64(static_cast<uint64_t>(k.z) << 32 | static_cast<uint32_t>(k.group)));
 }
 
 // Two ints as an unordered pair: the same key in either order.
@@ -128,12 +130,16 @@ struct KeyIds {
 };
 
 // Step one: the position id of every face slot, slot k of face f at 3f + k.
+// With move groups a position id stands for a position within one group;
+// ids are handed out in vertex order either way, so that without groups
+// (every vertex in group 0) they are those of positions alone.
 struct SlotPositions {
   std::vector<int32_t> ofSlot;  // -1: index outside the mesh, or a not-a-number position
   int32_t count = 0;            // distinct positions
 };
 
-SlotPositions AssignSlotPositions(const MeshObject& object, int32_t faceCount) {
+SlotPositions AssignSlotPositions(const MeshObject& object, int32_t faceCount,
+                                  const int32_t* moveGroups) {
   const int32_t vertexCount = object.vertexCount > 0 ? object.vertexCount : 0;
   KeyIds<PositionKey> ids(static_cast<size_t>(vertexCount));
   std::vector<int32_t> ofVertex(static_cast<size_t>(vertexCount), -1);
@@ -141,7 +147,7 @@ SlotPositions AssignSlotPositions(const MeshObject& object, int32_t faceCount) {
     const Vec3& p = object.vertices[v];
     if (p.x != p.x || p.y != p.y || p.z != p.z) continue;
     bool added;
-    ofVertex[v] = ids.Intern(KeyOf(p), &added);
+    ofVertex[v] = ids.Intern(KeyOf(p, moveGroups != nullptr ? moveGroups[v] : 0), &added);
   }
   SlotPositions positions;
   positions.count = ids.count;
@@ -287,7 +293,7 @@ int32_t FindNeighbourOpposite(Vec3 start, Vec3 end, int32_t skipFace, int32_t fa
   return -1;
 }
 
-void BuildEdgeList(MeshObject* object) {
+void BuildEdgeList(MeshObject* object, const int32_t* moveGroups) {
   if (object == nullptr) return;
   delete[] object->edges;
   object->edges = nullptr;
@@ -304,7 +310,7 @@ void BuildEdgeList(MeshObject* object) {
       edges[3 * f + e] = EdgeRecord{c[e], c[(e + 1) % 3], c[(e + 2) % 3], -1};
     }
   }
-  const SlotPositions positions = AssignSlotPositions(*object, faceCount);
+  const SlotPositions positions = AssignSlotPositions(*object, faceCount, moveGroups);
   ResolveNeighbours(*object, positions, CollectEdgeHolders(positions, faceCount), edges);
 
   std::vector<uint8_t> removed(total, 0);

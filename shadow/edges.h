@@ -28,4 +28,10 @@ int32_t FindNeighbourOpposite(Vec3 start, Vec3 end, int32_t skipFace, int32_t fa
 // neighbourOpposite} is removed (all four fields -2); holes are then filled
 // from the back. A slot naming a vertex outside [0, vertexCount) has no
 // position: it matches nothing. Null object: nothing happens.
-void BuildEdgeList(MeshObject* object);
+// With `moveGroups` ([vertexCount]), two slots match only when their
+// vertices' groups are equal too: the records are those the search above
+// would find were each group moved apart from the others. A mesh that will
+// move gives equal groups to vertices that always move together, so a seam
+// between parts that separate stays open (its edges bound each part) rather
+// than pairing faces that no longer meet.
+void BuildEdgeList(MeshObject* object, const int32_t* moveGroups = nullptr);

@@ -214,6 +214,9 @@ void ExactShadowVolume::UpdatePositions(const Vec3* vertices, int32_t vertexCoun
     vertices_[4 * p + 2] = vertices[v].z;
   }
   ComputeBounds();
+  // A patch's fans cover its casting faces only while they share one plane.
+  // Given up, its faces cap one by one like any face outside a patch, which
+  // is right for any shape; the index buffers are sized for either.
   if (!patches_.empty()) {
     patches_.clear();
     std::fill(patchOfFace_.begin(), patchOfFace_.end(), -1);

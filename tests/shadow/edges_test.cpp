@@ -2,6 +2,7 @@
 // the fast BuildEdgeList against the quadratic reference on many meshes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <limits>
 #include <random>
 #include <vector>
@@ -30,11 +31,14 @@ std::string Describe(const std::vector<EdgeRecord>& records) {
   return out;
 }
 
-// Builds the mesh's edge list and checks it against the reference, record for
-// record including the removed tail.
-void ExpectMatchesReference(MeshObject* mesh, const std::string& what) {
-  const ReferenceEdgeList expected = ReferenceBuildEdgeList(*mesh);
-  BuildEdgeList(mesh);
+// Builds the mesh's edge list (with `groups` when given) and checks it
+// against the reference built over `referenceMesh` (by default the mesh
+// itself), record for record including the removed tail.
+void ExpectMatchesReference(MeshObject* mesh, const std::string& what,
+                            const std::vector<int32_t>& groups = {},
+                            const MeshObject* referenceMesh = nullptr) {
+  const ReferenceEdgeList expected = ReferenceBuildEdgeList(referenceMesh ? *referenceMesh : *mesh);
+  BuildEdgeList(mesh, groups.empty() ? nullptr : groups.data());
   ASSERT_NE(mesh->edges, nullptr) << what;
   EXPECT_EQ(mesh->edgeCount, expected.edgeCount) << what;
   const std::vector<EdgeRecord> got = Records(*mesh);
@@ -145,6 +149,54 @@ TEST(EdgeList, MatchesTheQuadraticReferenceOnRandomMeshes) {
   for (int i = 0; i < 3000; ++i) {
     MeshObject* mesh = MakeRandomMesh(rng);
     ExpectMatchesReference(mesh, "random mesh " + std::to_string(i));
+    FreeMeshObject(mesh);
+    if (HasFailure()) return;
+  }
+}
+
+TEST(EdgeList, MoveGroupsPairOnlyFacesWhoseSharedEdgeMovesAsOne) {
+  // Two faces meet along the seam (1, 0) ~ (4, 5): paired when the seam's
+  // copies share groups, open on both sides when they do not.
+  const std::vector<Vec3> vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, -1, 0}, {1, 0, 0}, {0, 0, 0}};
+  struct Case {
+    std::vector<int32_t> groups;
+    bool paired;
+  };
+  const Case cases[] = {{{7, 7, 7, 7, 7, 7}, true},
+                        {{0, 0, 0, 1, 0, 0}, true},  // the off-edge corner may move alone
+                        {{0, 0, 0, 1, 1, 1}, false},
+                        {{0, 0, 0, 0, 0, 1}, false}};  // one end apart is enough
+  for (const Case& c : cases) {
+    MeshObject* mesh = NewMesh(vertices, {{0, 1, 2}, {4, 5, 3}});
+    BuildEdgeList(mesh, c.groups.data());
+    const std::vector<EdgeRecord> got = Records(*mesh);
+    EXPECT_EQ(mesh->edgeCount, 6) << Describe(got);
+    EXPECT_EQ(got[0].neighbourOpposite, c.paired ? 3 : -1) << Describe(got);
+    EXPECT_EQ(got[3].neighbourOpposite, c.paired ? 2 : -1) << Describe(got);
+    FreeMeshObject(mesh);
+  }
+}
+
+TEST(EdgeList, MoveGroupsActAsIfEachGroupHadMovedApart) {
+  // The random meshes' coordinates come from a small set whose distinct
+  // values lie 1/14 or more apart, within 143 of 0: adding 4096 x group to x
+  // keeps equal values equal and distinct ones distinct, and puts the groups
+  // far apart. The plain reference over that moved copy is the oracle.
+  std::mt19937 rng(20261208);
+  for (int i = 0; i < 2000; ++i) {
+    MeshObject* mesh = MakeRandomMesh(rng);
+    const int32_t vertexCount = std::max(mesh->vertexCount, 0);
+    std::vector<int32_t> groups(static_cast<size_t>(vertexCount));
+    std::vector<Vec3> moved(mesh->vertices, mesh->vertices + vertexCount);
+    const int spread = 1 + static_cast<int>(rng() % 3);
+    for (int32_t v = 0; v < vertexCount; ++v) {
+      groups[v] = static_cast<int32_t>(rng() % spread);
+      moved[v].x += 4096.0f * static_cast<float>(groups[v]);
+    }
+    MeshObject* apart = NewMesh(moved, std::vector<Face>(mesh->faces, mesh->faces + mesh->faceCount));
+    if (!groups.empty())
+      ExpectMatchesReference(mesh, "grouped random mesh " + std::to_string(i), groups, apart);
+    FreeMeshObject(apart);
     FreeMeshObject(mesh);
     if (HasFailure()) return;
   }

@@ -310,4 +310,26 @@ TEST(ExactShadowVolume, UpdatedPositionsGiveWhatABuildOnThemGives) {
   FreeMeshObject(torus);
 }
 
+// A flat plate's caps are fans until it moves; bent, every face caps itself
+// as in a build on the bent positions, and the volume stays closed.
+TEST(ExactShadowVolume, AFlatPatchThatBendsCapsFaceByFace) {
+  MeshObject* plate = Plate(4, 1.0f, true);
+  std::vector<Vec3> bent(plate->vertices, plate->vertices + plate->vertexCount);
+  for (Vec3& v : bent) v.z = 0.2f * v.x * v.x + 0.1f * v.y;
+  ExactShadowVolume moved, fresh;
+  moved.Build(plate->vertices, plate->vertexCount, plate->faces, plate->faceCount);
+  moved.Update(Vec3{0.5f, 1, 6}, 0.0f);
+  const int32_t fanCaps = moved.CapIndexCount();
+  moved.UpdatePositions(bent.data(), plate->vertexCount);
+  fresh.Build(bent.data(), plate->vertexCount, plate->faces, plate->faceCount);
+  moved.Update(Vec3{0.5f, 1, 6}, 0.0f);
+  fresh.Update(Vec3{0.5f, 1, 6}, 0.0f);
+  EXPECT_LT(fanCaps, moved.CapIndexCount());  // the flat plate did cap by fans
+  EXPECT_EQ(moved.CapIndexCount(), 6 * plate->faceCount);
+  ASSERT_EQ(moved.IndexCount(), fresh.IndexCount());
+  EXPECT_TRUE(std::equal(moved.Indices(), moved.Indices() + moved.IndexCount(), fresh.Indices()));
+  EXPECT_EQ(OpenEdges(moved), 0);
+  FreeMeshObject(plate);
+}
+
 }  // namespace

@@ -170,4 +170,60 @@ std::string WriteSlidingBoxGltf(const std::string& folder, const std::string& na
   AddBox(box, Vec3{-10, -10, 0}, Vec3{5, 5, 15});
   return WriteSlidingGltf(folder, name, wall.vertices, wall.faces, box.vertices, box.faces, {0.0f, 2.0f},
                           {Vec3{-15, -5, 0}, Vec3{25, 15, 10}});
+
+std::string WriteSkinnedMeshGltf(const std::string& folder, const std::string& name,
+                                 const SkinnedMeshLayout& layout) {
+  Buffer buffer;
+  std::vector<uint8_t> joints;
+  std::vector<float> weights, turns;
+  for (const auto& j : layout.joints) joints.insert(joints.end(), j.begin(), j.end());
+  for (const auto& w : layout.weights) weights.insert(weights.end(), w.begin(), w.end());
+  std::vector<float> identities;
+  for (int b = 0; b < layout.boneCount; ++b)
+    identities.insert(identities.end(), {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1});
+  const int pos = buffer.Add(Floats(layout.vertices), 5126, "VEC3", 3);
+  const int idx = buffer.Add(Indices(layout.faces), 5125, "SCALAR", 1);
+  const int jnt = buffer.Add(joints, 5121, "VEC4", 4);
+  const int wgt = buffer.Add(weights, 5126, "VEC4", 4);
+  const int ibm = buffer.Add(identities, 5126, "MAT4", 16);
+  const int time = buffer.Add(layout.times, 5126, "SCALAR", 1);
+  const int slide = buffer.Add(Floats(layout.rootTranslations), 5126, "VEC3", 3);
+  std::ostringstream meshes, nodes, jointList, channels, samplers;
+  meshes << "{\"name\":\"Skinned\",\"primitives\":[{\"attributes\":{\"POSITION\":" << pos
+         << ",\"JOINTS_0\":" << jnt << ",\"WEIGHTS_0\":" << wgt << "},\"indices\":" << idx << "}]}";
+  nodes << "{\"name\":\"Body\",\"mesh\":0,\"skin\":0},{\"name\":\"Root\",\"children\":[";
+  channels << "{\"sampler\":0,\"target\":{\"node\":1,\"path\":\"translation\"}}";
+  samplers << "{\"input\":" << time << ",\"output\":" << slide << ",\"interpolation\":\"LINEAR\"}";
+  for (int b = 0; b < layout.boneCount; ++b) {
+    const char* comma = b > 0 ? "," : "";
+    nodes << comma << 2 + b;
+    jointList << comma << 2 + b;
+    turns.clear();
+    for (const auto& q : layout.boneTurns[b]) turns.insert(turns.end(), q.begin(), q.end());
+    channels << ",{\"sampler\":" << 1 + b << ",\"target\":{\"node\":" << 2 + b
+             << ",\"path\":\"rotation\"}}";
+    samplers << ",{\"input\":" << time << ",\"output\":" << buffer.Add(turns, 5126, "VEC4", 4)
+             << ",\"interpolation\":\"LINEAR\"}";
+  }
+  nodes << "]}";
+  for (int b = 0; b < layout.boneCount; ++b) nodes << ",{\"name\":\"Bone" << b << "\"}";
+  std::string sceneNodes = "0,1";
+  if (!layout.stillVertices.empty()) {
+    const int still = buffer.Add(Floats(layout.stillVertices), 5126, "VEC3", 3);
+    const int stillIdx = buffer.Add(Indices(layout.stillFaces), 5125, "SCALAR", 1);
+    meshes << ",{\"name\":\"Still\",\"primitives\":[{\"attributes\":{\"POSITION\":" << still
+           << "},\"indices\":" << stillIdx << "}]}";
+    nodes << ",{\"name\":\"Still\",\"mesh\":1}";
+    sceneNodes += "," + std::to_string(2 + layout.boneCount);
+  }
+  std::ostringstream json;
+  json << "{\"asset\":{\"version\":\"2.0\"},\"scene\":0,\"scenes\":[{\"nodes\":[" << sceneNodes
+       << "]}],\"nodes\":[" << nodes.str() << "],\"meshes\":[" << meshes.str() << "],"
+       << "\"skins\":[{\"inverseBindMatrices\":" << ibm << ",\"joints\":[" << jointList.str() << "]}],"
+       << "\"animations\":[{\"name\":\"Move\",\"channels\":[" << channels.str()
+       << "],\"samplers\":[" << samplers.str() << "]}],"
+       << "\"buffers\":[{\"uri\":\"" << name << ".bin\",\"byteLength\":" << buffer.bytes.size() << "}],"
+       << "\"bufferViews\":[" << buffer.views.str() << "],\"accessors\":[" << buffer.accessors.str()
+       << "]}";
+  return WriteFiles(folder, name, json.str(), buffer);
 }

@@ -7,6 +7,8 @@
 // right), and scales the Toe. Variants break it in one way each.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -41,3 +43,24 @@ std::string WriteSlidingGltf(const std::string& folder, const std::string& name,
 // NAME.bin into `folder`; returns the .gltf's path, "" when the files cannot
 // be written.
 std::string WriteSlidingBoxGltf(const std::string& folder, const std::string& name);
+
+// A mesh skinned to bones that all hang at the origin under one root node,
+// and one clip "Move" (linear keys) that slides the root and turns each
+// bone; a still mesh may stand beside it on a node of its own.
+struct SkinnedMeshLayout {
+  std::vector<Vec3> stillVertices;  // may be empty: no still mesh
+  std::vector<Face> stillFaces;
+  std::vector<Vec3> vertices;       // the skinned mesh
+  std::vector<Face> faces;
+  int boneCount = 1;
+  std::vector<std::array<uint8_t, 4>> joints;  // per vertex: up to four bones, 0-based...
+  std::vector<std::array<float, 4>> weights;   // ...and their weights
+  std::vector<float> times;                    // key times in seconds, rising
+  std::vector<Vec3> rootTranslations;          // per key
+  std::vector<std::vector<std::array<float, 4>>> boneTurns;  // per bone, per key: x, y, z, w
+};
+
+// Writes NAME.gltf and NAME.bin into `folder`; returns the .gltf's path, ""
+// when the files cannot be written.
+std::string WriteSkinnedMeshGltf(const std::string& folder, const std::string& name,
+                                 const SkinnedMeshLayout& layout);
