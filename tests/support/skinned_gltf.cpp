@@ -170,6 +170,7 @@ std::string WriteSlidingBoxGltf(const std::string& folder, const std::string& na
   AddBox(box, Vec3{-10, -10, 0}, Vec3{5, 5, 15});
   return WriteSlidingGltf(folder, name, wall.vertices, wall.faces, box.vertices, box.faces, {0.0f, 2.0f},
                           {Vec3{-15, -5, 0}, Vec3{25, 15, 10}});
+}
 
 std::string WriteSkinnedMeshGltf(const std::string& folder, const std::string& name,
                                  const SkinnedMeshLayout& layout) {
