@@ -257,7 +257,16 @@ void NoteHardShadowsOfRoundLight(ShadowMode mode, bool truth, bool soft) {
 std::string LightStatus() {
   if (Shadows.lightSize <= 0) return "a point (+ gives it a size)";
   char text[96];
-  std::snprintf(text, sizeof text, "radius %g, soft: %d of %d samples", Shadows.lightSize,
-                Soft.size == Shadows.lightSize ? Soft.samples : 0, kSoftSampleCount);
+  const bool sampled = Shadows.mode == ShadowMode::kExact || Shadows.mode == ShadowMode::kTraced;
+  if (!sampled || !Shadows.softAvailable || Shadows.truth) {
+    std::snprintf(text, sizeof text, "radius %g, %s", Shadows.lightSize,
+                  !sampled        ? "soft shadows in exact and traced modes only"
+                  : Shadows.truth ? "hard shadows while the truth view is on"
+                                  : "hard shadows here");
+  } else {
+    std::snprintf(text, sizeof text, "radius %g, soft: %d of %d samples", Shadows.lightSize,
+                  Soft.size == Shadows.lightSize && Soft.mode == Shadows.mode ? Soft.samples : 0,
+                  kSoftSampleCount);
+  }
   return text;
 }
