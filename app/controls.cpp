@@ -16,6 +16,7 @@ std::vector<ControlRow> PageRows(const std::vector<ControlRow>& windowRows) {
   static const PageRow changes[] = {
       {"S", {"S", "cycle the shadows: blend, exact, off"}},
       {"T", {nullptr, nullptr}},
+      {"+ / -", {nullptr, nullptr}},  // the page draws hard shadows only
       {"P, F12", {"P", "download the frame as shadow-volume-NNNN.png"}},
       {"Drop a file",
        {"Drop or pick files",
@@ -65,6 +66,9 @@ const std::vector<ControlRow>& Controls(ControlsHost host) {
       {"S", "cycle the shadows: blend, exact, traced, off"},
       {"T", "truth view: red where the shadow is wrongly dark, blue where wrongly lit"},
       {"V", "show or hide the shadow volumes"},
+      {"+ / -",
+       "light size: radius 1 unit more / less (0 to 20, 0 a point); soft shadows in exact and "
+       "traced modes"},
       {"R", "camera and light back to their start positions"},
       {"Space", "a model that moves: pause or play"},
       {"[ / ]", "a model that moves: previous / next clip, from its start"},

@@ -1,12 +1,16 @@
 // The keyboard handlers: one held flag per motion key, the Tab switch, and
-// the animation's keys (on the press, or its auto-repeat for the steps).
+// the animation's keys (on the press, or its auto-repeat for the steps) and
+// the light's size.
 // Nothing moves here; the end-of-frame motion step reads the flags.
 #include "app/keyboard.h"
+
+#include <cmath>
 
 #include "app/app_state.h"
 #include "platform/win32.h"
 #include "render/render_state.h"
 #include "render/scene_animation.h"
+#include "render/soft_shadows.h"
 
 namespace {
 
@@ -48,6 +52,15 @@ void OnKeyDown(uintptr_t virtualKey, bool repeat) {
   // A step of 1/30 s, the length of a frame of film.
   if (virtualKey == VK_OEM_COMMA || virtualKey == VK_OEM_PERIOD) {
     StepAnimation(virtualKey == VK_OEM_PERIOD ? 1.0 / 30 : -1.0 / 30);
+    return;
+  }
+  // The light's size, 1 unit a press or auto-repeat, from 0 to 20.
+  if (virtualKey == VK_OEM_PLUS || virtualKey == VK_ADD) {
+    Shadows.lightSize = std::fmin(kMaxLightSize, std::floor(Shadows.lightSize) + 1.0f);
+    return;
+  }
+  if (virtualKey == VK_OEM_MINUS || virtualKey == VK_SUBTRACT) {
+    Shadows.lightSize = std::fmax(0.0f, std::ceil(Shadows.lightSize) - 1.0f);
     return;
   }
   if ((virtualKey == 'S' || virtualKey == 'V' || virtualKey == VK_SPACE || virtualKey == VK_OEM_4 ||

@@ -44,6 +44,7 @@ int main(int argc, char** argv) {
   Shadows.mode = scene.shadows;
   Shadows.showVolumes = scene.showVolumes;
   Shadows.truth = scene.truth;
+  Shadows.lightSize = scene.lightSize;
   std::string commandLine;
   for (int i = 1; i < argc; ++i) commandLine += std::string(i > 1 ? " " : "") + argv[i];
   const int code = WinMain(PlatformInstance(), nullptr, commandLine.data(), SW_SHOWDEFAULT);

@@ -27,8 +27,8 @@ bool ParseCount(const std::string& text, uint32_t minimum, uint32_t* value) {
   return true;
 }
 
-// Seconds: a decimal number from 0 to a million, nothing after it.
-bool ParseSeconds(const std::string& text, double* value) {
+// A decimal number from 0 to a million, nothing after it: seconds, a radius.
+bool ParseDecimal(const std::string& text, double* value) {
   if (text.empty() || text.size() > 32 || !(std::isdigit(static_cast<unsigned char>(text[0])) || text[0] == '.'))
     return false;
   char* end = nullptr;
@@ -69,7 +69,7 @@ constexpr NamedKey kNamedKeys[] = {
     {"S", 'S'},           {"V", 'V'},            {"R", 'R'},            {"P", 'P'},
     {"H", 'H'},           {"F1", VK_F1},         {"F11", VK_F11},       {"F12", VK_F12},
     {"SPACE", VK_SPACE},  {"LBRACKET", VK_OEM_4}, {"RBRACKET", VK_OEM_6}, {"COMMA", VK_OEM_COMMA},
-    {"PERIOD", VK_OEM_PERIOD},
+    {"PERIOD", VK_OEM_PERIOD}, {"PLUS", VK_OEM_PLUS}, {"MINUS", VK_OEM_MINUS},
     {"T", 'T'},
 };
 
@@ -252,7 +252,7 @@ RunAction ParseRunOptions(int argc, const char* const* argv, RunOptions* all,
     bool takesValue = name == "--frames" || name == "--keys" || name == "--capture" ||
                       name == "--clock-step" || name == "--size" || name == "--model" ||
                       name == "--texture" || name == "--shadows" || name == "--animation" ||
-                      name == "--time";
+                      name == "--time" || name == "--light-size";
     if (!takesValue) {
       *error = "unknown argument '" + argument + "'";
       return RunAction::kBadCommandLine;
@@ -288,10 +288,17 @@ RunAction ParseRunOptions(int argc, const char* const* argv, RunOptions* all,
       }
       scene->animation = static_cast<int>(clip);
     } else if (name == "--time") {
-      if (!ParseSeconds(value, &scene->time)) {
+      if (!ParseDecimal(value, &scene->time)) {
         *error = "--time '" + value + "': expected seconds, a number from 0";
         return RunAction::kBadCommandLine;
       }
+    } else if (name == "--light-size") {
+      double radius = 0;
+      if (!ParseDecimal(value, &radius) || radius > 20) {
+        *error = "--light-size '" + value + "': expected a radius from 0 to 20";
+        return RunAction::kBadCommandLine;
+      }
+      scene->lightSize = static_cast<float>(radius);
     } else if (name == "--frames") {
       if (!ParseCount(value, 1, &options->frameLimit)) {
         *error = "--frames '" + value + "': expected a whole number from 1";
@@ -364,6 +371,8 @@ const char* RunUsage() {
          "  --animation N        a model that moves plays its clip N (from 0; 0 by default)\n"
          "  --time SECONDS       ... from this time into the clip (0 by default)\n"
          "  --paused             ... and stands still there until Space\n"
+         "  --light-size R       the light a disc of radius R (0 to 20, 0 a point): soft\n"
+         "                       shadows in exact and traced modes\n"
          "  --headless           no display needed: offscreen OpenGL (800 x 600 or --size)\n"
          "  --size WxH           initial window size and headless surface size (800x600)\n"
          "  --no-vsync           in a window, do not wait for the display's refresh\n"
@@ -372,6 +381,7 @@ const char* RunUsage() {
          "                       N:down:KEY, N:up:KEY, KEY one of UP DOWN LEFT RIGHT\n"
          "                       HOME END DELETE PAGEDOWN PAGEUP INSERT TAB ESCAPE S V\n"
          "                       R P H F1 F11 F12 T SPACE LBRACKET RBRACKET COMMA PERIOD\n"
+         "                       PLUS MINUS\n"
          "                       (any case) or a virtual-key number,\n"
          "                       optionally ALT+KEY; N:drag:DX:DY and N:rdrag:DX:DY (a\n"
          "                       left or right drag from the centre), N:wheel:K (K\n"

@@ -35,8 +35,8 @@ RunAction ParseRunOptions(int argc, const char* const* argv, RunOptions* options
 
 // Parses a key script, "N:down:KEY,N:up:KEY,...": N a frame from 1, KEY one
 // of UP DOWN LEFT RIGHT HOME END DELETE PAGEDOWN PAGEUP INSERT TAB ESCAPE S V R
-// P H F1 F11 F12 T SPACE LBRACKET RBRACKET COMMA PERIOD or a virtual-key number (decimal
-// or 0x hex, 1..254),
+// P H F1 F11 F12 T SPACE LBRACKET RBRACKET COMMA PERIOD PLUS MINUS or a
+// virtual-key number (decimal or 0x hex, 1..254),
 // optionally "ALT+"-prefixed; words in any letter case. Mouse and drop items
 // are "N:drag:DX:DY", "N:rdrag:DX:DY" (pixels, -10000..10000), "N:wheel:K"
 // (notches, -1000..1000) and "N:drop:PATH" (everything after the second

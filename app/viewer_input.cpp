@@ -19,6 +19,7 @@
 #include "render/render_state.h"
 #include "render/scene_animation.h"
 #include "render/scene_reload.h"
+#include "render/soft_shadows.h"
 #include "render/traced_shadows.h"
 
 namespace {
@@ -74,6 +75,7 @@ std::vector<std::string> HelpLines() {
                             (Shadows.traceAvailable ? ", traced" : "") + ", off)";
   lines.push_back(std::string("Shadows: ") + ShadowModeName(Shadows.mode) + cycle +
                   (Shadows.showVolumes ? ", volumes shown" : ""));
+  lines.push_back("Light: " + LightStatus());
   const std::string animation = AnimationStatus();
   if (!animation.empty()) lines.push_back("Animation: " + animation);
   if (LastTruth.measured) {

@@ -197,6 +197,14 @@ bool SphereScreenRect(const float projection[16], const float modelview[16], Vec
 
 void ExactShadowPass(const ExactShadowVolume& volume, bool wrapping, bool twoSided, bool streamIndices,
                      const int scissor[4], float clientWidth, float clientHeight) {
+  CountShadowVolumes(volume, wrapping, twoSided, streamIndices, scissor);
+  glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+  DarkenWhereStencilled(clientWidth, clientHeight);
+  glDisable(GL_SCISSOR_TEST);
+}
+
+void CountShadowVolumes(const ExactShadowVolume& volume, bool wrapping, bool twoSided,
+                        bool streamIndices, const int scissor[4]) {
   glEnable(GL_SCISSOR_TEST);
   glScissor(scissor[0], scissor[1], scissor[2], scissor[3]);
   glStencilMask(0xFF);
@@ -227,9 +235,24 @@ void ExactShadowPass(const ExactShadowVolume& volume, bool wrapping, bool twoSid
     glStencilOp(GL_KEEP, wrapping ? kDecrWrap : GL_DECR, GL_KEEP);
     DrawVolumeTriangles(volume, streamIndices);
   }
+}
+
+void MarkWhereStencilled(float red, float clientWidth, float clientHeight) {
+  glEnable(GL_STENCIL_TEST);
+  glStencilFunc(GL_NOTEQUAL, 0, 0xFF);
+  glStencilOp(GL_KEEP, GL_KEEP, GL_KEEP);
+  glDisable(GL_DEPTH_TEST);
+  glDisable(GL_CULL_FACE);
+  const GLboolean dither = glIsEnabled(GL_DITHER);
+  glDisable(GL_DITHER);
+  glColorMask(GL_TRUE, GL_FALSE, GL_FALSE, GL_FALSE);
+  glEnable(GL_BLEND);
+  glBlendFunc(GL_ONE, GL_ONE);
+  ClientQuad(clientWidth, clientHeight, red);
   glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
-  DarkenWhereStencilled(clientWidth, clientHeight);
-  glDisable(GL_SCISSOR_TEST);
+  if (dither) glEnable(GL_DITHER);
+  glEnable(GL_DEPTH_TEST);
+  glDisable(GL_STENCIL_TEST);
 }
 
 void DarkenWhereStencilled(float clientWidth, float clientHeight) {

@@ -54,6 +54,17 @@ bool SphereScreenRect(const float projection[16], const float modelview[16], Vec
 void ExactShadowPass(const ExactShadowVolume& volume, bool wrapping, bool twoSided, bool streamIndices,
                      const int scissor[4], float clientWidth, float clientHeight);
 
+// The counting alone: the stencil buffer holds, within `scissor`, the count
+// of volumes in front of each visible point. Leaves the scissor and stencil
+// tests on and colour writes off.
+void CountShadowVolumes(const ExactShadowVolume& volume, bool wrapping, bool twoSided,
+                        bool streamIndices, const int scissor[4]);
+
+// Adds `red` (undithered) to the red channel of every pixel whose stencil
+// value is not zero, within the scissor rectangle if one is on; the other
+// channels are kept. Leaves the stencil test off and the depth test on.
+void MarkWhereStencilled(float red, float clientWidth, float clientHeight);
+
 // The darkening step shared by the stencil-based modes: writes kShadowGrey
 // (times the destination alpha, 1) over every pixel of the client area whose
 // stencil value is not zero, within the scissor rectangle if one is on.

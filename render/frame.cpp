@@ -18,6 +18,7 @@
 #include "render/scene_animation.h"
 #include "render/traced_shadows.h"
 #include "render/shadow_structures.h"
+#include "render/soft_shadows.h"
 #include "shadow/shadow_volume.h"
 #include "trace/shadow_tracer.h"
 
@@ -232,8 +233,9 @@ void MaterialTexturePass(const MeshObject& mesh, const std::vector<MaterialLook>
 }
 
 // A small tetrahedron around the light, red, green and blue at each
-// triangle's corners; hidden where the mesh is in front, writes no depth.
-void LightMarker(Vec3 light) {
+// triangle's corners, and for a round light its rim in yellow; hidden where
+// the mesh is in front, writes no depth.
+void LightMarker(Vec3 light, float size) {
   glDepthFunc(GL_LESS);
   glDepthMask(GL_FALSE);
   glDisable(GL_BLEND);
@@ -255,6 +257,47 @@ void LightMarker(Vec3 light) {
     glVertex3f(triangle[2].x, triangle[2].y, triangle[2].z);
   }
   glEnd();
+  if (size <= 0) return;
+  Vec3 u, v;
+  LightDiscAxes(light, &u, &v);
+  constexpr int kRimPoints = 48;
+  glBegin(GL_LINE_LOOP);
+  for (int k = 0; k < kRimPoints; ++k) {
+    const float angle = 2.0f * static_cast<float>(M_PI) * k / kRimPoints;
+    const float cu = size * std::cos(angle), cv = size * std::sin(angle);
+    glColor3f(1.0f, 0.85f, 0.0f);
+    glVertex3f(light.x + cu * u.x + cv * v.x, light.y + cu * u.y + cv * v.y,
+               light.z + cu * u.z + cv * v.z);
+  }
+  glEnd();
+}
+
+// The shadow step of a point light, after the depth pass it needs (face
+// ids for traced mode and the truth view): the mode's own darkening, and
+// for the truth view the shadow it drew.
+void HardShadows(ShadowMode mode, const MeshObject& mesh, ShadowVolume* blendVolume,
+                 ExactShadowVolume* exactVolume, ShadowTracer* tracer, bool truth, Vec3 light,
+                 Vec3 eye, const RECT& client) {
+  const int width = client.right - client.left, height = client.bottom - client.top;
+  if (mode == ShadowMode::kTraced || truth) {
+    FaceIdPass(mesh, *tracer, light, width, height);
+  } else {
+    DepthPass(mesh);
+  }
+  if (mode == ShadowMode::kBlend) {
+    ShadowPasses(*blendVolume, light, eye);
+    if (truth) ReadBlendShadow(width, height);
+  } else if (mode == ShadowMode::kExact) {
+    int scissor[4];
+    const bool counted = ExactShadows(*exactVolume, light, client, static_cast<float>(width),
+                                      static_cast<float>(height), scissor);
+    if (truth) ReadStencilShadow(width, height, counted ? scissor : nullptr);
+  } else if (mode == ShadowMode::kTraced) {
+    TracedShadowPass(width, height);
+    if (truth) TakeTracedShadow(width, height);
+  } else if (truth) {
+    TakeNoShadow(width, height);
+  }
 }
 
 }  // namespace
@@ -318,24 +361,27 @@ void RenderFrame(HWND window) {
       glLoadMatrixf(projection);
       glMatrixMode(GL_MODELVIEW);
     }
-    if (mode == ShadowMode::kTraced || truth) {
-      FaceIdPass(mesh, *tracer, light, width, height);
+    // A round light's shadows, while nothing moves, take more samples each
+    // frame until all are in; the face ids say which face each pixel's
+    // samples must stand in front of.
+    const bool soft = !truth && SoftShadowsApply(mode, mesh);
+    NoteHardShadowsOfRoundLight(mode, truth, soft);
+    const int softSamples =
+        soft ? BeginSoftFrame(mode, mesh, LoadedScene.poseCount, width, height) : 0;
+    if (soft) {
+      if (softSamples > 0) {
+        DrawFaceIds(mesh, width, height);
+      } else {
+        DepthPass(mesh);
+      }
+      if (mode == ShadowMode::kExact) {
+        TakeExactSoftSamples(mesh, *exactVolume, softSamples, Shadows.showVolumes);
+      } else if (softSamples > 0) {
+        TakeTracedSoftSamples(mesh, *tracer, softSamples);
+      }
+      DrawSoftShadow(width, height);
     } else {
-      DepthPass(mesh);
-    }
-    if (mode == ShadowMode::kBlend) {
-      ShadowPasses(*blendVolume, light, eye);
-      if (truth) ReadBlendShadow(width, height);
-    } else if (mode == ShadowMode::kExact) {
-      int scissor[4];
-      const bool counted =
-          ExactShadows(*exactVolume, light, client, clientWidth, clientHeight, scissor);
-      if (truth) ReadStencilShadow(width, height, counted ? scissor : nullptr);
-    } else if (mode == ShadowMode::kTraced) {
-      TracedShadowPass(width, height);
-      if (truth) TakeTracedShadow(width, height);
-    } else if (truth) {
-      TakeNoShadow(width, height);
+      HardShadows(mode, mesh, blendVolume, exactVolume, tracer, truth, light, eye, client);
     }
     LitPass(mesh, light);
     AmbientPass(clientWidth, clientHeight);
@@ -344,7 +390,7 @@ void RenderFrame(HWND window) {
     } else {
       MaterialTexturePass(mesh, LoadedScene.materialLooks);
     }
-    LightMarker(light);
+    LightMarker(light, Shadows.lightSize);
     if (Shadows.showVolumes) {
       if (mode == ShadowMode::kExact) {
         DrawExactVolumes(*exactVolume, Shadows.streamIndices);

@@ -10,6 +10,7 @@ SceneRequest RequestedScene;
 SceneGlobals LoadedScene;
 ShadowView Shadows;
 TraceBuffers Traced;
+SoftShadowCounts Soft;
 TruthCount LastTruth;
 Vec3 CameraPivot = {0.0f, 0.0f, 0.0f};
 Vec3 LightPosition = kStartLight;

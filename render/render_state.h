@@ -60,6 +60,12 @@ struct ShadowView {
   // and 8 bits per colour for the face ids.
   bool traceAvailable = false;
   bool truth = false;  // --truth, then the T key: mark where the mode disagrees with the trace
+  // The light's radius: 0 a point, else a disc for soft shadows in exact and
+  // traced modes (render/soft_shadows.h). --light-size, then + and -.
+  float lightSize = 0;
+  // Soft shadows can be drawn: the context has a stencil buffer and 8 bits
+  // per colour, and the build can write images to the screen.
+  bool softAvailable = false;
 };
 
 // The traced shadows' images, sized to the client area and kept between
@@ -70,6 +76,30 @@ struct TraceBuffers {
                                     // then the truth view's marks
   std::vector<uint8_t> mask;        // per pixel: kTraceShadowed, kTraceUnreached bits
   std::vector<uint8_t> modeShadow;  // per pixel: 1 where the drawn mode shadows
+};
+
+// Soft shadows' counts, kept between frames (render/soft_shadows.h); sized
+// to the client area, so a frame allocates nothing unless the window's size
+// changed. Rows bottom first.
+struct SoftShadowCounts {
+  // What the counts were taken for: any change starts them again.
+  ShadowMode mode = ShadowMode::kOff;
+  Vec3 light = {0, 0, 0};
+  float size = 0;
+  float projection[16] = {};
+  float modelview[16] = {};
+  int viewport[4] = {0, 0, 0, 0};
+  int width = 0;            // the client area, in pixels
+  int height = 0;
+  const MeshObject* mesh = nullptr;
+  uint64_t generation = 0;  // SceneGlobals::generation
+  uint64_t pose = 0;        // SceneGlobals::poseCount
+  int samples = 0;          // sample points taken so far
+  std::vector<uint16_t> front;   // per pixel: samples in front of its face
+  std::vector<uint16_t> hidden;  // per pixel: of those, the ones it cannot see
+  std::vector<uint8_t> shade;    // per pixel: 255 x the darkening, 255 where lit
+  std::vector<uint8_t> bits;     // exact mode: the red channel's sample bits, read back
+  int noted = 0;                 // the last note on hard shadows of a round light
 };
 
 // The truth view's count for the last frame drawn with it.
@@ -111,6 +141,8 @@ struct SceneGlobals {
   bool exactUnavailable = false;  // building the exact volume failed: blend stands in
   bool tracerUnavailable = false;  // the tracer could not be made: blend stands in
   SceneAnimation* animation = nullptr;       // null unless the model moves (render/scene_animation.h)
+  uint64_t generation = 0;  // a new number for every model set up (scene_reload.cpp)
+  uint64_t poseCount = 0;   // counts the frames that moved the mesh
   int32_t texturedFaceCount = 0;  // faces [0, this) are the model's; the rest, the stage, stay white
   bool textureUploaded = false;          // false: no usable texture, the mesh is drawn untextured
   // Empty when one texture lies over everything (--texture, or no material
@@ -152,6 +184,10 @@ extern ShadowView Shadows;
 
 // Written and read only by RenderFrame's traced passes.
 extern TraceBuffers Traced;
+
+// Written and read only by RenderFrame's soft shadows; read by the help
+// overlay.
+extern SoftShadowCounts Soft;
 
 // Written by RenderFrame; read by the help overlay and the end-of-frame
 // step's truth line.

@@ -82,6 +82,7 @@ void AnimateScene(SceneGlobals* scene) {
   player.Pose();
   animation->posedClip = player.Clip();
   animation->posedTicks = player.TimeTicks();
+  ++scene->poseCount;
   MeshObject& mesh = *scene->mesh;
   for (size_t m = 0; m < animation->meshStart.size(); ++m) {
     const int32_t start = animation->meshStart[m];

@@ -43,6 +43,8 @@ void ReplaceLoadedScene(SceneGlobals* loaded) {
   ReleaseSceneGlobals(&LoadedScene);
   LoadedScene = std::move(*loaded);  // moves never throw: nothing is owned twice
   *loaded = SceneGlobals();
+  static uint64_t generations = 0;
+  LoadedScene.generation = ++generations;
 }
 
 bool ReplaceModel(const std::string& path, bool keepView, std::string* why) {

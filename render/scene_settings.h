@@ -24,4 +24,5 @@ struct SceneSettings {
   int animation = 0;                        // --animation N: a moving model's clip, from 0
   double time = 0;                          // --time SECONDS into it
   bool paused = false;                      // --paused
+  float lightSize = 0;                      // --light-size R: the light a disc of radius R
 };

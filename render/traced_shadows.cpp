@@ -29,11 +29,11 @@ void SizeBuffers(int width, int height) {
   Traced.modeShadow.resize(pixels);
 }
 
-// Draws `pixels` (rows bottom first, tightly packed, one byte per
-// component) over the client area from its lower left corner; matrices and
-// packing put back after. The web page's OpenGL emulation has no
-// glDrawPixels, and the page never traces, so there it does nothing.
-void DrawClientPixels(int width, int height, GLenum format, const void* pixels) {
+}  // namespace
+
+// The page's OpenGL emulation has no glDrawPixels, and the page never
+// traces or draws soft shadows, so there it does nothing.
+void DrawClientPixels(int width, int height, unsigned int format, const void* pixels) {
 #ifdef __EMSCRIPTEN__
   (void)width, (void)height, (void)format, (void)pixels;
 #else
@@ -57,13 +57,18 @@ void DrawClientPixels(int width, int height, GLenum format, const void* pixels) 
 #endif
 }
 
-// Reads the client area in `format` (one byte per component) into `out`.
-void ReadClient(int width, int height, GLenum format, uint8_t* out) {
+void ReadClientRect(int x, int y, int width, int height, unsigned int format, uint8_t* out) {
   GLint pack = 4;
   glGetIntegerv(GL_PACK_ALIGNMENT, &pack);
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  glReadPixels(0, 0, width, height, format, GL_UNSIGNED_BYTE, out);
+  glReadPixels(x, y, width, height, format, GL_UNSIGNED_BYTE, out);
   glPixelStorei(GL_PACK_ALIGNMENT, pack);
+}
+
+namespace {
+
+void ReadClient(int width, int height, GLenum format, uint8_t* out) {
+  ReadClientRect(0, 0, width, height, format, out);
 }
 
 }  // namespace

@@ -12,6 +12,8 @@
 // is zero whatever the shadow, are left alone and not counted.
 #pragma once
 
+#include <cstdint>
+
 #include "model/scene.h"
 #include "render/render_state.h"
 
@@ -54,6 +56,14 @@ TruthCount DrawTruthMarks(ShadowMode mode, int width, int height);
 // The share of counted pixels the mode gets right, percent; 100 when no
 // pixel is counted.
 double TruthPercent(const TruthCount& count);
+
+// Images between OpenGL and the processor, in window coordinates, rows
+// bottom first and tightly packed, one byte per component of `format` (an
+// OpenGL pixel format). DrawClientPixels draws `pixels` over the client
+// area from its lower left corner with the state in effect (matrices and
+// packing put back after); ReadClientRect reads a rectangle of the frame.
+void DrawClientPixels(int width, int height, unsigned int format, const void* pixels);
+void ReadClientRect(int x, int y, int width, int height, unsigned int format, uint8_t* out);
 
 // "blend", "exact", "traced" or "off", as --shadows takes them.
 const char* ShadowModeName(ShadowMode mode);

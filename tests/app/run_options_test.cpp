@@ -21,7 +21,7 @@ TEST(RunOptions, EveryOptionTakesEffect) {
                    "--capture=7:dir/b.png", "--keys", "2:down:TAB,2:up:TAB", "--size", "640x360",
                    "--no-vsync", "--model", "models/a.3ds", "--texture=b.tif", "--fit",
                    "--shadows", "exact", "--show-volumes", "--stage", "--animation", "2",
-                   "--time=1.25", "--paused"},
+                   "--time=1.25", "--paused", "--light-size", "6.5"},
                   &o, &error),
             RunAction::kRun)
       << error;
@@ -47,6 +47,7 @@ TEST(RunOptions, EveryOptionTakesEffect) {
   EXPECT_EQ(o.scene.animation, 2);
   EXPECT_EQ(o.scene.time, 1.25);
   EXPECT_TRUE(o.scene.paused);
+  EXPECT_EQ(o.scene.lightSize, 6.5f);
   EXPECT_FALSE(o.scene.truth);
   ASSERT_EQ(Parse({"--shadows=off"}, &o, &error), RunAction::kRun);
   EXPECT_EQ(o.scene.shadows, ShadowMode::kOff);
@@ -61,6 +62,7 @@ TEST(RunOptions, EveryOptionTakesEffect) {
   EXPECT_EQ(o.scene.animation, 0);
   EXPECT_EQ(o.scene.time, 0.0);
   EXPECT_FALSE(o.scene.paused);
+  EXPECT_EQ(o.scene.lightSize, 0.0f);
   EXPECT_FALSE(o.platform.headless);
   EXPECT_EQ(o.scene.modelPath, "");  // the renderer's defaults
   EXPECT_EQ(o.scene.texturePath, "");
@@ -126,6 +128,8 @@ TEST(RunOptions, MalformedCommandLinesAreRefused) {
       {{"--time", "1e400"}, "--time '1e400': expected seconds, a number from 0"},
       {{"--time=2s"}, "--time '2s': expected seconds, a number from 0"},
       {{"--paused=1"}, "--paused=1"},
+      {{"--light-size", "20.5"}, "--light-size '20.5': expected a radius from 0 to 20"},
+      {{"--light-size=-1"}, "--light-size '-1': expected a radius from 0 to 20"},
       {{"--help=1"}, "--help=1"}};
   for (const Bad& line : bad) {
     RunOptions o;

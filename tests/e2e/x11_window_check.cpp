@@ -17,6 +17,9 @@
 //   --wheel        three real wheel notches towards the screen, then P; the
 //                  headless run has 1:wheel:3
 //   --help-key     H, then P; the headless run has 1:down:H
+//   --soft         six real presses of the keypad's +, forty frames later
+//                  P: the converged soft shadows must match a headless run
+//                  with --light-size 6 (pass the mode in the demo's ARGS)
 //   --fullscreen   F11 makes the window the screen's size, F11 again gives the
 //                  old size back, then Escape closes it
 //   --shadow-keys  real S presses cycle the shadow modes: the titles must go
@@ -161,17 +164,19 @@ int main(int argc, char** argv) {
   }
   // The actions that end in a screenshot, and the scripted input a
   // headless run of the same size needs for the same picture.
-  const bool shot = action == "--drag" || action == "--wheel" || action == "--help-key";
+  const bool shot =
+      action == "--drag" || action == "--wheel" || action == "--help-key" || action == "--soft";
   const std::string scripted = action == "--drag"    ? "1:drag:100:0"
                                : action == "--wheel" ? "1:wheel:3"
                                                      : "1:down:H";
+  bool softShot = false;  // --soft: P pressed
   const bool known = action.empty() || action == "--close" || action == "--escape" ||
                      action == "--destroy" || action == "--resize" || action == "--shadow-keys" ||
                      shot || action == "--fullscreen";
   if (first >= argc || !known) {
     std::fprintf(stderr,
                  "usage: x11_window_check [--close|--escape|--destroy|--resize WxH|--shadow-keys|"
-                 "--drag|--wheel|--help-key|--fullscreen] DEMO ARGS...\n");
+                 "--drag|--wheel|--help-key|--soft|--fullscreen] DEMO ARGS...\n");
     return 64;
   }
   Display* display = XOpenDisplay(nullptr);
@@ -289,7 +294,11 @@ int main(int argc, char** argv) {
                  event.xproperty.state == PropertyNewValue) {
         std::string title = TitleOf(display, event.xproperty.window);
         if (laterTitles.empty() || laterTitles.back() != title) laterTitles.push_back(title);
-        const bool rate = IsNumber(title) && event.xproperty.window == shown;
+        // --soft runs a mode that the title names after the rate.
+        const bool rate = (IsNumber(title) || (action == "--soft" &&
+                                               (IsRateTitle(title, " - exact shadows") ||
+                                                IsRateTitle(title, " - traced shadows")))) &&
+                          event.xproperty.window == shown;
         if (rate && acted) ++titlesAfterAction;
         if (rate && !acted) {
           acted = true;
@@ -330,7 +339,9 @@ int main(int argc, char** argv) {
               XTestFakeKeyEvent(display, XKeysymToKeycode(display, key), True, CurrentTime);
               XTestFakeKeyEvent(display, XKeysymToKeycode(display, key), False, CurrentTime);
             }
-            if (shot) {
+            if (action == "--soft") {
+              for (int press = 0; press < 6; ++press) PressKey(display, shown, XK_KP_Add);
+            } else if (shot) {
               XTestFakeKeyEvent(display, XKeysymToKeycode(display, XK_p), True, CurrentTime);
               XTestFakeKeyEvent(display, XKeysymToKeycode(display, XK_p), False, CurrentTime);
             }
@@ -362,6 +373,13 @@ int main(int argc, char** argv) {
           XTestFakeKeyEvent(display, XKeysymToKeycode(display, key), False, CurrentTime);
           XFlush(display);
           ++fullscreenStep;
+        }
+        // Four titles (forty frames) after the size was set the soft
+        // shadows have all their samples.
+        if (action == "--soft" && acted && !softShot && titlesAfterAction == 4) {
+          PressKey(display, shown, XK_p);
+          XFlush(display);
+          softShot = true;
         }
         // The screenshot exists once it can be read whole.
         if (shot && acted && screenshot.width == 0)
@@ -421,9 +439,14 @@ int main(int argc, char** argv) {
   // The same picture headless: the window's size, the scripted input.
   if (shot && screenshot.width > 0) {
     const std::string size = std::to_string(shotWidth) + "x" + std::to_string(shotHeight);
-    RunProgram(demoPath, {"--headless", "--size", size, "--keys", scripted, "--frames", "2",
-                          "--capture", "2:ref.png"},
-               folder);
+    std::vector<std::string> args = {"--headless", "--size", size, "--keys", scripted,
+                                     "--frames", "2", "--capture", "2:ref.png"};
+    if (action == "--soft") {
+      args = {"--headless", "--size", size, "--light-size", "6", "--frames", "40",
+              "--capture", "40:ref.png"};
+      args.insert(args.end(), argv + first + 1, argv + argc);
+    }
+    RunProgram(demoPath, args, folder);
     reference = ReadPng(folder + "/ref.png");
   }
   RemoveScratchFolder(folder);
@@ -460,7 +483,8 @@ int main(int argc, char** argv) {
             }
     }
     std::fprintf(stderr, "screenshot %dx%d: %ld pixels unlike the headless run with %s\n",
-                 screenshot.width, screenshot.height, unlike, scripted.c_str());
+                 screenshot.width, screenshot.height, unlike,
+                 action == "--soft" ? "--light-size 6" : scripted.c_str());
     const long all = static_cast<long>(shotWidth) * shotHeight;
     if (unlike < 0 || unlike > all / 100) ok = false;
   }
@@ -482,7 +506,8 @@ int main(int argc, char** argv) {
   bool rateShown = false;
   for (const std::string& title : laterTitles) {
     std::fprintf(stderr, "title changed to: \"%s\"\n", title.c_str());
-    rateShown = rateShown || IsNumber(title);
+    rateShown = rateShown || IsNumber(title) || IsRateTitle(title, " - exact shadows") ||
+                IsRateTitle(title, " - traced shadows");
   }
   if (!rateShown) ok = false;
   if (!action.empty() && !acted) ok = false;

@@ -5,6 +5,7 @@
 #include <array>
 #include <cmath>
 #include <initializer_list>
+#include <random>
 
 namespace {
 
@@ -192,12 +193,51 @@ Vec3 RayCaster::NormalOf(int face) const {
               static_cast<float>(n[2] / length)};
 }
 
+namespace {
+
+// The share of a disc of `radius` about `light`, facing the origin, that
+// `point` on `face` sees, over `samples` points drawn uniformly from the
+// disc's area; only the points in front of the face count.
+double SeenShare(const RayCaster& caster, Vec3 point, int face, Vec3 light, float radius,
+                 int samples, std::mt19937& rng) {
+  // The disc's axes: the normal towards the origin, and any two at right
+  // angles to it.
+  const double c[3] = {light.x, light.y, light.z};
+  const double length = std::sqrt(Dot(c, c));
+  const double n[3] = {-c[0] / length, -c[1] / length, -c[2] / length};
+  const double x[3] = {1, 0, 0}, y[3] = {0, 1, 0};
+  double u[3], v[3];
+  Cross(n, std::fabs(n[0]) < 0.9 ? x : y, u);
+  const double ul = std::sqrt(Dot(u, u));
+  for (double& k : u) k /= ul;
+  Cross(n, u, v);
+  const Vec3 normal = caster.NormalOf(face);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  int front = 0, seen = 0;
+  for (int i = 0; i < samples; ++i) {
+    const double r = radius * std::sqrt(unit(rng)), a = 2.0 * M_PI * unit(rng);
+    const Vec3 s = {static_cast<float>(c[0] + r * (std::cos(a) * u[0] + std::sin(a) * v[0])),
+                    static_cast<float>(c[1] + r * (std::cos(a) * u[1] + std::sin(a) * v[1])),
+                    static_cast<float>(c[2] + r * (std::cos(a) * u[2] + std::sin(a) * v[2]))};
+    const double toward = normal.x * (s.x - point.x) + normal.y * (s.y - point.y) +
+                          normal.z * (s.z - point.z);
+    if (!(toward > 0)) continue;
+    ++front;
+    seen += !caster.Blocked(point, s, face);
+  }
+  return front == 0 ? 1.0 : static_cast<double>(seen) / front;
+}
+
+}  // namespace
+
 std::vector<TruthPixel> CastView(const RayCaster& caster, const View& view, Vec3 light,
-                                 float markerHalfSize) {
+                                 float markerHalfSize, float discRadius) {
   constexpr double kNear = 15.0;  // the projection's near plane
   const Vec3 eye = {0.0f, 0.0f, view.eyeZ};
-  // The marker's box, a unit wider than the tetrahedron on every side.
-  const double h = markerHalfSize + 1.0;
+  // The marker's box, a unit wider than the tetrahedron or the disc's rim on
+  // every side.
+  const double h = std::max(markerHalfSize, discRadius) + 1.0;
+  std::mt19937 rng(20261207);
   const double lo[3] = {light.x - h, light.y - h, light.z - h};
   const double hi[3] = {light.x + h, light.y + h, light.z + h};
   const double o[3] = {eye.x, eye.y, eye.z};
@@ -218,7 +258,11 @@ std::vector<TruthPixel> CastView(const RayCaster& caster, const View& view, Vec3
       const Vec3 point = {static_cast<float>(eye.x + direction.x * hit.t),
                           static_cast<float>(eye.y + direction.y * hit.t),
                           static_cast<float>(eye.z + direction.z * hit.t)};
-      pixel.shadowed = caster.Blocked(point, light, hit.face);
+      if (discRadius > 0) {
+        pixel.seen = SeenShare(caster, point, hit.face, light, discRadius, 256, rng);
+      } else {
+        pixel.shadowed = caster.Blocked(point, light, hit.face);
+      }
     }
   }
   return truth;

@@ -60,11 +60,17 @@ struct TruthPixel {
   int face = -1;        // the nearest face the eye sees; -1: background
   int surface = -1;     // its surface number
   bool marker = false;  // the light marker stands in front of it
-  bool shadowed = false;
+  bool shadowed = false;  // a point light: the segment to it is blocked
+  // A round light: the share of its disc the point sees, of the part in
+  // front of the point's face (1 where none of it is).
+  double seen = 1.0;
 };
 
 // The truth for every pixel of `view` (top row first) with a point light at
 // `light` whose marker (a tetrahedron of half-size `markerHalfSize`, drawn
-// in front of the mesh where nearer) the caller wants left out.
+// in front of the mesh where nearer) the caller wants left out. With a
+// `discRadius`, the light is a disc of that radius facing the origin, and
+// each pixel's share of it is sampled at 256 points of its own, drawn at
+// random (a fixed seed) uniformly over the disc's area.
 std::vector<TruthPixel> CastView(const RayCaster& caster, const View& view, Vec3 light,
-                                 float markerHalfSize);
+                                 float markerHalfSize, float discRadius = 0.0f);

@@ -2,7 +2,8 @@
 // of each shadow mode's structures, is made to fail in turn (this program
 // replaces operator new), and after each failure the live allocations must
 // be what they were before, the scene drawn must stay, and the failure must
-// be reported. Allocations through malloc (Mesa, libtiff) are not counted.
+// be reported. Allocations through malloc (Mesa, libtiff) are not counted
+// (tests/support/allocation_counter.h).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,53 +16,10 @@
 #include "render/scene_setup.h"
 #include "render/shadow_structures.h"
 #include "surfaceless_gl.h"
+#include "tests/support/allocation_counter.h"
 #include "tests/support/scratch.h"
 #include "tests/support/test_meshes.h"
 #include "tests/support/tiff_helpers.h"
-
-namespace {
-
-long long LiveBlocks = 0;  // operator new blocks not yet deleted
-long long Allocations = 0;
-long long FailAt = 0;  // the allocation that throws, counted from 1; 0: none
-
-}  // namespace
-
-// Out of line: the compiler must not pair a call it inlines with the
-// library's own allocator.
-__attribute__((noinline)) void* operator new(std::size_t size) {
-  if (FailAt > 0 && ++Allocations == FailAt) throw std::bad_alloc();
-  void* block = std::malloc(size == 0 ? 1 : size);
-  if (block == nullptr) throw std::bad_alloc();
-  ++LiveBlocks;
-  return block;
-}
-
-__attribute__((noinline)) void operator delete(void* block) noexcept {
-  if (block == nullptr) return;
-  --LiveBlocks;
-  std::free(block);
-}
-
-void operator delete(void* block, std::size_t) noexcept { operator delete(block); }
-
-// Every other form goes through the two above, whichever runtime (a
-// sanitizer's, say) would otherwise supply it.
-void* operator new[](std::size_t size) { return operator new(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  try {
-    return operator new(size);
-  } catch (const std::bad_alloc&) {
-    return nullptr;
-  }
-}
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
-  return operator new(size, tag);
-}
-void operator delete[](void* block) noexcept { operator delete(block); }
-void operator delete[](void* block, std::size_t) noexcept { operator delete(block); }
-void operator delete(void* block, const std::nothrow_t&) noexcept { operator delete(block); }
-void operator delete[](void* block, const std::nothrow_t&) noexcept { operator delete(block); }
 
 namespace {
 
@@ -69,11 +27,11 @@ namespace {
 // made at least n allocations).
 template <typename Step>
 bool FailingAt(long long n, Step&& step) {
-  Allocations = 0;
-  FailAt = n;
+  const long long start = AllOperatorNewCalls();
+  FailOperatorNewCall(start + n);
   step();
-  FailAt = 0;
-  return Allocations >= n;
+  FailOperatorNewCall(0);
+  return AllOperatorNewCalls() - start >= n;
 }
 
 class SceneSetupFaults : public testing::Test {
@@ -102,7 +60,7 @@ class SceneSetupFaults : public testing::Test {
 };
 
 TEST_F(SceneSetupFaults, ALoadThatRunsOutOfMemoryLosesNothingAndKeepsTheScene) {
-  const long long baseline = LiveBlocks;
+  const long long baseline = LiveBlocks();
   int failures = 0;
   for (long long n = 1;; ++n) {
     const MeshObject* drawn = LoadedScene.mesh;
@@ -116,13 +74,13 @@ TEST_F(SceneSetupFaults, ALoadThatRunsOutOfMemoryLosesNothingAndKeepsTheScene) {
     // The first difference ends the test: a failure's own report takes
     // memory that stays.
     if (!failed) {
-      ASSERT_EQ(LiveBlocks, baseline) << "allocation " << n;
+      ASSERT_EQ(LiveBlocks(), baseline) << "allocation " << n;
       EXPECT_EQ(result, SetupResult::kReady);
       break;
     }
     ++failures;
     if (result != SetupResult::kReady) {
-      ASSERT_EQ(LiveBlocks, baseline) << "allocation " << n;
+      ASSERT_EQ(LiveBlocks(), baseline) << "allocation " << n;
       EXPECT_EQ(LoadedScene.mesh, drawn) << "allocation " << n;
       EXPECT_TRUE(named) << "allocation " << n;
     } else {
@@ -131,7 +89,7 @@ TEST_F(SceneSetupFaults, ALoadThatRunsOutOfMemoryLosesNothingAndKeepsTheScene) {
       std::string why;
       ASSERT_EQ(LoadModelIntoScene(request_, &why), SetupResult::kReady);
       why = std::string();
-      ASSERT_EQ(LiveBlocks, baseline) << "allocation " << n;
+      ASSERT_EQ(LiveBlocks(), baseline) << "allocation " << n;
     }
   }
   EXPECT_GT(failures, 10);
@@ -145,7 +103,7 @@ TEST_F(SceneSetupFaults, ShadowStructuresThatCannotBeBuiltLoseNothingAndAreNotRe
   why = std::string();
   testing::internal::CaptureStderr();  // its first use keeps some memory for good
   testing::internal::GetCapturedStderr();
-  const long long baseline = LiveBlocks;
+  const long long baseline = LiveBlocks();
   int exactFailures = 0, blendFailures = 0;
   for (long long n = 1;; ++n) {
     ExactShadowVolume* volume = nullptr;
@@ -158,7 +116,7 @@ TEST_F(SceneSetupFaults, ShadowStructuresThatCannotBeBuiltLoseNothingAndAreNotRe
              std::count(text.begin(), text.end(), '\n') == 1;
     }
     if (volume != nullptr) break;
-    ASSERT_EQ(LiveBlocks, baseline) << "allocation " << n;
+    ASSERT_EQ(LiveBlocks(), baseline) << "allocation " << n;
     ASSERT_TRUE(failed);
     ++exactFailures;
     EXPECT_TRUE(said) << "allocation " << n;
@@ -166,7 +124,7 @@ TEST_F(SceneSetupFaults, ShadowStructuresThatCannotBeBuiltLoseNothingAndAreNotRe
     EXPECT_EQ(ExactVolumeOf(LoadedScene, "box.3DS"), nullptr);
     LoadedScene.exactUnavailable = false;
   }
-  const long long withExact = LiveBlocks;
+  const long long withExact = LiveBlocks();
   for (long long n = 1;; ++n) {
     ShadowVolume* volume = nullptr;
     bool said = false;
@@ -177,7 +135,7 @@ TEST_F(SceneSetupFaults, ShadowStructuresThatCannotBeBuiltLoseNothingAndAreNotRe
       said = text.find("box.3DS: not enough memory") == 0;
     }
     if (volume != nullptr) break;
-    ASSERT_EQ(LiveBlocks, withExact) << "allocation " << n;
+    ASSERT_EQ(LiveBlocks(), withExact) << "allocation " << n;
     ++blendFailures;
     EXPECT_TRUE(said) << "allocation " << n;
     EXPECT_EQ(LoadedScene.mesh->edges, nullptr) << "allocation " << n;

@@ -14,6 +14,8 @@ namespace {
 std::atomic<long long> Calls{0};
 std::atomic<long long> ApartCalls{0};
 std::atomic<const char*> ApartPart{nullptr};
+std::atomic<long long> Live{0};
+std::atomic<long long> FailingCall{0};
 
 // Whether a caller within the innermost frames lies in a shared library
 // whose path contains `part`. backtrace and dladdr take nothing from
@@ -40,6 +42,18 @@ long long SetApartCalls() {
   return ApartCalls.load();
 }
 
+long long LiveBlocks() {
+  return Live.load();
+}
+
+void FailOperatorNewCall(long long call) {
+  FailingCall = call;
+}
+
+long long AllOperatorNewCalls() {
+  return Calls.load() + ApartCalls.load();
+}
+
 void SetApartLibrary(const char* part) {
   void* frame[1];
   backtrace(frame, 1);  // loads the unwinder now, not inside an allocation
@@ -54,12 +68,17 @@ __attribute__((noinline)) void* operator new(std::size_t size) {
     ++ApartCalls;
   else
     ++Calls;
+  const long long failing = FailingCall.load();
+  if (failing > 0 && AllOperatorNewCalls() == failing) throw std::bad_alloc();
   void* block = std::malloc(size == 0 ? 1 : size);
   if (block == nullptr) throw std::bad_alloc();
+  ++Live;
   return block;
 }
 
 __attribute__((noinline)) void operator delete(void* block) noexcept {
+  if (block == nullptr) return;
+  --Live;
   std::free(block);
 }
 
