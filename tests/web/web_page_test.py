@@ -87,6 +87,20 @@ class WebPageTest(unittest.TestCase):
                 native = page_driver.run_native(DEMO, SCENE, ["--shadows", mode], 1)
                 self.assertMatchesNative(page, native, "first frame, %s shadows" % mode)
 
+    def test_soft_exact_shadows_converge_as_native(self):
+        # A round light: by frame 33 all 256 sample points are counted on
+        # both, the page's through its RGBA reads and a shade texture. The
+        # penumbrae show: the point light's picture differs by far more.
+        frames = 33
+        page = self.run_page("&shadows=exact&light-size=6", frames)
+        self.assertEqual([line for line in browser.evaluate("Module.errLines")
+                          if "hard shadows" in line], [])
+        native = page_driver.run_native(DEMO, SCENE, ["--shadows", "exact", "--light-size", "6"],
+                                        frames)
+        self.assertMatchesNative(page, native, "soft exact shadows, frame %d" % frames)
+        hard = page_driver.run_native(DEMO, SCENE, ["--shadows", "exact"], frames)
+        self.assertGreater(page_driver.compare(page[2], hard[2])[0], 4 * MAX_OFF * len(hard[2]) / 3)
+
     def test_key_script_matches_native(self):
         # The camera moves and turns, then (Tab) the light moves.
         script = ("2:down:LEFT,12:up:LEFT,12:down:DELETE,20:up:DELETE,21:down:TAB,21:up:TAB,"
