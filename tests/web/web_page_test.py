@@ -1,13 +1,13 @@
 """The web page (built by scripts/build-web) in headless Chromium against the
-native demo run headless on Mesa: the first frame in each shadow mode, a
-scripted key run, real key events sent through the DevTools protocol (taken
+native demo run headless on Mesa: the first frame in each shadow mode, soft
+shadows of a round light once converged, a scripted key run, real key events sent through the DevTools protocol (taken
 only from the focused canvas; P's download), the page's buttons, a TIFF
 picked in the page's file input, an OBJ picked with its .mtl and PNG
 (assimp and stb_image in the page), models and textures linked by ?model=
 and ?texture= (with the files a glTF names), an animated glTF linked with
 its time and paused, links outside the page refused,
 files the page cannot read, dropped copies and folders, and a model whose
-exact volumes overflow one immediate-mode batch.
+exact volumes and face ids overflow one immediate-mode batch.
 
 Environment: SV_WEB_SITE (the site folder), SV_DEMO (the native
 shadow_volume), SV_SCENE_DIR (the shipped scene it reads), SV_CHROMIUM
@@ -425,16 +425,24 @@ class WebPageTest(unittest.TestCase):
         # 73,000 triangles that share no edge: the exact volumes' sides send
         # about 1.3 million vertices, past the GL emulation's buffer (16 MB)
         # in one batch, which stops the page's frames.
-        with tempfile.TemporaryDirectory() as scratch:
-            model = os.path.join(scratch, "soup.3ds")
-            write_triangle_soup(model)
-            browser.open(site.url + "?shadows=exact")
-            self.pause()
-            self.pick(model)
-            self.run_frames(3)
-            self.assertEqual(browser.evaluate("Module.exitCode"), None)
-            native = page_driver.run_native(DEMO, SCENE, ["--shadows", "exact", "--model", model], 1)
-            self.assertMatchesNative(browser.canvas_rgb(), native, "73,000 faces, exact")
+        folder = tempfile.mkdtemp(prefix="soup-", dir=SITE)
+        self.addCleanup(shutil.rmtree, folder)
+        model = os.path.join(folder, "soup.3ds")
+        write_triangle_soup(model)
+        browser.open(site.url + "?shadows=exact")
+        self.pause()
+        self.pick(model)
+        self.run_frames(3)
+        self.assertEqual(browser.evaluate("Module.exitCode"), None)
+        native = page_driver.run_native(DEMO, SCENE, ["--shadows", "exact", "--model", model], 1)
+        self.assertMatchesNative(browser.canvas_rgb(), native, "73,000 faces, exact")
+        # A round light: the face-id pass sends 220,000 vertices too, and the
+        # first frame's four sample points are the same on both.
+        page = self.run_page("&shadows=exact&light-size=6&model=%s/soup.3ds"
+                             % os.path.basename(folder), 1)
+        native = page_driver.run_native(
+            DEMO, SCENE, ["--shadows", "exact", "--light-size", "6", "--model", model], 1)
+        self.assertMatchesNative(page, native, "73,000 faces, soft exact, first frame")
 
     def test_dropped_copies_are_deleted_once_replaced_and_names_and_folders_are_kept_apart(self):
         with tempfile.TemporaryDirectory() as scratch:
