@@ -7,7 +7,8 @@ picked in the page's file input, an OBJ picked with its .mtl and PNG
 and ?texture= (with the files a glTF names), an animated glTF linked with
 its time and paused, links outside the page refused,
 files the page cannot read, dropped copies and folders, and a model whose
-exact volumes and face ids overflow one immediate-mode batch.
+exact volumes overflow one immediate-mode batch (also with a round light,
+its face ids in three bytes).
 
 Environment: SV_WEB_SITE (the site folder), SV_DEMO (the native
 shadow_volume), SV_SCENE_DIR (the shipped scene it reads), SV_CHROMIUM
@@ -436,8 +437,8 @@ class WebPageTest(unittest.TestCase):
         self.assertEqual(browser.evaluate("Module.exitCode"), None)
         native = page_driver.run_native(DEMO, SCENE, ["--shadows", "exact", "--model", model], 1)
         self.assertMatchesNative(browser.canvas_rgb(), native, "73,000 faces, exact")
-        # A round light: the face-id pass sends 220,000 vertices too, and the
-        # first frame's four sample points are the same on both.
+        # A round light: face ids past 65,536 take all three colour bytes, and
+        # the first frame's four sample points are the same on both.
         page = self.run_page("&shadows=exact&light-size=6&model=%s/soup.3ds"
                              % os.path.basename(folder), 1)
         native = page_driver.run_native(
