@@ -16,7 +16,9 @@ std::vector<ControlRow> PageRows(const std::vector<ControlRow>& windowRows) {
   static const PageRow changes[] = {
       {"S", {"S", "cycle the shadows: blend, exact, off"}},
       {"T", {nullptr, nullptr}},
-      {"+ / -", {nullptr, nullptr}},  // the page draws hard shadows only
+      {"+ / -",
+       {"+ / -", "light size: radius 1 unit more / less (0 to 20, 0 a point); soft shadows in "
+                 "exact mode"}},
       {"P, F12", {"P", "download the frame as shadow-volume-NNNN.png"}},
       {"Drop a file",
        {"Drop or pick files",

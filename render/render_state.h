@@ -29,6 +29,13 @@ struct GlContextState {
   // material's is: desktop OpenGL's default texture (name 0) would do, but
   // WebGL has none.
   unsigned int sceneTexture = 0;
+  // The page only (it has no glDrawPixels): the texture DrawClientPixels
+  // draws its images through, made on first use, and the size and format
+  // of the image it holds now.
+  unsigned int clientImageTexture = 0;
+  int clientImageWidth = 0;
+  int clientImageHeight = 0;
+  unsigned int clientImageFormat = 0;
 };
 
 // The files the program reads when the command line names no others, from
@@ -64,7 +71,7 @@ struct ShadowView {
   // traced modes (render/soft_shadows.h). --light-size, then + and -.
   float lightSize = 0;
   // Soft shadows can be drawn: the context has a stencil buffer and 8 bits
-  // per colour, and the build can write images to the screen.
+  // per colour.
   bool softAvailable = false;
 };
 
@@ -76,6 +83,9 @@ struct TraceBuffers {
                                     // then the truth view's marks
   std::vector<uint8_t> mask;        // per pixel: kTraceShadowed, kTraceUnreached bits
   std::vector<uint8_t> modeShadow;  // per pixel: 1 where the drawn mode shadows
+  // The page only: RGBA read back where one channel was asked for, as WebGL
+  // reads no other format for certain.
+  std::vector<uint8_t> readRgba;
 };
 
 // Soft shadows' counts, kept between frames (render/soft_shadows.h); sized

@@ -254,14 +254,10 @@ SetupResult SetupScene(HWND window) {
                             ? "the OpenGL context has fewer than 8 bits per colour"
                             : nullptr;
   Shadows.traceAvailable = noTrace == nullptr;
-  // Soft shadows read face ids and sample bits back and draw their shade
-  // image, which the page's OpenGL emulation cannot.
-#ifdef __EMSCRIPTEN__
-  Shadows.softAvailable = false;
-#else
+  // Soft shadows count each sample point in the stencil buffer and keep
+  // face ids and sample bits in the colour bytes.
   Shadows.softAvailable = Shadows.stencilAvailable && colourBits[0] >= 8 && colourBits[1] >= 8 &&
                           colourBits[2] >= 8;
-#endif
   if (noTrace != nullptr && (Shadows.mode == ShadowMode::kTraced || Shadows.truth)) {
     std::fprintf(stderr, "shadow_volume: %s: traced shadows and the truth view are unavailable%s\n",
                  noTrace, Shadows.mode == ShadowMode::kTraced ? "; drawing blended shadows" : "");

@@ -1,7 +1,8 @@
 // The traced passes and the truth view; see traced_shadows.h. Images go
 // between OpenGL and the processor whole, with glReadPixels and glDrawPixels
 // in window coordinates (a raster position at the client's corner under an
-// orthographic projection), rows bottom first and tightly packed.
+// orthographic projection; on the page, through a texture), rows bottom
+// first and tightly packed.
 #include "render/traced_shadows.h"
 
 #include <GL/gl.h>
@@ -10,6 +11,7 @@
 
 #include "render/exact_shadows.h"
 #include "render/frame.h"
+#include "render/immediate_batch.h"
 #include "trace/shadow_tracer.h"
 
 namespace {
@@ -31,12 +33,92 @@ void SizeBuffers(int width, int height) {
 
 }  // namespace
 
-// The page's OpenGL emulation has no glDrawPixels, and the page never
-// traces or draws soft shadows, so there it does nothing.
-void DrawClientPixels(int width, int height, unsigned int format, const void* pixels) {
 #ifdef __EMSCRIPTEN__
-  (void)width, (void)height, (void)format, (void)pixels;
+
+// The page's OpenGL emulation has no glDrawPixels: a colour image goes into
+// a texture of its size and is drawn on a quad over the client area, the
+// texel nearest each pixel's centre replacing the colour, so each pixel
+// takes its own byte unchanged. Stencil images are not drawn: the page
+// never traces. Texturing is left off and the scene's texture bound again.
+void DrawClientPixels(int width, int height, unsigned int format, const void* pixels) {
+  if ((format != GL_LUMINANCE && format != GL_RGBA) || width <= 0 || height <= 0) return;
+  if (GlContext.clientImageTexture == 0) {
+    glGenTextures(1, &GlContext.clientImageTexture);
+    glBindTexture(GL_TEXTURE_2D, GlContext.clientImageTexture);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+  }
+  glBindTexture(GL_TEXTURE_2D, GlContext.clientImageTexture);
+  GLint unpack = 4;
+  glGetIntegerv(GL_UNPACK_ALIGNMENT, &unpack);
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+  if (GlContext.clientImageWidth == width && GlContext.clientImageHeight == height &&
+      GlContext.clientImageFormat == format) {
+    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width, height, format, GL_UNSIGNED_BYTE, pixels);
+  } else {
+    glTexImage2D(GL_TEXTURE_2D, 0, static_cast<GLint>(format), width, height, 0, format,
+                 GL_UNSIGNED_BYTE, pixels);
+    GlContext.clientImageWidth = width;
+    GlContext.clientImageHeight = height;
+    GlContext.clientImageFormat = format;
+  }
+  glPixelStorei(GL_UNPACK_ALIGNMENT, unpack);
+  GLint environment = GL_MODULATE;
+  glGetTexEnviv(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, &environment);
+  glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
+  glEnable(GL_TEXTURE_2D);
+  glMatrixMode(GL_PROJECTION);
+  glPushMatrix();
+  glLoadIdentity();
+  glOrtho(0, width, 0, height, -1, 1);
+  glMatrixMode(GL_MODELVIEW);
+  glPushMatrix();
+  glLoadIdentity();
+  const float w = static_cast<float>(width), h = static_cast<float>(height);
+  const float corners[4][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
+  // Colour and coordinate with every vertex: the emulation latches nothing.
+  glBegin(GL_QUADS);
+  for (const auto& corner : corners) {
+    glColor4f(1, 1, 1, 1);
+    glTexCoord2f(corner[0], corner[1]);
+    glVertex2f(corner[0] * w, corner[1] * h);
+  }
+  glEnd();
+  glPopMatrix();
+  glMatrixMode(GL_PROJECTION);
+  glPopMatrix();
+  glMatrixMode(GL_MODELVIEW);
+  glDisable(GL_TEXTURE_2D);
+  glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, environment);
+  glBindTexture(GL_TEXTURE_2D, GlContext.sceneTexture);
+}
+
+// WebGL reads only RGBA bytes for certain: one channel is taken from them.
+void ReadClientRect(int x, int y, int width, int height, unsigned int format, uint8_t* out) {
+  if (width <= 0 || height <= 0) return;
+  const size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
+  const bool red = format == GL_RED;
+  uint8_t* rgba = out;
+  if (red) {
+    Traced.readRgba.resize(4 * pixels);  // keeps its storage: no allocation at the same size
+    rgba = Traced.readRgba.data();
+  } else if (format != GL_RGBA) {
+    return;
+  }
+  GLint pack = 4;
+  glGetIntegerv(GL_PACK_ALIGNMENT, &pack);
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glReadPixels(x, y, width, height, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
+  glPixelStorei(GL_PACK_ALIGNMENT, pack);
+  if (red)
+    for (size_t i = 0; i < pixels; ++i) out[i] = rgba[4 * i];
+}
+
 #else
+
+void DrawClientPixels(int width, int height, unsigned int format, const void* pixels) {
   glMatrixMode(GL_PROJECTION);
   glPushMatrix();
   glLoadIdentity();
@@ -54,7 +136,6 @@ void DrawClientPixels(int width, int height, unsigned int format, const void* pi
   glMatrixMode(GL_PROJECTION);
   glPopMatrix();
   glMatrixMode(GL_MODELVIEW);
-#endif
 }
 
 void ReadClientRect(int x, int y, int width, int height, unsigned int format, uint8_t* out) {
@@ -64,6 +145,8 @@ void ReadClientRect(int x, int y, int width, int height, unsigned int format, ui
   glReadPixels(x, y, width, height, format, GL_UNSIGNED_BYTE, out);
   glPixelStorei(GL_PACK_ALIGNMENT, pack);
 }
+
+#endif
 
 namespace {
 
@@ -90,16 +173,20 @@ void DrawFaceIds(const MeshObject& mesh, int width, int height) {
   glEnable(GL_CULL_FACE);
   const GLboolean dither = glIsEnabled(GL_DITHER);
   glDisable(GL_DITHER);
-  glBegin(GL_TRIANGLES);
-  for (int32_t f = 0; f < mesh.faceCount; ++f) {
-    const uint32_t id = static_cast<uint32_t>(f) + 1;
-    for (int32_t v : mesh.faces[f].Corners()) {
-      glColor3ub(static_cast<GLubyte>(id), static_cast<GLubyte>(id >> 8),
-                 static_cast<GLubyte>(id >> 16));
-      glVertex3fv(&mesh.vertices[v].x);
+  {
+    // The page's emulation keeps a colour byte as (byte / 255) x 255,
+    // truncated, which gives back every byte exactly.
+    ImmediateBatch batch(GL_TRIANGLES);
+    for (int32_t f = 0; f < mesh.faceCount; ++f) {
+      const uint32_t id = static_cast<uint32_t>(f) + 1;
+      for (int32_t v : mesh.faces[f].Corners()) {
+        batch.Vertex();
+        glColor3ub(static_cast<GLubyte>(id), static_cast<GLubyte>(id >> 8),
+                   static_cast<GLubyte>(id >> 16));
+        glVertex3fv(&mesh.vertices[v].x);
+      }
     }
   }
-  glEnd();
   if (dither) glEnable(GL_DITHER);
   ReadClient(width, height, GL_RGBA, Traced.faceIds.data());
   // White again, alpha 1, as the depth pass leaves the colour.

@@ -62,6 +62,8 @@ double TruthPercent(const TruthCount& count);
 // OpenGL pixel format). DrawClientPixels draws `pixels` over the client
 // area from its lower left corner with the state in effect (matrices and
 // packing put back after); ReadClientRect reads a rectangle of the frame.
+// The page draws only GL_LUMINANCE and GL_RGBA images (texturing left off,
+// the scene's texture bound after) and reads only GL_RGBA and GL_RED.
 void DrawClientPixels(int width, int height, unsigned int format, const void* pixels);
 void ReadClientRect(int x, int y, int width, int height, unsigned int format, uint8_t* out);
 

@@ -1,13 +1,14 @@
 """The web page (built by scripts/build-web) in headless Chromium against the
-native demo run headless on Mesa: the first frame in each shadow mode, a
-scripted key run, real key events sent through the DevTools protocol (taken
+native demo run headless on Mesa: the first frame in each shadow mode, soft
+shadows of a round light once converged, a scripted key run, real key events sent through the DevTools protocol (taken
 only from the focused canvas; P's download), the page's buttons, a TIFF
 picked in the page's file input, an OBJ picked with its .mtl and PNG
 (assimp and stb_image in the page), models and textures linked by ?model=
 and ?texture= (with the files a glTF names), an animated glTF linked with
 its time and paused, links outside the page refused,
 files the page cannot read, dropped copies and folders, and a model whose
-exact volumes overflow one immediate-mode batch.
+exact volumes overflow one immediate-mode batch (also with a round light,
+its face ids in three bytes).
 
 Environment: SV_WEB_SITE (the site folder), SV_DEMO (the native
 shadow_volume), SV_SCENE_DIR (the shipped scene it reads), SV_CHROMIUM
@@ -86,6 +87,20 @@ class WebPageTest(unittest.TestCase):
                 page = self.run_page("&shadows=" + mode, 1)
                 native = page_driver.run_native(DEMO, SCENE, ["--shadows", mode], 1)
                 self.assertMatchesNative(page, native, "first frame, %s shadows" % mode)
+
+    def test_soft_exact_shadows_converge_as_native(self):
+        # A round light: by frame 33 all 256 sample points are counted on
+        # both, the page's through its RGBA reads and a shade texture. The
+        # penumbrae show: the point light's picture differs by far more.
+        frames = 33
+        page = self.run_page("&shadows=exact&light-size=6", frames)
+        self.assertEqual([line for line in browser.evaluate("Module.errLines")
+                          if "hard shadows" in line], [])
+        native = page_driver.run_native(DEMO, SCENE, ["--shadows", "exact", "--light-size", "6"],
+                                        frames)
+        self.assertMatchesNative(page, native, "soft exact shadows, frame %d" % frames)
+        hard = page_driver.run_native(DEMO, SCENE, ["--shadows", "exact"], frames)
+        self.assertGreater(page_driver.compare(page[2], hard[2])[0], 4 * MAX_OFF * len(hard[2]) / 3)
 
     def test_key_script_matches_native(self):
         # The camera moves and turns, then (Tab) the light moves.
@@ -411,16 +426,24 @@ class WebPageTest(unittest.TestCase):
         # 73,000 triangles that share no edge: the exact volumes' sides send
         # about 1.3 million vertices, past the GL emulation's buffer (16 MB)
         # in one batch, which stops the page's frames.
-        with tempfile.TemporaryDirectory() as scratch:
-            model = os.path.join(scratch, "soup.3ds")
-            write_triangle_soup(model)
-            browser.open(site.url + "?shadows=exact")
-            self.pause()
-            self.pick(model)
-            self.run_frames(3)
-            self.assertEqual(browser.evaluate("Module.exitCode"), None)
-            native = page_driver.run_native(DEMO, SCENE, ["--shadows", "exact", "--model", model], 1)
-            self.assertMatchesNative(browser.canvas_rgb(), native, "73,000 faces, exact")
+        folder = tempfile.mkdtemp(prefix="soup-", dir=SITE)
+        self.addCleanup(shutil.rmtree, folder)
+        model = os.path.join(folder, "soup.3ds")
+        write_triangle_soup(model)
+        browser.open(site.url + "?shadows=exact")
+        self.pause()
+        self.pick(model)
+        self.run_frames(3)
+        self.assertEqual(browser.evaluate("Module.exitCode"), None)
+        native = page_driver.run_native(DEMO, SCENE, ["--shadows", "exact", "--model", model], 1)
+        self.assertMatchesNative(browser.canvas_rgb(), native, "73,000 faces, exact")
+        # A round light: face ids past 65,536 take all three colour bytes, and
+        # the first frame's four sample points are the same on both.
+        page = self.run_page("&shadows=exact&light-size=6&model=%s/soup.3ds"
+                             % os.path.basename(folder), 1)
+        native = page_driver.run_native(
+            DEMO, SCENE, ["--shadows", "exact", "--light-size", "6", "--model", model], 1)
+        self.assertMatchesNative(page, native, "73,000 faces, soft exact, first frame")
 
     def test_dropped_copies_are_deleted_once_replaced_and_names_and_folders_are_kept_apart(self):
         with tempfile.TemporaryDirectory() as scratch:
