@@ -31,6 +31,30 @@ void SizeBuffers(int width, int height) {
   Traced.modeShadow.resize(pixels);
 }
 
+// For its life, an orthographic projection with the client area's pixels as
+// units and an identity modelview; both matrices are put back after, the
+// modelview left selected.
+class ClientOrtho {
+ public:
+  ClientOrtho(int width, int height) {
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glLoadIdentity();
+    glOrtho(0, width, 0, height, -1, 1);
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    glLoadIdentity();
+  }
+  ~ClientOrtho() {
+    glPopMatrix();
+    glMatrixMode(GL_PROJECTION);
+    glPopMatrix();
+    glMatrixMode(GL_MODELVIEW);
+  }
+  ClientOrtho(const ClientOrtho&) = delete;
+  ClientOrtho& operator=(const ClientOrtho&) = delete;
+};
+
 }  // namespace
 
 #ifdef __EMSCRIPTEN__
@@ -69,13 +93,7 @@ void DrawClientPixels(int width, int height, unsigned int format, const void* pi
   glGetTexEnviv(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, &environment);
   glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
   glEnable(GL_TEXTURE_2D);
-  glMatrixMode(GL_PROJECTION);
-  glPushMatrix();
-  glLoadIdentity();
-  glOrtho(0, width, 0, height, -1, 1);
-  glMatrixMode(GL_MODELVIEW);
-  glPushMatrix();
-  glLoadIdentity();
+  const ClientOrtho ortho(width, height);
   const float w = static_cast<float>(width), h = static_cast<float>(height);
   const float corners[4][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
   // Colour and coordinate with every vertex: the emulation latches nothing.
@@ -86,10 +104,6 @@ void DrawClientPixels(int width, int height, unsigned int format, const void* pi
     glVertex2f(corner[0] * w, corner[1] * h);
   }
   glEnd();
-  glPopMatrix();
-  glMatrixMode(GL_PROJECTION);
-  glPopMatrix();
-  glMatrixMode(GL_MODELVIEW);
   glDisable(GL_TEXTURE_2D);
   glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, environment);
   glBindTexture(GL_TEXTURE_2D, GlContext.sceneTexture);
@@ -119,23 +133,13 @@ void ReadClientRect(int x, int y, int width, int height, unsigned int format, ui
 #else
 
 void DrawClientPixels(int width, int height, unsigned int format, const void* pixels) {
-  glMatrixMode(GL_PROJECTION);
-  glPushMatrix();
-  glLoadIdentity();
-  glOrtho(0, width, 0, height, -1, 1);
-  glMatrixMode(GL_MODELVIEW);
-  glPushMatrix();
-  glLoadIdentity();
+  const ClientOrtho ortho(width, height);
   glRasterPos2i(0, 0);
   GLint unpack = 4;
   glGetIntegerv(GL_UNPACK_ALIGNMENT, &unpack);
   glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
   glDrawPixels(width, height, format, GL_UNSIGNED_BYTE, pixels);
   glPixelStorei(GL_UNPACK_ALIGNMENT, unpack);
-  glPopMatrix();
-  glMatrixMode(GL_PROJECTION);
-  glPopMatrix();
-  glMatrixMode(GL_MODELVIEW);
 }
 
 void ReadClientRect(int x, int y, int width, int height, unsigned int format, uint8_t* out) {
