@@ -74,6 +74,15 @@ void CountPixel(const MeshObject& mesh, size_t pixel, const Vec3* samples, int c
       static_cast<uint8_t>(std::lround(255.0f * (1.0f - (1.0f - kShadowGrey) * (1.0f - seen))));
 }
 
+// Adds the samples whose bits Soft.bits holds for the pixels of `rect`
+// (x, y, width, height; Soft.bits rows of its width) to their counts.
+void CountRect(const MeshObject& mesh, const int rect[4], const Vec3* samples, int count) {
+  for (int y = 0; y < rect[3]; ++y)
+    for (int x = 0; x < rect[2]; ++x)
+      CountPixel(mesh, static_cast<size_t>(rect[1] + y) * Soft.width + (rect[0] + x), samples,
+                 count, Soft.bits[static_cast<size_t>(y) * rect[2] + x]);
+}
+
 // The sample points this frame takes, from Soft.samples on.
 void NextSamples(int count, Vec3* samples) {
   for (int j = 0; j < count; ++j) samples[j] = LightSample(Soft.light, Soft.size, Soft.samples + j);
@@ -196,10 +205,7 @@ void TakeExactSoftSamples(const MeshObject& mesh, ExactShadowVolume& volume, int
     ReadClientRect(rect[0], rect[1], rect[2], rect[3], GL_RED, Soft.bits.data());
     glClear(GL_COLOR_BUFFER_BIT);  // white again, as the depth pass leaves it
     glDisable(GL_SCISSOR_TEST);
-    for (int y = 0; y < rect[3]; ++y)
-      for (int x = 0; x < rect[2]; ++x)
-        CountPixel(mesh, static_cast<size_t>(rect[1] + y) * width + (rect[0] + x), samples, count,
-                   Soft.bits[static_cast<size_t>(y) * rect[2] + x]);
+    CountRect(mesh, rect, samples, count);
   }
   Soft.samples += count;
   if (forView) volume.Update(light, reach, planes, 5);
@@ -211,11 +217,15 @@ void TakeTracedSoftSamples(const MeshObject& mesh, ShadowTracer& tracer, int cou
   if (Traced.mask.size() != pixels) return;
   Vec3 samples[kSoftSamplesPerFrame];
   NextSamples(count, samples);
+  // The same bits as exact mode's, one trace each, over the whole client.
+  Soft.bits.assign(pixels, 0);
   for (int j = 0; j < count; ++j) {
     TraceFaceIds(tracer, samples[j], width, height);
     for (size_t pixel = 0; pixel < pixels; ++pixel)
-      CountPixel(mesh, pixel, samples + j, 1, (Traced.mask[pixel] & kTraceShadowed) != 0);
+      if ((Traced.mask[pixel] & kTraceShadowed) != 0) Soft.bits[pixel] |= static_cast<uint8_t>(1u << j);
   }
+  const int whole[4] = {0, 0, width, height};
+  CountRect(mesh, whole, samples, count);
   Soft.samples += count;
 }
 
