@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "bench/frame/bench_window.h"
 #include "platform/platform.h"
 #include "render/camera.h"
 #include "render/frame.h"
@@ -26,28 +27,11 @@ namespace {
 
 HWND window = nullptr;
 
-LRESULT BenchWindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  return DefWindowProcA(hwnd, message, wParam, lParam);
-}
-
 // Opens the headless window and sets the scene up; false with a message when
 // that fails.
 bool OpenScene() {
-  PlatformOptions options;
-  options.headless = true;
-  ConfigurePlatform(options);
-  WNDCLASSEXA windowClass{};
-  windowClass.cbSize = sizeof(WNDCLASSEXA);
-  windowClass.lpfnWndProc = BenchWindowProcedure;
-  windowClass.hInstance = PlatformInstance();
-  windowClass.lpszClassName = "Frame bench";
-  if (RegisterClassExA(&windowClass) == 0) return false;
-  window = CreateWindowExA(0, "Frame bench", "Frame bench", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
-                           800, 600, nullptr, nullptr, PlatformInstance(), nullptr);
-  if (window == nullptr) {
-    std::fprintf(stderr, "frame_bench: %s\n", PlatformFailureReason());
-    return false;
-  }
+  window = OpenBenchWindow("frame_bench", "Frame bench");
+  if (window == nullptr) return false;
   const char* folder = std::getenv("SV_SCENE_DIR");
   if (chdir(folder != nullptr ? folder : SV_SCENE_DIR) != 0) {
     std::perror("frame_bench: scene folder");

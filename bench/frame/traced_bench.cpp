@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "bench/frame/bench_window.h"
 #include "platform/platform.h"
 #include "render/camera.h"
 #include "render/exact_shadows.h"
@@ -22,29 +23,11 @@
 
 namespace {
 
-constexpr int kWidth = 800, kHeight = 600;
 HWND window = nullptr;
 
-LRESULT BenchWindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  return DefWindowProcA(hwnd, message, wParam, lParam);
-}
-
 bool OpenScene() {
-  PlatformOptions options;
-  options.headless = true;
-  ConfigurePlatform(options);
-  WNDCLASSEXA windowClass{};
-  windowClass.cbSize = sizeof(WNDCLASSEXA);
-  windowClass.lpfnWndProc = BenchWindowProcedure;
-  windowClass.hInstance = PlatformInstance();
-  windowClass.lpszClassName = "Traced bench";
-  if (RegisterClassExA(&windowClass) == 0) return false;
-  window = CreateWindowExA(0, "Traced bench", "Traced bench", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
-                           kWidth, kHeight, nullptr, nullptr, PlatformInstance(), nullptr);
-  if (window == nullptr) {
-    std::fprintf(stderr, "traced_bench: %s\n", PlatformFailureReason());
-    return false;
-  }
+  window = OpenBenchWindow("traced_bench", "Traced bench");
+  if (window == nullptr) return false;
   const char* model = std::getenv("SV_BENCH_MODEL");
   RequestedScene.modelPath =
       model != nullptr ? model
@@ -80,17 +63,17 @@ void BM_TracedStep(benchmark::State& state) {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glFinish();
     if (step == 0) state.ResumeTiming();
-    DrawFaceIds(mesh, kWidth, kHeight);
+    DrawFaceIds(mesh, kBenchWidth, kBenchHeight);
     if (step == 0) state.PauseTiming();
     if (step == 1) state.ResumeTiming();
-    TraceFaceIds(*LoadedScene.tracer, LightPosition, kWidth, kHeight);
+    TraceFaceIds(*LoadedScene.tracer, LightPosition, kBenchWidth, kBenchHeight);
     if (step == 1) state.PauseTiming();
     if (step == 2) state.ResumeTiming();
-    WriteMaskToStencil(kWidth, kHeight);
+    WriteMaskToStencil(kBenchWidth, kBenchHeight);
     glFinish();
     if (step == 2) state.PauseTiming();
     if (step == 3) state.ResumeTiming();
-    DarkenWhereStencilled(kWidth, kHeight);
+    DarkenWhereStencilled(kBenchWidth, kBenchHeight);
     glFinish();
     if (step != 3) state.ResumeTiming();
   }
