@@ -18,6 +18,7 @@
 #include "render/frame.h"
 #include "render/render_state.h"
 #include "render/scene_setup.h"
+#include "render/shadow_structures.h"
 #include "render/traced_shadows.h"
 #include "trace/shadow_tracer.h"
 
@@ -35,7 +36,10 @@ bool OpenScene() {
                          "2CylinderEngine.glb";
   RequestedScene.fit = true;
   if (SetupScene(window) != SetupResult::kReady) return false;
-  if (!Shadows.traceAvailable || LoadedScene.tracer == nullptr || !LoadedScene.tracer->Ready()) {
+  // The tracer is made when traced mode is first drawn; the steps need it now.
+  const ShadowTracer* tracer =
+      Shadows.traceAvailable ? TracerOf(LoadedScene, RequestedScene.modelPath) : nullptr;
+  if (tracer == nullptr || !tracer->Ready()) {
     std::fprintf(stderr, "traced_bench: traced shadows are unavailable\n");
     return false;
   }
