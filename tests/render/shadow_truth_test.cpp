@@ -200,9 +200,7 @@ long TruthLineWrong(const std::string& out, int frame, const std::string& mode) 
 // in exact mode there are almost none, in traced mode none, and the picture
 // under the marks is the mode's own.
 TEST(TruthView, MarksWhatTheModeGetsWrong) {
-  const SceneCase& c = *std::find_if(kTruthScenes.begin(), kTruthScenes.end(), [](const SceneCase& s) {
-    return std::string(s.name) == "VolumeCrossingNearPlane";
-  });
+  const SceneCase& c = TruthSceneNamed("VolumeCrossingNearPlane");
   const std::string folder = ScratchFolder("truth-view");
   ASSERT_FALSE(folder.empty());
   const TruthScene scene = c.build();

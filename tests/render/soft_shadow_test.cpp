@@ -22,9 +22,7 @@ constexpr int kConverged = 33;  // 8 samples a frame: all 256 are in after frame
 constexpr int kBrightLit = 80;  // levels above ambient: one level is 1/80 of the shade
 
 const SceneCase& TorusPlateAndCube() {
-  return *std::find_if(kTruthScenes.begin(), kTruthScenes.end(), [](const SceneCase& s) {
-    return std::string(s.name) == "TorusPlateAndCube";
-  });
+  return TruthSceneNamed("TorusPlateAndCube");
 }
 
 bool Same(const RgbImage& a, const RgbImage& b) {

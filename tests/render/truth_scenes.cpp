@@ -1,6 +1,7 @@
 // The shadow tests' scenes; see truth_scenes.h.
 #include "truth_scenes.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "tests/support/tiff_helpers.h"
@@ -139,6 +140,11 @@ const std::vector<SceneCase> kTruthScenes = {
     {"CoarseFanFloor", CoarseFanFloorScene, "", 1, 200, 100.00},
 };
 
+
+const SceneCase& TruthSceneNamed(const std::string& name) {
+  return *std::find_if(kTruthScenes.begin(), kTruthScenes.end(),
+                       [&name](const SceneCase& s) { return name == s.name; });
+}
 
 bool WriteTruthScene(const std::string& folder, const TruthScene& scene) {
   TiffLayout white;

@@ -48,6 +48,9 @@ inline void PrintTo(const SceneCase& c, std::ostream* out) {
 // Every scene, with the blend mode's agreement with the ray caster today.
 extern const std::vector<SceneCase> kTruthScenes;
 
+// The scene of kTruthScenes called `name` (which must be there).
+const SceneCase& TruthSceneNamed(const std::string& name);
+
 // A white 4 x 4 texture and the scene's model, written into `folder` as the
 // demo's default files; false when either cannot be written.
 bool WriteTruthScene(const std::string& folder, const TruthScene& scene);
