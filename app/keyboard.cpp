@@ -10,7 +10,6 @@
 #include "platform/win32.h"
 #include "render/render_state.h"
 #include "render/scene_animation.h"
-#include "render/soft_shadows.h"
 
 namespace {
 

@@ -294,7 +294,7 @@ RunAction ParseRunOptions(int argc, const char* const* argv, RunOptions* all,
       }
     } else if (name == "--light-size") {
       double radius = 0;
-      if (!ParseDecimal(value, &radius) || radius > 20) {
+      if (!ParseDecimal(value, &radius) || radius > kMaxLightSize) {
         *error = "--light-size '" + value + "': expected a radius from 0 to 20";
         return RunAction::kBadCommandLine;
       }

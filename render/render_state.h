@@ -108,7 +108,7 @@ struct SoftShadowCounts {
   std::vector<uint16_t> front;   // per pixel: samples in front of its face
   std::vector<uint16_t> hidden;  // per pixel: of those, the ones it cannot see
   std::vector<uint8_t> shade;    // per pixel: 255 x the darkening, 255 where lit
-  std::vector<uint8_t> bits;     // exact mode: the red channel's sample bits, read back
+  std::vector<uint8_t> bits;     // per pixel of the frame's rectangle: bit j, sample j hidden
   int noted = 0;                 // the last note on hard shadows of a round light
 };
 

@@ -10,6 +10,10 @@
 // counted in the stencil buffer, ray-traced, or none.
 enum class ShadowMode { kBlend, kExact, kOff, kTraced };
 
+// The largest radius of a round light, model units: --light-size and the +
+// key stop there.
+constexpr float kMaxLightSize = 20.0f;
+
 struct SceneSettings {
   // Empty paths mean the renderer's own defaults (kModelFileName,
   // kTextureFileName).

@@ -35,7 +35,6 @@ constexpr int kSoftSamplesPerFrame = 8;  // one bit each in an 8-bit channel
 // moves, every frame does. So the last change's frame takes 4, the 31
 // frames after it 8 each (252 in all), and the 32nd after it the last 4.
 constexpr int kSoftSamplesOnChange = 4;
-constexpr float kMaxLightSize = 20.0f;   // model units; the + key stops there
 
 // Sample `k` (0 .. kSoftSampleCount - 1) of the disc of `radius` about
 // `centre`.
