@@ -191,11 +191,7 @@ class WebPageTest(unittest.TestCase):
         with tempfile.TemporaryDirectory() as scratch:
             # The texture: stripes and gradients, as the picked TIFF's.
             width, height = 96, 64
-            pixels = bytearray()
-            for y in range(height):
-                for x in range(width):
-                    pixels += bytes(((x * 255) // width, 200 if (x // 8) % 2 else 40,
-                                     (y * 255) // height))
+            pixels = stripes(width, height)
             png = os.path.join(scratch, "wall.png")
             with open(png, "wb") as f:
                 f.write(page_driver.encode_png_rgb(width, height, pixels))
@@ -249,11 +245,7 @@ class WebPageTest(unittest.TestCase):
         with tempfile.TemporaryDirectory() as scratch:
             # Stripes and a gradient, written by libtiff's ppm2tiff with LZW.
             width, height = 96, 64
-            pixels = bytearray()
-            for y in range(height):
-                for x in range(width):
-                    pixels += bytes(((x * 255) // width, 200 if (x // 8) % 2 else 40,
-                                     (y * 255) // height))
+            pixels = stripes(width, height)
             ppm = os.path.join(scratch, "stripes.ppm")
             with open(ppm, "wb") as f:
                 f.write(b"P6 %d %d 255\n" % (width, height) + pixels)
@@ -482,6 +474,16 @@ class WebPageTest(unittest.TestCase):
             self.assertEqual(browser.evaluate("Module.FS.readdir('/picked/3')"),
                              [".", "..", "stripes.tif"])
             self.assertFalse(browser.evaluate("Module.FS.analyzePath('/picked/2').exists"))
+
+
+def stripes(width, height):
+    """RGB bytes of a test texture: a red gradient across, green stripes 8
+    pixels wide, a blue gradient down."""
+    pixels = bytearray()
+    for y in range(height):
+        for x in range(width):
+            pixels += bytes(((x * 255) // width, 200 if (x // 8) % 2 else 40, (y * 255) // height))
+    return pixels
 
 
 def write_triangle_soup(path):
